@@ -1,0 +1,200 @@
+// Lua half of vkrowutils: the row table a script sees and the decode call.
+// Everything that can raise a Lua error runs inside one protected call, and the
+// frames Lua may unwind through hold no C++ objects with destructors.
+#include <lua.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "vkrowutils.h"
+
+namespace rowutils {
+
+namespace {
+
+// Indexed by row kind; the SOF group has a built-in text instead.
+const char* const DECODE_FUNCTION[8] = {
+    "reset_decode", "sof_decode", "token_decode", "data_decode",
+    "handshake_decode", nullptr, "transaction_decode", "transfer_decode",
+};
+
+[[noreturn]] void assertFailed(const char* condition) {
+  std::fprintf(stderr, "assertion failed in common/sw_sniff/vkrowutils: %s\n", condition);
+  std::abort();
+}
+
+void setIntField(lua_State* L, const char* key, lua_Integer value) {
+  lua_pushinteger(L, value);
+  lua_setfield(L, -2, key);
+}
+
+void setStringField(lua_State* L, const char* key, const char* value) {
+  lua_pushstring(L, value);
+  lua_setfield(L, -2, key);
+}
+
+void setBoolField(lua_State* L, const char* key, bool value) {
+  lua_pushboolean(L, value ? 1 : 0);
+  lua_setfield(L, -2, key);
+}
+
+void setBaseParams(lua_State* L, const Tbase& row) {
+  setIntField(L, "handle", row.handle);
+  setIntField(L, "parent", row.parent);
+}
+
+void setChildrenParams(lua_State* L, const Tgrouper& group) {
+  lua_pushstring(L, "children");
+  lua_createtable(L, 0, 0);
+  lua_Integer n = 0;
+  for (const TrowPtr& child : group.children) {
+    if (!child) continue;
+    // Handles come from the display row list, which numbers from 0.
+    if (child->handle < 0) assertFailed("child->handle >= 0");
+    lua_pushinteger(L, child->handle);
+    lua_rawseti(L, -2, ++n);
+  }
+  lua_rawset(L, -3);
+}
+
+// Pushes the row table; false (nothing pushed) for a row of no kind or one
+// whose class does not match its kind.
+bool pushRowTable(lua_State* L, const Tbase& row) {
+  switch (row.kind) {
+    case RK_RESET: {
+      auto r = dynamic_cast<const Treset*>(&row);
+      if (!r) return false;
+      lua_createtable(L, 0, 4);
+      setBaseParams(L, row);
+      setStringField(L, "type", "reset");
+      setIntField(L, "duration", r->duration);
+      setIntField(L, "idleTicks", r->idleTicks);
+      return true;
+    }
+    case RK_SOF: {
+      auto s = dynamic_cast<const Tsof*>(&row);
+      if (!s) return false;
+      lua_createtable(L, 0, 5);
+      setBaseParams(L, row);
+      setIntField(L, "pid", s->pid);
+      setStringField(L, "type", "sof");
+      setIntField(L, "frame", s->frame);
+      setIntField(L, "crc5", s->crc5);
+      setBoolField(L, "crcOK", s->crcOK);
+      return true;
+    }
+    case RK_TOKEN: {
+      auto k = dynamic_cast<const Ttoken*>(&row);
+      if (!k) return false;
+      lua_createtable(L, 0, 5);
+      setBaseParams(L, row);
+      setIntField(L, "pid", k->pid);
+      setStringField(L, "type", "token");
+      setIntField(L, "addr", k->addr);
+      setIntField(L, "endp", k->endp);
+      setIntField(L, "crc5", k->crc5);
+      setBoolField(L, "crcOK", k->crcOK);
+      return true;
+    }
+    case RK_DATA: {
+      auto d = dynamic_cast<const Tdata*>(&row);
+      if (!d) return false;
+      lua_createtable(L, 0, 5);
+      setBaseParams(L, row);
+      setIntField(L, "pid", d->pid);
+      setStringField(L, "type", "data");
+      lua_createtable(L, 0, 0);
+      for (size_t i = 0; i < d->data.size(); ++i) {
+        lua_pushinteger(L, d->data[i]);
+        lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
+      }
+      lua_setfield(L, -2, "data");
+      setIntField(L, "crc16", d->crc16);
+      setBoolField(L, "crcOK", d->crcOK);
+      return true;
+    }
+    case RK_HANDSHAKE: {
+      auto h = dynamic_cast<const Thandshake*>(&row);
+      if (!h) return false;
+      lua_createtable(L, 0, 5);
+      setBaseParams(L, row);
+      setIntField(L, "pid", h->pid);
+      setStringField(L, "type", "handshake");
+      return true;
+    }
+    case RK_SOFGROUP:
+    case RK_TRANSAX:
+    case RK_TRANSFER: {
+      auto g = dynamic_cast<const Tgrouper*>(&row);
+      auto t = dynamic_cast<const Ttransax*>(&row);
+      if (!g || (row.kind == RK_TRANSAX && !t) ||
+          (row.kind == RK_TRANSFER && !dynamic_cast<const Ttransfer*>(&row)))
+        return false;
+      lua_createtable(L, 0, 5);
+      setBaseParams(L, row);
+      setChildrenParams(L, *g);
+      if (row.kind == RK_SOFGROUP) {
+        setStringField(L, "type", "sofgroup");
+      } else if (t) {
+        setStringField(L, "type", "transaction");
+        setStringField(L, "subType",
+                       t->trxType == TRX_SETUP ? "SETUP" : t->trxType == TRX_IN ? "IN" : "OUT");
+      } else {
+        setStringField(L, "type", "transfer");
+        setStringField(L, "subType", "CONTROL");
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// What the protected call needs; trivially destructible, so an unwinding error
+// skips nothing.
+struct TdecodeCall {
+  const Tbase* row;
+  const char* function;
+};
+
+// Runs inside lua_pcall: looking up the global (a metatable on _G may raise),
+// building the table (memory) and the script call itself are all protected.
+int callDecode(lua_State* L) {
+  const auto* call = static_cast<const TdecodeCall*>(lua_touserdata(L, 1));
+  lua_getglobal(L, call->function);
+  if (!pushRowTable(L, *call->row)) lua_pushnil(L);
+  lua_call(L, 1, 1);
+  return 1;
+}
+
+}  // namespace
+
+void setParams(const TrowPtr& row, lua_State* L) {
+  if (!row || !L || !lua_checkstack(L, 4)) return;
+  pushRowTable(L, *row);
+}
+
+std::string doDecode(const TrowPtr& row, lua_State* L) {
+  if (!row) return std::string();
+  const unsigned kind = static_cast<unsigned>(row->kind);
+  if (kind == RK_SOFGROUP) {
+    auto g = dynamic_cast<const Tgrouper*>(row.get());
+    if (!g) return std::string();
+    return "SAn uninterrupted sequence of " + std::to_string(g->children.size()) +
+           " SOF (Start Of Frame) packets";
+  }
+  if (kind > RK_TRANSFER || !L || !lua_checkstack(L, 3)) return std::string();
+
+  const int top = lua_gettop(L);
+  TdecodeCall call{row.get(), DECODE_FUNCTION[kind]};
+  lua_pushcfunction(L, callDecode);
+  lua_pushlightuserdata(L, &call);
+  lua_pcall(L, 1, 1, 0);  // a failure leaves its message as the result
+  // nil, booleans and tables have no text form: lua_tolstring gives null there.
+  const char* text = lua_tolstring(L, -1, nullptr);
+  std::string result = text ? std::string(text) : std::string();
+  lua_settop(L, top);
+  return result;
+}
+
+}  // namespace rowutils

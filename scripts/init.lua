@@ -1,0 +1,954 @@
+-- Decode scripts of Quellix.
+--
+-- The program calls one global function per row kind with a table of the
+-- row's fields and shows the text it returns in the decode pane:
+--   reset_decode, sof_decode, token_decode, data_decode, handshake_decode,
+--   transaction_decode, transfer_decode.
+-- getNode(handle) gives the table of any display row; group rows list their
+-- children's handles in t.children.
+--
+-- Decode text: items separated by ";". An item "S<text>" is a paragraph; an
+-- item "T<title>\n<heading#heading...>\n<cell#cell...>\n..." is a table.
+-- So no text we write may hold ";", and no cell "#" or a line break; empty
+-- cells would shift the others left, so they are written as "-".
+
+local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
+
+---------------------------------------------------------------------------
+-- Text building
+
+-- Text safe inside a paragraph.
+local function clean(text)
+  return (tostring(text):gsub(";", ","))
+end
+
+-- Text safe inside a table cell or title.
+local function cell(text)
+  text = tostring(text == nil and "" or text):gsub("[;#]", ","):gsub("[\r\n]", " ")
+  if text:match("^%s*$") then return "-" end
+  return text
+end
+
+local function para(text)
+  return "S" .. clean(text)
+end
+
+local function tbl(title, headings, rows)
+  local lines = { "T" .. cell(title) }
+  local heads = {}
+  for i, h in ipairs(headings) do heads[i] = cell(h) end
+  lines[#lines + 1] = table.concat(heads, "#")
+  for _, row in ipairs(rows) do
+    local cells = {}
+    for i = 1, #headings do cells[i] = cell(row[i]) end
+    lines[#lines + 1] = table.concat(cells, "#")
+  end
+  return table.concat(lines, "\n")
+end
+
+local function join(items)
+  local kept = {}
+  for _, item in ipairs(items) do
+    if item and item ~= "" then kept[#kept + 1] = item end
+  end
+  return table.concat(kept, ";")
+end
+
+local function hex2(v) return string.format("0x%02x", v) end
+local function hex4(v) return string.format("0x%04x", v) end
+
+local function hexBytes(bytes, first, last, limit)
+  first, last = first or 1, last or #bytes
+  local out = {}
+  for i = first, last do
+    if limit and #out >= limit then
+      out[#out + 1] = "..."
+      break
+    end
+    out[#out + 1] = string.format("%02x", bytes[i])
+  end
+  return table.concat(out, " ")
+end
+
+-- "2.00" from 0x0200; release numbers are binary-coded decimal.
+local function bcd(v)
+  return string.format("%x.%02x", v >> 8, v & 0xff)
+end
+
+local function plural(n, word)
+  return n .. " " .. word .. (n == 1 and "" or "s")
+end
+
+local function ticksText(ticks)
+  local us = ticks / TICKS_PER_US
+  local text
+  if us >= 1000 then
+    text = string.format("%.3f ms", us / 1000)
+  else
+    text = string.format("%.2f us", us)
+  end
+  return text .. " (" .. plural(ticks, "bit time") .. ")"
+end
+
+---------------------------------------------------------------------------
+-- USB tables
+
+local PID = {
+  [0] = { "Reserved", "a reserved PID that no device sends" },
+  [1] = { "OUT", "the host will send a data packet to the endpoint" },
+  [2] = { "ACK", "the receiver took the data packet without error" },
+  [3] = { "DATA0", "data packet, toggle 0" },
+  [4] = { "PING", "high-speed flow control query, not legal at full speed" },
+  [5] = { "SOF", "start of a 1 ms frame" },
+  [6] = { "NYET", "high-speed handshake, not legal at full speed" },
+  [7] = { "DATA2", "high-speed isochronous data, not legal at full speed" },
+  [8] = { "SPLIT", "high-speed hub split token, not legal at full speed" },
+  [9] = { "IN", "the host asks the endpoint to send a data packet" },
+  [10] = { "NAK", "the endpoint cannot send or take data now; the host will retry" },
+  [11] = { "DATA1", "data packet, toggle 1" },
+  [12] = { "PRE/ERR", "low-speed preamble or split error" },
+  [13] = { "SETUP", "the host will send an 8-byte control request" },
+  [14] = { "STALL", "the endpoint is halted or the request is not supported" },
+  [15] = { "MDATA", "high-speed split data, not legal at full speed" },
+}
+
+local function pidName(pid)
+  local p = PID[pid]
+  return p and p[1] or ("PID " .. tostring(pid))
+end
+
+-- The PID byte on the bus: the PID and its complement in the high nibble.
+local function pidByte(pid)
+  if type(pid) ~= "number" or pid < 0 or pid > 15 then return "?" end
+  return hex2(pid | ((~pid & 15) << 4))
+end
+
+local function pidText(pid)
+  return pidName(pid) .. " (" .. pidByte(pid) .. ")"
+end
+
+local function crcText(ok)
+  return ok and "correct" or "WRONG: the packet was damaged on the bus"
+end
+
+local STD_REQUEST = {
+  [0] = "GET_STATUS", [1] = "CLEAR_FEATURE", [3] = "SET_FEATURE", [5] = "SET_ADDRESS",
+  [6] = "GET_DESCRIPTOR", [7] = "SET_DESCRIPTOR", [8] = "GET_CONFIGURATION",
+  [9] = "SET_CONFIGURATION", [10] = "GET_INTERFACE", [11] = "SET_INTERFACE",
+  [12] = "SYNCH_FRAME",
+}
+
+-- Class request codes of the common classes; the transfer alone does not tell
+-- which class the interface has, so a shared code names both.
+local CLASS_REQUEST = {
+  [0x00] = "CDC SEND_ENCAPSULATED_COMMAND",
+  [0x01] = "HID GET_REPORT / CDC GET_ENCAPSULATED_RESPONSE",
+  [0x02] = "HID GET_IDLE", [0x03] = "HID GET_PROTOCOL",
+  [0x09] = "HID SET_REPORT", [0x0a] = "HID SET_IDLE", [0x0b] = "HID SET_PROTOCOL",
+  [0x20] = "CDC SET_LINE_CODING", [0x21] = "CDC GET_LINE_CODING",
+  [0x22] = "CDC SET_CONTROL_LINE_STATE", [0x23] = "CDC SEND_BREAK",
+  [0xfe] = "Mass Storage GET_MAX_LUN", [0xff] = "Mass Storage BULK_ONLY_RESET",
+}
+
+local DESCRIPTOR = {
+  [1] = "DEVICE", [2] = "CONFIGURATION", [3] = "STRING", [4] = "INTERFACE",
+  [5] = "ENDPOINT", [6] = "DEVICE_QUALIFIER", [7] = "OTHER_SPEED_CONFIGURATION",
+  [8] = "INTERFACE_POWER", [9] = "OTG", [10] = "DEBUG", [11] = "INTERFACE_ASSOCIATION",
+  [15] = "BOS", [16] = "DEVICE_CAPABILITY", [0x21] = "HID", [0x22] = "HID REPORT",
+  [0x23] = "HID PHYSICAL", [0x24] = "CS_INTERFACE", [0x25] = "CS_ENDPOINT",
+}
+
+local function descriptorName(t)
+  return DESCRIPTOR[t] or ("type " .. hex2(t))
+end
+
+local CLASS = {
+  [0x00] = "defined by each interface", [0x01] = "Audio", [0x02] = "Communications (CDC)",
+  [0x03] = "HID", [0x05] = "Physical", [0x06] = "Image", [0x07] = "Printer",
+  [0x08] = "Mass Storage", [0x09] = "Hub", [0x0a] = "CDC Data", [0x0b] = "Smart Card",
+  [0x0d] = "Content Security", [0x0e] = "Video", [0x0f] = "Personal Healthcare",
+  [0x10] = "Audio/Video", [0x11] = "Billboard", [0xdc] = "Diagnostic",
+  [0xe0] = "Wireless Controller", [0xef] = "Miscellaneous", [0xfe] = "Application Specific",
+  [0xff] = "Vendor Specific",
+}
+
+local function className(c)
+  return CLASS[c] or "unknown class"
+end
+
+local LANGUAGE = {
+  [0x0409] = "English (United States)", [0x0809] = "English (United Kingdom)",
+  [0x0407] = "German", [0x040c] = "French", [0x0410] = "Italian", [0x0c0a] = "Spanish",
+  [0x0411] = "Japanese", [0x0412] = "Korean", [0x0804] = "Chinese (PRC)",
+  [0x0404] = "Chinese (Taiwan)", [0x0419] = "Russian", [0x0416] = "Portuguese (Brazil)",
+}
+
+local function languageName(id)
+  return LANGUAGE[id] or "language " .. hex4(id)
+end
+
+local TRANSFER_TYPE = { [0] = "Control", [1] = "Isochronous", [2] = "Bulk", [3] = "Interrupt" }
+
+local function endpointText(address)
+  return "EP " .. (address & 0x0f) .. ((address & 0x80) ~= 0 and " IN" or " OUT")
+end
+
+---------------------------------------------------------------------------
+-- Rows
+
+-- The table of a display row, or nil when the handle names none.
+local function node(handle)
+  if type(getNode) ~= "function" or type(handle) ~= "number" or handle < 0 then return nil end
+  local ok, t = pcall(getNode, handle)
+  if ok and type(t) == "table" then return t end
+  return nil
+end
+
+-- The first token, data and handshake packet of a transaction table.
+local function packetsOf(trx)
+  local p = {}
+  for _, h in ipairs(trx.children or {}) do
+    local c = node(h)
+    if c and c.type and not p[c.type] then p[c.type] = c end
+  end
+  return p
+end
+
+local function bytesOf(dataRow)
+  return (dataRow and dataRow.data) or {}
+end
+
+---------------------------------------------------------------------------
+-- Descriptors
+
+-- Rows Field/Value/Meaning from a list of {name, size, format, meaning}.
+-- format: "d" decimal, "x" hex, "bcd"; meaning: text or function(value).
+local function fieldRows(d, fields)
+  local rows, off = {}, 1
+  for _, f in ipairs(fields) do
+    local name, size, format, meaning = f[1], f[2], f[3], f[4]
+    if off + size - 1 > #d then
+      rows[#rows + 1] = { name, "missing", "the descriptor ends after " .. plural(#d, "byte") }
+      break
+    end
+    local v = d[off]
+    if size == 2 then v = v | (d[off + 1] << 8) end
+    local shown
+    if format == "d" then
+      shown = tostring(v)
+    elseif format == "bcd" then
+      shown = bcd(v)
+    else
+      shown = size == 2 and hex4(v) or hex2(v)
+    end
+    if type(meaning) == "function" then meaning = meaning(v) end
+    rows[#rows + 1] = { name, shown, meaning or "" }
+    off = off + size
+  end
+  return rows
+end
+
+local HEAD = {
+  { "bLength", 1, "d", "length of this descriptor in bytes" },
+  { "bDescriptorType", 1, "x", descriptorName },
+}
+
+local function withHead(fields)
+  local all = { HEAD[1], HEAD[2] }
+  for _, f in ipairs(fields) do all[#all + 1] = f end
+  return all
+end
+
+local function stringIndex(v)
+  return v == 0 and "no string" or "string descriptor " .. v
+end
+
+local function deviceDescriptor(d)
+  return tbl("Device descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "bcdUSB", 2, "bcd", function(v) return "USB " .. bcd(v) end },
+    { "bDeviceClass", 1, "x", className },
+    { "bDeviceSubClass", 1, "x", "" },
+    { "bDeviceProtocol", 1, "x", function(v)
+      return (d[5] == 0xef and d[6] == 2 and v == 1) and "uses interface association descriptors" or ""
+    end },
+    { "bMaxPacketSize0", 1, "d", "largest packet of control endpoint 0" },
+    { "idVendor", 2, "x", "vendor ID" },
+    { "idProduct", 2, "x", "product ID" },
+    { "bcdDevice", 2, "bcd", "device release number" },
+    { "iManufacturer", 1, "d", stringIndex },
+    { "iProduct", 1, "d", stringIndex },
+    { "iSerialNumber", 1, "d", stringIndex },
+    { "bNumConfigurations", 1, "d", "number of configurations" },
+  })))
+end
+
+local function deviceQualifier(d)
+  return tbl("Device qualifier descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "bcdUSB", 2, "bcd", function(v) return "USB " .. bcd(v) end },
+    { "bDeviceClass", 1, "x", className },
+    { "bDeviceSubClass", 1, "x", "" },
+    { "bDeviceProtocol", 1, "x", "" },
+    { "bMaxPacketSize0", 1, "d", "endpoint 0 packet size at the other speed" },
+    { "bNumConfigurations", 1, "d", "configurations at the other speed" },
+    { "bReserved", 1, "x", "" },
+  })))
+end
+
+local function configAttributes(v)
+  local parts = { (v & 0x40) ~= 0 and "self-powered" or "bus-powered" }
+  if (v & 0x20) ~= 0 then parts[#parts + 1] = "remote wakeup" end
+  if (v & 0x80) == 0 then parts[#parts + 1] = "bit 7 should be set" end
+  return table.concat(parts, ", ")
+end
+
+local function configurationDescriptor(d, title)
+  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "wTotalLength", 2, "d", "bytes of this configuration with all its descriptors" },
+    { "bNumInterfaces", 1, "d", "number of interfaces" },
+    { "bConfigurationValue", 1, "d", "value that SET_CONFIGURATION selects" },
+    { "iConfiguration", 1, "d", stringIndex },
+    { "bmAttributes", 1, "x", configAttributes },
+    { "bMaxPower", 1, "d", function(v) return (2 * v) .. " mA at most" end },
+  })))
+end
+
+local function interfaceProtocol(class, sub, proto)
+  if class == 0x03 and sub == 1 then
+    if proto == 1 then return "boot keyboard" end
+    if proto == 2 then return "boot mouse" end
+  end
+  if class == 0x08 and proto == 0x50 then return "bulk-only transport" end
+  if class == 0x02 and sub == 2 and proto == 1 then return "AT commands (V.250)" end
+  return ""
+end
+
+local function interfaceSubClass(class, sub)
+  if class == 0x03 then return sub == 1 and "boot interface" or "" end
+  if class == 0x08 then return sub == 6 and "SCSI transparent command set" or "" end
+  if class == 0x02 then return sub == 2 and "Abstract Control Model" or "" end
+  return ""
+end
+
+local function interfaceDescriptor(d)
+  local title = "Interface " .. tostring(d[3] or "?") .. ", alternate setting " .. tostring(d[4] or "?")
+  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "bInterfaceNumber", 1, "d", "" },
+    { "bAlternateSetting", 1, "d", "" },
+    { "bNumEndpoints", 1, "d", "endpoints besides endpoint 0" },
+    { "bInterfaceClass", 1, "x", className },
+    { "bInterfaceSubClass", 1, "x", function(v) return interfaceSubClass(d[6], v) end },
+    { "bInterfaceProtocol", 1, "x", function(v) return interfaceProtocol(d[6], d[7], v) end },
+    { "iInterface", 1, "d", stringIndex },
+  })))
+end
+
+local function endpointAttributes(v)
+  local kind = v & 3
+  local text = TRANSFER_TYPE[kind]
+  if kind == 1 then
+    local sync = { [0] = "no synchronisation", "asynchronous", "adaptive", "synchronous" }
+    local usage = { [0] = "data", "feedback", "implicit feedback data", "reserved usage" }
+    text = text .. ", " .. sync[(v >> 2) & 3] .. ", " .. usage[(v >> 4) & 3]
+  end
+  return text
+end
+
+local function endpointDescriptor(d)
+  local address, attributes = d[3] or 0, d[4] or 0
+  local title = "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", "
+      .. TRANSFER_TYPE[attributes & 3] .. ")"
+  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "bEndpointAddress", 1, "x", endpointText },
+    { "bmAttributes", 1, "x", endpointAttributes },
+    { "wMaxPacketSize", 2, "x", function(v) return plural(v & 0x7ff, "byte") .. " per packet" end },
+    { "bInterval", 1, "d", function(v)
+      local kind = attributes & 3
+      if kind == 3 then return "polled every " .. plural(v, "frame") .. " (ms)" end
+      if kind == 1 then return "every " .. (1 << math.max(math.min(v, 16) - 1, 0)) .. " frames" end
+      return "not used at full speed"
+    end },
+  })))
+end
+
+local function hidDescriptor(d)
+  local fields = withHead({
+    { "bcdHID", 2, "bcd", function(v) return "HID " .. bcd(v) end },
+    { "bCountryCode", 1, "d", function(v) return v == 0 and "not localised" or "country code " .. v end },
+    { "bNumDescriptors", 1, "d", "class descriptors that follow" },
+  })
+  for i = 1, math.min(d[6] or 0, 8) do
+    fields[#fields + 1] = { "bDescriptorType", 1, "x", descriptorName }
+    fields[#fields + 1] = { "wDescriptorLength", 2, "d", "bytes of that descriptor" }
+  end
+  return tbl("HID descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, fields))
+end
+
+local function associationDescriptor(d)
+  return tbl("Interface association", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+    { "bFirstInterface", 1, "d", "first interface of the function" },
+    { "bInterfaceCount", 1, "d", "interfaces in the function" },
+    { "bFunctionClass", 1, "x", className },
+    { "bFunctionSubClass", 1, "x", "" },
+    { "bFunctionProtocol", 1, "x", "" },
+    { "iFunction", 1, "d", stringIndex },
+  })))
+end
+
+local CDC_FUNCTIONAL = {
+  [0x00] = "Header", [0x01] = "Call Management", [0x02] = "Abstract Control Management",
+  [0x06] = "Union", [0x0f] = "Ethernet Networking",
+}
+
+local function otherDescriptor(d)
+  local kind = d[2] or 0
+  local rows = {
+    { "bLength", tostring(d[1]), "length of this descriptor in bytes" },
+    { "bDescriptorType", hex2(kind), descriptorName(kind) },
+  }
+  local first = 3
+  if kind == 0x24 and d[3] then
+    rows[#rows + 1] = { "bDescriptorSubtype", hex2(d[3]), CDC_FUNCTIONAL[d[3]] or "" }
+    first = 4
+  end
+  if #d >= first then rows[#rows + 1] = { "data", hexBytes(d, first, #d, 24), "" } end
+  return tbl(descriptorName(kind) .. " descriptor", { "Field", "Value", "Meaning" }, rows)
+end
+
+-- A configuration: the header, then every descriptor that follows it.
+local function configurationSet(d, title)
+  local items = {}
+  local off = 1
+  while off + 1 <= #d do
+    local len, kind = d[off], d[off + 1]
+    if len < 2 then
+      items[#items + 1] = para("A descriptor at byte " .. (off - 1) .. " gives bLength " .. len
+        .. ", which cannot be: the rest of the data is not decoded.")
+      break
+    end
+    local last = math.min(off + len - 1, #d)
+    local sub = table.move(d, off, last, 1, {})
+    if kind == 2 or kind == 7 then
+      items[#items + 1] = configurationDescriptor(sub, off == 1 and title or descriptorName(kind))
+    elseif kind == 4 then
+      items[#items + 1] = interfaceDescriptor(sub)
+    elseif kind == 5 then
+      items[#items + 1] = endpointDescriptor(sub)
+    elseif kind == 0x21 then
+      items[#items + 1] = hidDescriptor(sub)
+    elseif kind == 11 then
+      items[#items + 1] = associationDescriptor(sub)
+    else
+      items[#items + 1] = otherDescriptor(sub)
+    end
+    off = off + len
+  end
+  local total = (#d >= 4) and (d[3] | (d[4] << 8)) or nil
+  if total and total > #d then
+    items[#items + 1] = para("wTotalLength is " .. total .. " bytes but this transfer carried "
+      .. #d .. ": hosts read the 9-byte header first and then ask for the whole set.")
+  end
+  return join(items)
+end
+
+-- UTF-16LE to UTF-8; lone surrogates become U+FFFD.
+local function utf16(d, first)
+  local out, i = {}, first
+  while i + 1 <= #d do
+    local u = d[i] | (d[i + 1] << 8)
+    i = i + 2
+    if u >= 0xd800 and u <= 0xdbff and i + 1 <= #d then
+      local low = d[i] | (d[i + 1] << 8)
+      if low >= 0xdc00 and low <= 0xdfff then
+        u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00)
+        i = i + 2
+      else
+        u = 0xfffd
+      end
+    elseif u >= 0xd800 and u <= 0xdfff then
+      u = 0xfffd
+    end
+    if u < 0x20 then u = 0xfffd end
+    out[#out + 1] = utf8.char(u)
+  end
+  return table.concat(out)
+end
+
+local function stringDescriptor(d, index)
+  if index == 0 then
+    local rows = {}
+    for i = 3, #d - 1, 2 do
+      local id = d[i] | (d[i + 1] << 8)
+      rows[#rows + 1] = { "wLANGID", hex4(id), languageName(id) }
+    end
+    return tbl("String descriptor 0: languages", { "Field", "Value", "Meaning" }, rows)
+  end
+  local text = utf16(d, 3)
+  return join({
+    para("String " .. index .. ": \"" .. text .. "\""),
+    tbl("String descriptor " .. index, { "Field", "Value", "Meaning" }, {
+      { "bLength", tostring(d[1] or "missing"), "length of this descriptor in bytes" },
+      { "bDescriptorType", d[2] and hex2(d[2]) or "missing", d[2] and descriptorName(d[2]) or "" },
+      { "bString", text, plural(utf8.len(text) or 0, "character") .. " in UTF-16LE" },
+    }),
+  })
+end
+
+-- HID report descriptor: short items, one row each, nested by collection.
+local HID_MAIN = { [8] = "Input", [9] = "Output", [11] = "Feature", [10] = "Collection", [12] = "End Collection" }
+local HID_GLOBAL = {
+  [0] = "Usage Page", "Logical Minimum", "Logical Maximum", "Physical Minimum", "Physical Maximum",
+  "Unit Exponent", "Unit", "Report Size", "Report ID", "Report Count", "Push", "Pop",
+}
+local HID_LOCAL = {
+  [0] = "Usage", "Usage Minimum", "Usage Maximum", "Designator Index", "Designator Minimum",
+  "Designator Maximum", [7] = "String Index", [8] = "String Minimum", [9] = "String Maximum",
+  [10] = "Delimiter",
+}
+local USAGE_PAGE = {
+  [0x01] = "Generic Desktop", [0x02] = "Simulation", [0x06] = "Generic Device", [0x07] = "Keyboard/Keypad",
+  [0x08] = "LED", [0x09] = "Button", [0x0c] = "Consumer", [0x0d] = "Digitizer", [0x0f] = "PID",
+}
+local COLLECTION = { [0] = "Physical", "Application", "Logical", "Report", "Named Array", "Usage Switch", "Usage Modifier" }
+
+local function mainFlags(v)
+  local parts = {
+    (v & 1) ~= 0 and "Constant" or "Data",
+    (v & 2) ~= 0 and "Variable" or "Array",
+    (v & 4) ~= 0 and "Relative" or "Absolute",
+  }
+  return table.concat(parts, ", ")
+end
+
+local GENERIC_DESKTOP = {
+  [0x01] = "Pointer", [0x02] = "Mouse", [0x04] = "Joystick", [0x05] = "Game Pad", [0x06] = "Keyboard",
+  [0x07] = "Keypad", [0x30] = "X", [0x31] = "Y", [0x32] = "Z", [0x38] = "Wheel", [0x80] = "System Control",
+}
+
+-- Item data as the descriptor holds it: little-endian, 0, 1, 2 or 4 bytes.
+local function itemValue(d, i, size)
+  local v = 0
+  for k = size, 1, -1 do v = (v << 8) | (d[i + k] or 0) end
+  return v
+end
+
+local function signed(v, size)
+  local bits = 8 * size
+  if size > 0 and size < 8 and v >= (1 << (bits - 1)) then return v - (1 << bits) end
+  return v
+end
+
+local function reportDescriptor(d)
+  local rows, i, depth, page = {}, 1, 0, 0
+  while i <= #d and #rows < 200 do
+    local prefix = d[i]
+    local size = ({ [0] = 0, 1, 2, 4 })[prefix & 3]
+    local kind, tag = (prefix >> 2) & 3, prefix >> 4
+    local name, value, meaning
+    if prefix == 0xfe then  -- long item: shown as bytes, skipped whole
+      size = (d[i + 1] or 0) + 2
+      name, value, meaning = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), 16), ""
+    else
+      local v = itemValue(d, i, size)
+      value = size == 0 and "-" or string.format("0x%0" .. (2 * size) .. "x", v)
+      meaning = ""
+      if kind == 0 then
+        name = HID_MAIN[tag]
+        if tag == 10 then meaning = COLLECTION[v] or "vendor defined" end
+        if tag == 8 or tag == 9 or tag == 11 then meaning = mainFlags(v) end
+        if tag == 12 then depth = math.max(depth - 1, 0) end
+      elseif kind == 1 then
+        name = HID_GLOBAL[tag]
+        if tag == 0 then
+          page = v
+          meaning = USAGE_PAGE[v] or (v >= 0xff00 and "vendor defined" or "")
+        elseif tag >= 1 and tag <= 4 then
+          meaning = tostring(signed(v, size))
+        elseif tag <= 9 then
+          meaning = tostring(v)
+        end
+      elseif kind == 2 then
+        name = HID_LOCAL[tag]
+        if page == 0x01 and tag == 0 then meaning = GENERIC_DESKTOP[v] or "" end
+        if tag == 1 or tag == 2 then meaning = tostring(v) end
+      end
+    end
+    rows[#rows + 1] = { string.rep(". ", depth) .. (name or ("item " .. hex2(prefix))), value, meaning }
+    if kind == 0 and tag == 10 then depth = depth + 1 end
+    i = i + 1 + size
+  end
+  return tbl("HID report descriptor", { "Item", "Value", "Meaning" }, rows)
+end
+
+---------------------------------------------------------------------------
+-- Control requests
+
+local REQUEST_TYPE = { [0] = "Standard", "Class", "Vendor", "Reserved" }
+local RECIPIENT = { [0] = "Device", "Interface", "Endpoint", "Other" }
+
+-- The fields of an 8-byte SETUP packet.
+local function parseSetup(b)
+  local s = {
+    bmRequestType = b[1], bRequest = b[2],
+    wValue = b[3] | (b[4] << 8), wIndex = b[5] | (b[6] << 8), wLength = b[7] | (b[8] << 8),
+  }
+  s.deviceToHost = (b[1] & 0x80) ~= 0
+  s.kind = (b[1] >> 5) & 3
+  s.recipient = b[1] & 0x1f
+  if s.kind == 0 then
+    s.name = STD_REQUEST[s.bRequest] or ("reserved request " .. s.bRequest)
+  elseif s.kind == 1 then
+    s.name = CLASS_REQUEST[s.bRequest] or ("class request " .. hex2(s.bRequest))
+  else
+    s.name = REQUEST_TYPE[s.kind]:lower() .. " request " .. hex2(s.bRequest)
+  end
+  return s
+end
+
+local FEATURE = { [0] = "ENDPOINT_HALT", "DEVICE_REMOTE_WAKEUP", "TEST_MODE" }
+
+local function valueMeaning(s)
+  local v = s.wValue
+  if s.kind == 0 then
+    local r = s.bRequest
+    if r == 6 or r == 7 then
+      local text = "descriptor " .. descriptorName(v >> 8) .. ", index " .. (v & 0xff)
+      return text
+    end
+    if r == 5 then return "new device address " .. (v & 0x7f) end
+    if r == 9 then return v == 0 and "unconfigure (back to address state)" or "configuration " .. v end
+    if r == 11 then return "alternate setting " .. v end
+    if r == 1 or r == 3 then return "feature " .. (FEATURE[v] or tostring(v)) end
+    return ""
+  end
+  if s.kind == 1 then
+    local r = s.bRequest
+    if r == 0x0a then
+      local ms = (v >> 8) * 4
+      return (ms == 0 and "report only on change" or "repeat every " .. ms .. " ms")
+          .. ", report ID " .. (v & 0xff)
+    end
+    if r == 0x01 or r == 0x09 then
+      local types = { "Input", "Output", "Feature" }
+      return (types[v >> 8] or "type " .. (v >> 8)) .. " report, ID " .. (v & 0xff)
+    end
+    if r == 0x0b then return v == 0 and "boot protocol" or "report protocol" end
+    if r == 0x22 then
+      return "DTR " .. ((v & 1) ~= 0 and "on" or "off") .. ", RTS " .. ((v & 2) ~= 0 and "on" or "off")
+    end
+  end
+  return ""
+end
+
+local function indexMeaning(s)
+  if s.kind == 0 and s.bRequest == 6 and (s.wValue >> 8) == 3 then
+    return s.wIndex == 0 and "no language (list of languages)" or languageName(s.wIndex)
+  end
+  if s.recipient == 1 then return "interface " .. (s.wIndex & 0xff) end
+  if s.recipient == 2 then return "endpoint " .. hex2(s.wIndex & 0xff) .. " (" .. endpointText(s.wIndex) .. ")" end
+  return ""
+end
+
+local function setupTable(s, title)
+  local recipient = RECIPIENT[s.recipient] or ("reserved recipient " .. s.recipient)
+  return tbl(title or "SETUP request", { "Field", "Value", "Meaning" }, {
+    { "bmRequestType", hex2(s.bmRequestType),
+      (s.deviceToHost and "device-to-host" or "host-to-device") .. ", " .. REQUEST_TYPE[s.kind] .. ", " .. recipient },
+    { "bRequest", hex2(s.bRequest), s.name },
+    { "wValue", hex4(s.wValue), valueMeaning(s) },
+    { "wIndex", hex4(s.wIndex), indexMeaning(s) },
+    { "wLength", tostring(s.wLength), s.wLength == 0 and "no data stage"
+        or ("at most " .. plural(s.wLength, "byte") .. (s.deviceToHost and " to the host" or " to the device")) },
+  })
+end
+
+local function requestTitle(s)
+  if s.kind == 0 and s.bRequest == 6 then return s.name .. " (" .. descriptorName(s.wValue >> 8) .. ")" end
+  return s.name
+end
+
+-- What the data stage of a request says, as decode items.
+local function dataStageItems(s, d)
+  if #d == 0 then return {} end
+  if s.kind == 0 and s.bRequest == 6 and s.deviceToHost then
+    local kind, index = s.wValue >> 8, s.wValue & 0xff
+    if kind == 1 then return { deviceDescriptor(d) } end
+    if kind == 2 then return { configurationSet(d, "Configuration descriptor") } end
+    if kind == 7 then return { configurationSet(d, "Other speed configuration") } end
+    if kind == 3 then return { stringDescriptor(d, index) } end
+    if kind == 6 then return { deviceQualifier(d) } end
+    if kind == 0x21 then return { hidDescriptor(d) } end
+    if kind == 0x22 then return { reportDescriptor(d) } end
+    if kind == 15 then return { configurationSet(d, "BOS descriptor") } end
+  end
+  if s.kind == 0 and s.bRequest == 0 and #d >= 2 then
+    local v = d[1] | (d[2] << 8)
+    if s.recipient == 0 then
+      return { para("Device status " .. hex4(v) .. ": " .. ((v & 1) ~= 0 and "self-powered" or "bus-powered")
+        .. ", remote wakeup " .. ((v & 2) ~= 0 and "enabled" or "disabled") .. ".") }
+    elseif s.recipient == 2 then
+      return { para("Endpoint status " .. hex4(v) .. ": " .. ((v & 1) ~= 0 and "halted" or "not halted") .. ".") }
+    end
+  end
+  if s.kind == 0 and s.bRequest == 8 then return { para("Current configuration: " .. d[1] .. ".") } end
+  if s.kind == 0 and s.bRequest == 10 then return { para("Current alternate setting: " .. d[1] .. ".") } end
+  if s.kind == 1 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d >= 7 then
+    local rate = d[1] | (d[2] << 8) | (d[3] << 16) | (d[4] << 24)
+    local stop = ({ [0] = "1", "1.5", "2" })[d[5]] or "?"
+    local parity = ({ [0] = "none", "odd", "even", "mark", "space" })[d[6]] or "?"
+    return { tbl("Line coding", { "Field", "Value", "Meaning" }, {
+      { "dwDTERate", tostring(rate), "bits per second" },
+      { "bCharFormat", tostring(d[5]), stop .. " stop bit(s)" },
+      { "bParityType", tostring(d[6]), "parity " .. parity },
+      { "bDataBits", tostring(d[7]), "data bits" },
+    }) }
+  end
+  return { tbl("Data stage", { "Offset", "Bytes" }, (function()
+    local rows = {}
+    for i = 1, #d, 16 do
+      rows[#rows + 1] = { string.format("%04x", i - 1), hexBytes(d, i, math.min(i + 15, #d)) }
+      if #rows >= 64 then break end
+    end
+    return rows
+  end)()) }
+end
+
+---------------------------------------------------------------------------
+-- Transactions
+
+local function packetDetail(c)
+  if c.type == "token" then
+    return "device " .. tostring(c.addr) .. ", endpoint " .. tostring(c.endp)
+        .. (c.crcOK == false and ", CRC5 WRONG" or "")
+  end
+  if c.type == "data" then
+    local d = bytesOf(c)
+    local text = plural(#d, "byte")
+    if #d > 0 then text = text .. ": " .. hexBytes(d, 1, #d, 8) end
+    return text .. (c.crcOK == false and ", CRC16 WRONG" or "")
+  end
+  if c.type == "handshake" then
+    local p = PID[c.pid]
+    return p and p[2] or ""
+  end
+  return c.type or ""
+end
+
+local PACKET_ROLE = { token = "Token", data = "Data", handshake = "Handshake" }
+
+-- One line on how a transaction ended.
+local function outcome(trx, p)
+  local hs = p.handshake and p.handshake.pid
+  local n = #bytesOf(p.data)
+  local amount = n == 0 and "a zero-length packet" or plural(n, "byte")
+  local where = p.token and ("device " .. p.token.addr .. " endpoint " .. p.token.endp) or "the endpoint"
+  if trx.subType == "IN" then
+    if hs == 10 then return where .. " had no data ready and answered NAK; the host will ask again." end
+    if hs == 14 then return where .. " is halted: it answered STALL." end
+    if p.data and hs == 2 then return where .. " sent " .. amount .. " and the host acknowledged " .. (n == 0 and "it." or "them.") end
+    if p.data then return where .. " sent " .. amount .. "; no ACK from the host followed (isochronous, or the data was damaged)." end
+    return "No answer from " .. where .. " was seen (timeout)."
+  end
+  if trx.subType == "SETUP" then
+    if hs == 2 then return where .. " accepted the SETUP request." end
+    if p.data then return "The SETUP request to " .. where .. " was not acknowledged; the host will repeat it." end
+    return "The SETUP token has no data packet after it."
+  end
+  if not p.data then return "The OUT token to " .. where .. " has no data packet after it." end
+  if hs == 2 then return where .. " took " .. amount .. " and answered ACK." end
+  if hs == 10 then return where .. " could not take the data now (NAK); the host will send it again." end
+  if hs == 14 then return where .. " is halted: it answered STALL." end
+  return where .. " did not answer " .. amount .. " (isochronous, or the data was damaged)."
+end
+
+local function transactionItems(t)
+  local rows, p = {}, {}
+  for _, h in ipairs(t.children or {}) do
+    local c = node(h)
+    if c then
+      if c.type and not p[c.type] then p[c.type] = c end
+      rows[#rows + 1] = { PACKET_ROLE[c.type] or c.type or "?", pidText(c.pid), packetDetail(c) }
+    end
+  end
+  local items = {
+    para((outcome(t, p):gsub("^%l", string.upper))),
+    tbl(tostring(t.subType) .. " transaction", { "Packet", "PID", "Details" }, rows),
+  }
+  local b = bytesOf(p.data)
+  if t.subType == "SETUP" and #b == 8 then items[#items + 1] = setupTable(parseSetup(b)) end
+  return items
+end
+
+---------------------------------------------------------------------------
+-- Decode functions
+
+local function resetDecode(t)
+  local duration = t.duration or 0
+  local text = "Bus reset: the host held both data lines low (SE0) for " .. ticksText(duration) .. "."
+  if duration < 2.5 * TICKS_PER_US then
+    text = text .. " That is shorter than the 2.5 us a device needs to see a reset."
+  elseif duration < 10000 * TICKS_PER_US then
+    text = text .. " Hosts drive a reset for at least 10 ms."
+  end
+  return join({
+    para(text .. " Afterwards the device answers at address 0 until SET_ADDRESS."),
+    tbl("Bus reset", { "Field", "Value" }, {
+      { "SE0 time", ticksText(duration) },
+      { "Idle after", ticksText(t.idleTicks or 0) },
+    }),
+  })
+end
+
+local function sofDecode(t)
+  return join({
+    para("Start of frame " .. tostring(t.frame) .. ". The host sends one SOF every millisecond; the 11-bit frame"
+      .. " number wraps after 2047. A full-speed device that sees no traffic for 3 ms suspends, so SOFs also keep it awake."),
+    tbl("Start of frame", { "Field", "Value", "Meaning" }, {
+      { "PID", pidText(t.pid), t.pid == 5 and "SOF" or "not the SOF PID" },
+      { "Frame", tostring(t.frame) .. " (" .. hex4(t.frame or 0) .. ")", "frame number" },
+      { "CRC5", hex2(t.crc5 or 0), crcText(t.crcOK) },
+    }),
+  })
+end
+
+local function tokenDecode(t)
+  local p = PID[t.pid]
+  return join({
+    para(pidName(t.pid) .. " token to device " .. tostring(t.addr) .. ", endpoint " .. tostring(t.endp) .. ": "
+      .. (p and p[2] or "unknown token") .. "."),
+    tbl("Token packet", { "Field", "Value", "Meaning" }, {
+      { "PID", pidText(t.pid), p and p[2] or "" },
+      { "ADDR", tostring(t.addr), t.addr == 0 and "default address (before SET_ADDRESS)" or "device address" },
+      { "ENDP", tostring(t.endp), t.endp == 0 and "control endpoint" or "endpoint number" },
+      { "CRC5", hex2(t.crc5 or 0), crcText(t.crcOK) },
+    }),
+  })
+end
+
+local function dataDecode(t)
+  local d = bytesOf(t)
+  local items = {
+    para(pidName(t.pid) .. " packet with " .. plural(#d, "byte") .. " of payload"
+      .. (#d == 0 and " (a zero-length packet: it ends a transfer or acknowledges a status stage)." or ".")),
+    tbl("Data packet", { "Field", "Value", "Meaning" }, {
+      { "PID", pidText(t.pid), (PID[t.pid] or { "", "" })[2] },
+      { "Length", tostring(#d), "payload bytes, without PID and CRC" },
+      { "CRC16", hex4(t.crc16 or 0), crcText(t.crcOK) },
+    }),
+  }
+  local parent = node(t.parent)
+  if parent and parent.subType == "SETUP" and #d == 8 then
+    items[#items + 1] = setupTable(parseSetup(d))
+  elseif #d > 0 then
+    local rows = {}
+    for i = 1, #d, 8 do
+      local ascii = {}
+      for k = i, math.min(i + 7, #d) do
+        local b = d[k]
+        ascii[#ascii + 1] = (b >= 0x21 and b < 0x7f and b ~= 0x23 and b ~= 0x3b) and string.char(b) or "."
+      end
+      rows[#rows + 1] = { string.format("%04x", i - 1), hexBytes(d, i, math.min(i + 7, #d)), table.concat(ascii) }
+      if #rows >= 128 then break end
+    end
+    items[#items + 1] = tbl("Payload", { "Offset", "Bytes", "ASCII" }, rows)
+  end
+  return join(items)
+end
+
+local function handshakeDecode(t)
+  local p = PID[t.pid]
+  return join({
+    para(pidName(t.pid) .. " handshake: " .. (p and p[2] or "unknown PID") .. "."),
+    tbl("Handshake packet", { "Field", "Value" }, { { "PID", pidText(t.pid) } }),
+  })
+end
+
+local function transactionDecode(t)
+  return join(transactionItems(t))
+end
+
+local function transferDecode(t)
+  local trxs = {}
+  for _, h in ipairs(t.children or {}) do
+    local c = node(h)
+    if c and c.type == "transaction" then trxs[#trxs + 1] = { row = c, p = packetsOf(c) } end
+  end
+  local setupTrx
+  for _, x in ipairs(trxs) do
+    if x.row.subType == "SETUP" then setupTrx = x break end
+  end
+  local b = setupTrx and bytesOf(setupTrx.p.data) or {}
+  if #b ~= 8 then
+    return para("Control transfer of " .. plural(#trxs, "transaction")
+      .. ", but no SETUP transaction with an 8-byte request was captured: the request cannot be decoded.")
+  end
+  local s = parseSetup(b)
+  local dataType = s.deviceToHost and "IN" or "OUT"
+  local statusType = s.deviceToHost and "OUT" or "IN"
+
+  -- Stages, and the data-stage bytes as the row's own box shows them.
+  local rows, d, success, stalled, naks = {}, {}, false, false, 0
+  for _, x in ipairs(trxs) do
+    local hs = x.p.handshake and x.p.handshake.pid
+    local n = #bytesOf(x.p.data)
+    local stage = x.row.subType == "SETUP" and "Setup" or x.row.subType == dataType and "Data" or "Status"
+    if stage == "Data" and s.wLength == 0 then stage = "Status" end
+    if hs == 14 then stalled = true end
+    if hs == 10 then naks = naks + 1 end
+    if hs == 2 and x.row.subType == dataType and x.row.subType ~= "SETUP" then
+      for _, v in ipairs(bytesOf(x.p.data)) do d[#d + 1] = v end
+    end
+    if hs == 2 and x.row.subType == statusType and x.p.data and n == 0 then success = true end
+    rows[#rows + 1] = { stage, x.row.subType, x.p.data and tostring(n) or "-",
+      hs and pidName(hs) or "none" }
+  end
+
+  local target = setupTrx.p.token and ("device " .. setupTrx.p.token.addr .. ", endpoint " .. setupTrx.p.token.endp) or "the device"
+  local summary = requestTitle(s) .. " to " .. target .. ". "
+  if s.wLength > 0 then
+    summary = summary .. (s.deviceToHost and "The device sent " or "The host sent ") .. plural(#d, "byte")
+        .. " of the " .. s.wLength .. " asked for. "
+  end
+  if stalled then
+    summary = summary .. "The device answered STALL: it does not support this request (or not in its present state)."
+  elseif success then
+    summary = summary .. "The status stage was acknowledged: the request completed."
+  else
+    summary = summary .. "No acknowledged status stage was seen: the request did not complete."
+  end
+  if naks > 0 then summary = summary .. " " .. plural(naks, "NAK") .. " while the device was busy." end
+  if s.kind == 0 and s.bRequest == 5 and success then
+    summary = summary .. " From now on the device answers at address " .. (s.wValue & 0x7f) .. "."
+  end
+  if s.kind == 0 and s.bRequest == 9 and success then
+    summary = summary .. (s.wValue == 0 and " The device is back in the address state."
+      or " The device is configured: its endpoints may now be used.")
+  end
+
+  local items = {
+    para(summary),
+    setupTable(s),
+    tbl("Stages", { "Stage", "Transaction", "Bytes", "Handshake" }, rows),
+  }
+  for _, item in ipairs(dataStageItems(s, d)) do items[#items + 1] = item end
+  return join(items)
+end
+
+---------------------------------------------------------------------------
+-- Every decode function answers with text: a failure shows as a paragraph.
+
+local function protect(name, fn)
+  _G[name] = function(t)
+    local ok, result = pcall(fn, t)
+    if ok and type(result) == "string" then return result end
+    if ok then result = "the decoder returned " .. type(result) .. " instead of text" end
+    return para("Decode script error in " .. name .. ": " .. tostring(result))
+  end
+end
+
+protect("reset_decode", resetDecode)
+protect("sof_decode", sofDecode)
+protect("token_decode", tokenDecode)
+protect("data_decode", dataDecode)
+protect("handshake_decode", handshakeDecode)
+protect("transaction_decode", transactionDecode)
+protect("transfer_decode", transferDecode)

@@ -1,0 +1,502 @@
+// The decode scripts (scripts/init.lua) run headless over the rows of a
+// synthetic enumeration: every text must follow the decode text grammar, and
+// the tables must name the right fields and values.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "qxcapture.h"
+#include "test_lua_host.h"
+#include "vkexthrd.h"
+#include "vkutils.h"
+
+namespace {
+
+// ---- decode text, read strictly ----
+
+struct Titem {
+  char kind = 0;
+  std::string text;  // paragraph text, or table title
+  TstringVec headings;
+  std::vector<TstringVec> rows;
+};
+
+// Stricter than the pane: every item must be shown (S or T), and every table
+// row must have exactly one cell per heading, so a dropped empty cell shows.
+bool parseDecodeText(const std::string& text, std::vector<Titem>& items, std::string& why) {
+  for (const std::string& piece : utils::split(text, ';')) {
+    Titem item;
+    item.kind = piece[0];
+    if (item.kind == 'S') {
+      item.text = piece.substr(1);
+      if (item.text.empty()) return why = "empty paragraph", false;
+    } else if (item.kind == 'T') {
+      const TstringVec lines = utils::split(piece, '\n');
+      if (lines.size() < 2) return why = "table without headings: " + piece, false;
+      item.text = lines[0].substr(1);
+      item.headings = utils::split(lines[1], '#');
+      for (size_t i = 2; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.find("##") != std::string::npos || line.front() == '#' || line.back() == '#')
+          return why = "empty cell in: " + line, false;
+        item.rows.push_back(utils::split(line, '#'));
+        if (item.rows.back().size() != item.headings.size())
+          return why = "cell count differs from headings in: " + line, false;
+      }
+    } else {
+      return why = "item the pane would skip: " + piece, false;
+    }
+    items.push_back(item);
+  }
+  return true;
+}
+
+struct Tdecoded {
+  std::string raw;
+  std::vector<Titem> items;
+
+  std::string paragraphs() const {
+    std::string all;
+    for (const Titem& i : items)
+      if (i.kind == 'S') all += i.text + "\n";
+    return all;
+  }
+  const Titem* table(const std::string& title) const {
+    for (const Titem& i : items)
+      if (i.kind == 'T' && i.text == title) return &i;
+    return nullptr;
+  }
+  // The cells of the first row whose first cell is key, in a titled table.
+  TstringVec row(const std::string& title, const std::string& key) const {
+    if (const Titem* t = table(title))
+      for (const TstringVec& r : t->rows)
+        if (!r.empty() && r[0] == key) return r;
+    return {};
+  }
+  std::vector<std::string> titles() const {
+    std::vector<std::string> out;
+    for (const Titem& i : items)
+      if (i.kind == 'T') out.push_back(i.text);
+    return out;
+  }
+};
+
+// ---- rows of an enumeration ----
+
+std::shared_ptr<Ttoken> tok(int pid, int addr, int endp) {
+  auto k = std::make_shared<Ttoken>();
+  k->pid = pid, k->addr = addr, k->endp = endp, k->level = 2;
+  return k;
+}
+
+std::shared_ptr<Tdata> dat(int pid, TbyteVec bytes) {
+  auto d = std::make_shared<Tdata>();
+  d->pid = pid, d->data = std::move(bytes), d->level = 2;
+  return d;
+}
+
+std::shared_ptr<Thandshake> hs(int pid) {
+  auto h = std::make_shared<Thandshake>();
+  h->pid = pid, h->level = 2;
+  return h;
+}
+
+std::shared_ptr<Ttransax> trx(TtrxType type, TrowVec children, int level = 1) {
+  auto t = std::make_shared<Ttransax>(type);
+  t->level = level;
+  t->children = std::move(children);
+  return t;
+}
+
+constexpr int OUT = 1, ACK = 2, DATA0 = 3, IN = 9, NAK = 10, DATA1 = 11, SETUP = 13, STALL = 14;
+
+// A control read: SETUP, the reply in packets of maxPacket with toggles from
+// DATA1, an optional NAK after the first, then the OUT status stage.
+std::shared_ptr<Ttransfer> controlRead(int addr, TbyteVec setup, const TbyteVec& reply, size_t maxPacket = 8,
+                                       bool nakOnce = false) {
+  auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
+  t->children.push_back(trx(TRX_SETUP, {tok(SETUP, addr, 0), dat(DATA0, std::move(setup)), hs(ACK)}));
+  int toggle = DATA1;
+  size_t off = 0;
+  do {
+    const size_t n = std::min(maxPacket, reply.size() - off);
+    t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)),
+                                       hs(ACK)}));
+    toggle = toggle == DATA1 ? DATA0 : DATA1;
+    off += n;
+    if (nakOnce && off == n) t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), hs(NAK)}));
+  } while (off < reply.size());
+  t->children.push_back(trx(TRX_OUT, {tok(OUT, addr, 0), dat(DATA1, {}), hs(ACK)}));
+  return t;
+}
+
+// A request without data stage: SETUP, then the IN status stage.
+std::shared_ptr<Ttransfer> controlNoData(int addr, TbyteVec setup) {
+  auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
+  t->children.push_back(trx(TRX_SETUP, {tok(SETUP, addr, 0), dat(DATA0, std::move(setup)), hs(ACK)}));
+  t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), dat(DATA1, {}), hs(ACK)}));
+  return t;
+}
+
+const TbyteVec DEVICE = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x34,
+                         0x12, 0x78, 0x56, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01};
+const TbyteVec CONFIG = {
+    0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0xa0, 0x32,  // configuration
+    0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x01, 0x00,  // interface: HID boot keyboard
+    0x09, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22, 0x17, 0x00,  // HID, report of 23 bytes
+    0x07, 0x05, 0x81, 0x03, 0x08, 0x00, 0x0a,              // endpoint 0x81 interrupt
+};
+const TbyteVec LANGIDS = {0x04, 0x03, 0x09, 0x04};
+const TbyteVec PRODUCT = {26,  0x03, 'Q', 0, 'u', 0, 'e', 0, 'l', 0, 'l', 0, 'i', 0, 'x', 0,
+                          ' ', 0,    'T', 0, 'e', 0, 's', 0, 't', 0};
+const TbyteVec REPORT = {0x05, 0x01, 0x09, 0x06, 0xa1, 0x01, 0x05, 0x07, 0x15, 0x00, 0x25, 0x01,
+                         0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x16, 0x00, 0x80, 0xc0, 0x00};
+
+class EnumerationScript : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host.runFile(std::string(QX_SOURCE_DIR) + "/scripts/init.lua"), "");
+
+    auto reset = std::make_shared<Treset>();
+    reset->duration = 120000, reset->idleTicks = 300;
+    add("reset", reset);
+    auto sofs = std::make_shared<TsofGroup>();
+    for (int f = 100; f < 103; ++f) {
+      auto s = std::make_shared<Tsof>();
+      s->pid = 5, s->frame = f, s->crc5 = 0x1f, s->level = 1;
+      sofs->children.push_back(s);
+    }
+    add("sofs", sofs);
+    add("get device 0", controlRead(0, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00}, DEVICE, 8, true));
+    add("set address", controlNoData(0, {0x00, 0x05, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    add("get device 5", controlRead(5, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00}, DEVICE));
+    add("get config 9",
+        controlRead(5, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x09, 0x00}, TbyteVec(CONFIG.begin(), CONFIG.begin() + 9)));
+    add("get config", controlRead(5, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x22, 0x00}, CONFIG));
+    add("get langids", controlRead(5, {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0xff, 0x00}, LANGIDS));
+    add("get product", controlRead(5, {0x80, 0x06, 0x02, 0x03, 0x09, 0x04, 0xff, 0x00}, PRODUCT));
+    auto qualifier = std::make_shared<Ttransfer>(TFR_CONTROL);
+    qualifier->children = {
+        trx(TRX_SETUP, {tok(SETUP, 5, 0), dat(DATA0, {0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0a, 0x00}), hs(ACK)}),
+        trx(TRX_IN, {tok(IN, 5, 0), hs(STALL)})};
+    add("get qualifier", qualifier);
+    add("set configuration", controlNoData(5, {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    add("set idle", controlNoData(5, {0x21, 0x0a, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    add("get report", controlRead(5, {0x81, 0x06, 0x00, 0x22, 0x00, 0x00, 0x17, 0x00}, REPORT));
+    add("interrupt in", trx(TRX_IN, {tok(IN, 5, 1), dat(DATA0, {0, 0, 0x04, 0, 0, 0, 0, 0}), hs(ACK)}, 0));
+    add("interrupt nak", trx(TRX_IN, {tok(IN, 5, 1), hs(NAK)}, 0));
+    auto broken = std::make_shared<Ttransfer>(TFR_CONTROL);
+    broken->children = {trx(TRX_SETUP, {tok(SETUP, 5, 0), dat(DATA0, {1, 2, 3}), hs(ACK)})};
+    add("short setup", broken);
+  }
+
+  void add(const std::string& name, const TrowPtr& root) {
+    roots[name] = root;
+    host.addTree(root);
+  }
+
+  // Decodes a row; the text must read under the grammar.
+  Tdecoded decode(const TrowPtr& row) {
+    Tdecoded d;
+    d.raw = host.decode(row);
+    std::string why;
+    EXPECT_TRUE(parseDecodeText(d.raw, d.items, why)) << why << "\nin: " << d.raw;
+    EXPECT_FALSE(d.items.empty()) << d.raw;
+    return d;
+  }
+  Tdecoded decode(const std::string& name) { return decode(roots.at(name)); }
+  TrowPtr child(const std::string& name, size_t i) {
+    return std::static_pointer_cast<Tgrouper>(roots.at(name))->children.at(i);
+  }
+
+  TtestLuaHost host;
+  std::map<std::string, TrowPtr> roots;
+};
+
+TEST_F(EnumerationScript, EveryRowDecodesUnderTheGrammar) {
+  ASSERT_GT(host.rows.size(), 100u);
+  for (const TrowPtr& row : host.rows) {
+    const Tdecoded d = decode(row);
+    EXPECT_EQ(d.raw.find("Decode script error"), std::string::npos) << d.raw;
+    EXPECT_EQ(lua_gettop(host.L), 0);
+  }
+}
+
+TEST_F(EnumerationScript, GetDeviceDescriptor) {
+  const Tdecoded d = decode("get device 0");
+  EXPECT_NE(d.paragraphs().find("GET_DESCRIPTOR (DEVICE) to device 0, endpoint 0."), std::string::npos) << d.raw;
+  EXPECT_NE(d.paragraphs().find("The device sent 18 bytes of the 64 asked for."), std::string::npos) << d.raw;
+  EXPECT_NE(d.paragraphs().find("request completed"), std::string::npos) << d.raw;
+  EXPECT_NE(d.paragraphs().find("1 NAK while the device was busy"), std::string::npos) << d.raw;
+  EXPECT_EQ(d.titles(), (std::vector<std::string>{"SETUP request", "Stages", "Device descriptor"}));
+
+  const std::vector<TstringVec> setup = {
+      {"bmRequestType", "0x80", "device-to-host, Standard, Device"},
+      {"bRequest", "0x06", "GET_DESCRIPTOR"},
+      {"wValue", "0x0100", "descriptor DEVICE, index 0"},
+      {"wIndex", "0x0000", "-"},
+      {"wLength", "64", "at most 64 bytes to the host"},
+  };
+  EXPECT_EQ(d.table("SETUP request")->rows, setup);
+  const std::vector<TstringVec> stages = {
+      {"Setup", "SETUP", "8", "ACK"}, {"Data", "IN", "8", "ACK"}, {"Data", "IN", "-", "NAK"},
+      {"Data", "IN", "8", "ACK"},     {"Data", "IN", "2", "ACK"}, {"Status", "OUT", "0", "ACK"},
+  };
+  EXPECT_EQ(d.table("Stages")->rows, stages);
+  const std::vector<TstringVec> device = {
+      {"bLength", "18", "length of this descriptor in bytes"},
+      {"bDescriptorType", "0x01", "DEVICE"},
+      {"bcdUSB", "2.00", "USB 2.00"},
+      {"bDeviceClass", "0x00", "defined by each interface"},
+      {"bDeviceSubClass", "0x00", "-"},
+      {"bDeviceProtocol", "0x00", "-"},
+      {"bMaxPacketSize0", "8", "largest packet of control endpoint 0"},
+      {"idVendor", "0x1234", "vendor ID"},
+      {"idProduct", "0x5678", "product ID"},
+      {"bcdDevice", "1.00", "device release number"},
+      {"iManufacturer", "1", "string descriptor 1"},
+      {"iProduct", "2", "string descriptor 2"},
+      {"iSerialNumber", "3", "string descriptor 3"},
+      {"bNumConfigurations", "1", "number of configurations"},
+  };
+  EXPECT_EQ(d.table("Device descriptor")->rows, device);
+}
+
+TEST_F(EnumerationScript, SetAddressAndConfiguration) {
+  const Tdecoded a = decode("set address");
+  EXPECT_EQ(a.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0005", "new device address 5"}));
+  EXPECT_EQ(a.row("SETUP request", "wLength"), (TstringVec{"wLength", "0", "no data stage"}));
+  EXPECT_EQ(a.table("Stages")->rows, (std::vector<TstringVec>{{"Setup", "SETUP", "8", "ACK"}, {"Status", "IN", "0", "ACK"}}));
+  EXPECT_NE(a.paragraphs().find("SET_ADDRESS to device 0, endpoint 0."), std::string::npos) << a.raw;
+  EXPECT_NE(a.paragraphs().find("answers at address 5"), std::string::npos) << a.raw;
+
+  const Tdecoded c = decode("set configuration");
+  EXPECT_EQ(c.row("SETUP request", "bRequest"), (TstringVec{"bRequest", "0x09", "SET_CONFIGURATION"}));
+  EXPECT_EQ(c.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0001", "configuration 1"}));
+  EXPECT_NE(c.paragraphs().find("The device is configured"), std::string::npos) << c.raw;
+}
+
+TEST_F(EnumerationScript, ConfigurationHeaderThenTheWholeSet) {
+  const Tdecoded head = decode("get config 9");
+  EXPECT_EQ(head.row("Configuration descriptor", "wTotalLength"),
+            (TstringVec{"wTotalLength", "34", "bytes of this configuration with all its descriptors"}));
+  EXPECT_NE(head.paragraphs().find("wTotalLength is 34 bytes but this transfer carried 9"), std::string::npos);
+
+  const Tdecoded d = decode("get config");
+  EXPECT_EQ(d.titles(), (std::vector<std::string>{"SETUP request", "Stages", "Configuration descriptor",
+                                                  "Interface 0, alternate setting 0", "HID descriptor",
+                                                  "Endpoint 0x81 (EP 1 IN, Interrupt)"}));
+  EXPECT_EQ(d.row("Configuration descriptor", "bmAttributes"),
+            (TstringVec{"bmAttributes", "0xa0", "bus-powered, remote wakeup"}));
+  EXPECT_EQ(d.row("Configuration descriptor", "bMaxPower"), (TstringVec{"bMaxPower", "50", "100 mA at most"}));
+  EXPECT_EQ(d.row("Configuration descriptor", "bConfigurationValue"),
+            (TstringVec{"bConfigurationValue", "1", "value that SET_CONFIGURATION selects"}));
+  const std::string iface = "Interface 0, alternate setting 0";
+  EXPECT_EQ(d.row(iface, "bInterfaceClass"), (TstringVec{"bInterfaceClass", "0x03", "HID"}));
+  EXPECT_EQ(d.row(iface, "bInterfaceSubClass"), (TstringVec{"bInterfaceSubClass", "0x01", "boot interface"}));
+  EXPECT_EQ(d.row(iface, "bInterfaceProtocol"), (TstringVec{"bInterfaceProtocol", "0x01", "boot keyboard"}));
+  EXPECT_EQ(d.row(iface, "bNumEndpoints"), (TstringVec{"bNumEndpoints", "1", "endpoints besides endpoint 0"}));
+  EXPECT_EQ(d.row("HID descriptor", "bcdHID"), (TstringVec{"bcdHID", "1.11", "HID 1.11"}));
+  EXPECT_EQ(d.row("HID descriptor", "wDescriptorLength"),
+            (TstringVec{"wDescriptorLength", "23", "bytes of that descriptor"}));
+  const std::string ep = "Endpoint 0x81 (EP 1 IN, Interrupt)";
+  EXPECT_EQ(d.row(ep, "bEndpointAddress"), (TstringVec{"bEndpointAddress", "0x81", "EP 1 IN"}));
+  EXPECT_EQ(d.row(ep, "bmAttributes"), (TstringVec{"bmAttributes", "0x03", "Interrupt"}));
+  EXPECT_EQ(d.row(ep, "wMaxPacketSize"), (TstringVec{"wMaxPacketSize", "0x0008", "8 bytes per packet"}));
+  EXPECT_EQ(d.row(ep, "bInterval"), (TstringVec{"bInterval", "10", "polled every 10 frames (ms)"}));
+}
+
+TEST_F(EnumerationScript, StringDescriptors) {
+  const Tdecoded langs = decode("get langids");
+  EXPECT_EQ(langs.row("SETUP request", "wIndex"), (TstringVec{"wIndex", "0x0000", "no language (list of languages)"}));
+  EXPECT_EQ(langs.table("String descriptor 0: languages")->rows,
+            (std::vector<TstringVec>{{"wLANGID", "0x0409", "English (United States)"}}));
+
+  const Tdecoded product = decode("get product");
+  EXPECT_EQ(product.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0302", "descriptor STRING, index 2"}));
+  EXPECT_EQ(product.row("SETUP request", "wIndex"), (TstringVec{"wIndex", "0x0409", "English (United States)"}));
+  EXPECT_EQ(product.row("String descriptor 2", "bString"),
+            (TstringVec{"bString", "Quellix Test", "12 characters in UTF-16LE"}));
+  EXPECT_NE(product.paragraphs().find("String 2: \"Quellix Test\""), std::string::npos) << product.raw;
+}
+
+TEST_F(EnumerationScript, StalledAndClassRequests) {
+  const Tdecoded q = decode("get qualifier");
+  EXPECT_NE(q.paragraphs().find("GET_DESCRIPTOR (DEVICE_QUALIFIER)"), std::string::npos) << q.raw;
+  EXPECT_NE(q.paragraphs().find("answered STALL"), std::string::npos) << q.raw;
+  EXPECT_EQ(q.table("Device qualifier descriptor"), nullptr);
+
+  const Tdecoded idle = decode("set idle");
+  EXPECT_EQ(idle.row("SETUP request", "bmRequestType"),
+            (TstringVec{"bmRequestType", "0x21", "host-to-device, Class, Interface"}));
+  EXPECT_EQ(idle.row("SETUP request", "bRequest"), (TstringVec{"bRequest", "0x0a", "HID SET_IDLE"}));
+  EXPECT_EQ(idle.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0000", "report only on change, report ID 0"}));
+  EXPECT_EQ(idle.row("SETUP request", "wIndex"), (TstringVec{"wIndex", "0x0000", "interface 0"}));
+
+  const Tdecoded report = decode("get report");
+  const Titem* items = report.table("HID report descriptor");
+  ASSERT_NE(items, nullptr) << report.raw;
+  ASSERT_GE(items->rows.size(), 11u);
+  EXPECT_EQ(items->rows[0], (TstringVec{"Usage Page", "0x01", "Generic Desktop"}));
+  EXPECT_EQ(items->rows[1], (TstringVec{"Usage", "0x06", "Keyboard"}));
+  EXPECT_EQ(items->rows[2], (TstringVec{"Collection", "0x01", "Application"}));
+  EXPECT_EQ(items->rows[8], (TstringVec{". Input", "0x02", "Data, Variable, Absolute"}));
+  EXPECT_EQ(items->rows[9], (TstringVec{". Logical Minimum", "0x8000", "-32768"}));
+  EXPECT_EQ(items->rows[10], (TstringVec{"End Collection", "-", "-"}));
+}
+
+TEST_F(EnumerationScript, TransactionsAndPackets) {
+  const Tdecoded setup = decode(child("get device 5", 0));
+  EXPECT_EQ(setup.table("SETUP transaction")->rows,
+            (std::vector<TstringVec>{{"Token", "SETUP (0x2d)", "device 5, endpoint 0"},
+                                     {"Data", "DATA0 (0xc3)", "8 bytes: 80 06 00 01 00 00 12 00"},
+                                     {"Handshake", "ACK (0xd2)", "the receiver took the data packet without error"}}));
+  EXPECT_EQ(setup.row("SETUP request", "wLength"), (TstringVec{"wLength", "18", "at most 18 bytes to the host"}));
+
+  const TrowPtr setupData = std::static_pointer_cast<Tgrouper>(child("get device 5", 0))->children[1];
+  const Tdecoded data = decode(setupData);
+  EXPECT_EQ(data.row("SETUP request", "bRequest"), (TstringVec{"bRequest", "0x06", "GET_DESCRIPTOR"}));
+  EXPECT_EQ(data.row("Data packet", "Length"), (TstringVec{"Length", "8", "payload bytes, without PID and CRC"}));
+
+  const Tdecoded in = decode("interrupt in");
+  EXPECT_NE(in.paragraphs().find("Device 5 endpoint 1 sent 8 bytes and the host acknowledged them."), std::string::npos);
+  const Tdecoded status = decode(child("set address", 1));
+  EXPECT_NE(status.paragraphs().find("Device 0 endpoint 0 sent a zero-length packet and the host acknowledged it."),
+            std::string::npos)
+      << status.raw;
+  const Tdecoded nak = decode("interrupt nak");
+  EXPECT_NE(nak.paragraphs().find("had no data ready and answered NAK"), std::string::npos);
+
+  const TrowPtr inData = std::static_pointer_cast<Tgrouper>(roots.at("interrupt in"))->children[1];
+  const Tdecoded payload = decode(inData);
+  EXPECT_EQ(payload.table("Payload")->rows, (std::vector<TstringVec>{{"0000", "00 00 04 00 00 00 00 00", "........"}}));
+
+  const Tdecoded token = decode(std::static_pointer_cast<Tgrouper>(roots.at("interrupt in"))->children[0]);
+  EXPECT_EQ(token.row("Token packet", "ADDR"), (TstringVec{"ADDR", "5", "device address"}));
+  EXPECT_EQ(token.row("Token packet", "ENDP"), (TstringVec{"ENDP", "1", "endpoint number"}));
+  EXPECT_EQ(token.row("Token packet", "CRC5"), (TstringVec{"CRC5", "0x00", "correct"}));
+}
+
+TEST_F(EnumerationScript, ResetSofAndGroup) {
+  const Tdecoded reset = decode("reset");
+  EXPECT_EQ(reset.row("Bus reset", "SE0 time"), (TstringVec{"SE0 time", "10.000 ms (120000 bit times)"}));
+  const Tdecoded sof = decode(child("sofs", 1));
+  EXPECT_EQ(sof.row("Start of frame", "Frame"), (TstringVec{"Frame", "101 (0x0065)", "frame number"}));
+  EXPECT_EQ(sof.row("Start of frame", "CRC5"), (TstringVec{"CRC5", "0x1f", "correct"}));
+  EXPECT_EQ(decode("sofs").raw, "SAn uninterrupted sequence of 3 SOF (Start Of Frame) packets");
+}
+
+TEST_F(EnumerationScript, UndecodableTransferSaysSo) {
+  const Tdecoded d = decode("short setup");
+  EXPECT_NE(d.paragraphs().find("no SETUP transaction with an 8-byte request"), std::string::npos) << d.raw;
+}
+
+TEST_F(EnumerationScript, ScriptFailuresBecomeParagraphs) {
+  ASSERT_EQ(host.run(R"(
+    results = {
+      transfer_decode({children = 5}),
+      data_decode({pid = 3, data = {"x"}}),
+      token_decode(nil),
+    }
+  )"),
+            "");
+  lua_getglobal(host.L, "results");
+  for (int i = 1; i <= 3; ++i) {
+    lua_rawgeti(host.L, -1, i);
+    const std::string text = lua_tostring(host.L, -1) ? lua_tostring(host.L, -1) : "<no text>";
+    lua_pop(host.L, 1);
+    std::vector<Titem> items;
+    std::string why;
+    EXPECT_TRUE(parseDecodeText(text, items, why)) << why;
+    ASSERT_EQ(items.size(), 1u) << text;
+    EXPECT_EQ(items[0].kind, 'S');
+    EXPECT_EQ(items[0].text.rfind("Decode script error in ", 0), 0u) << text;
+  }
+  lua_pop(host.L, 1);
+}
+
+// The same requests as bus traffic: coded as a raw capture, decoded, grouped
+// and flattened by the engine, then decoded by the script through getNode.
+TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
+  TrowVec packets;
+  auto put = [&](TrowPtr row) {
+    if (auto p = std::dynamic_pointer_cast<TpacketBase>(row)) p->idle = 10;
+    packets.push_back(row);
+  };
+  auto reset = std::make_shared<Treset>();
+  reset->duration = 120000, reset->idleTicks = 300;
+  put(reset);
+  for (int f = 0; f < 3; ++f) {
+    auto s = std::make_shared<Tsof>();
+    s->pid = 5, s->frame = f;
+    put(s);
+  }
+  auto request = [&](int addr, TbyteVec setup, const TbyteVec& reply) {
+    put(tok(SETUP, addr, 0)), put(dat(DATA0, setup)), put(hs(ACK));
+    int toggle = DATA1;
+    for (size_t off = 0; off < reply.size(); off += 8, toggle = toggle == DATA1 ? DATA0 : DATA1) {
+      put(tok(IN, addr, 0));
+      put(dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + std::min(off + 8, reply.size()))));
+      put(hs(ACK));
+      if (off == 0 && !reply.empty()) put(tok(IN, addr, 0)), put(hs(NAK));
+    }
+    const bool read = (setup[0] & 0x80) != 0;
+    put(tok(read ? OUT : IN, addr, 0)), put(dat(DATA1, {})), put(hs(ACK));
+  };
+  request(0, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00}, DEVICE);
+  request(0, {0x00, 0x05, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00}, {});
+  request(5, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x22, 0x00}, CONFIG);
+  request(5, {0x80, 0x06, 0x02, 0x03, 0x09, 0x04, 0xff, 0x00}, PRODUCT);
+  request(5, {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, {});
+
+  std::vector<uint8_t> raw = qxtest::captureFromRows(packets);
+  TexThread decoder;
+  ASSERT_TRUE(decoder.startDecode(&raw));
+  TtestLuaHost host;
+  ASSERT_EQ(host.runFile(std::string(QX_SOURCE_DIR) + "/scripts/init.lua"), "");
+  host.adopt(*decoder.pLinearRowVec());
+  // reset, SOF group and its 3 SOFs, then each transfer row with its
+  // transactions and their packets (one NAKed IN in every data stage)
+  ASSERT_EQ(host.rows.size(), 1u + 1 + 3 + 24 + 9 + 32 + 28 + 9);
+
+  std::vector<std::string> transfers;
+  for (const TrowPtr& row : host.rows) {
+    const std::string text = host.decode(row);
+    std::vector<Titem> items;
+    std::string why;
+    EXPECT_TRUE(parseDecodeText(text, items, why)) << why << "\nin: " << text;
+    EXPECT_EQ(text.find("Decode script error"), std::string::npos) << text;
+    if (row->kind == RK_TRANSFER) transfers.push_back(text);
+  }
+  ASSERT_EQ(transfers.size(), 5u);
+  const char* expected[] = {
+      "TDevice descriptor\nField#Value#Meaning\nbLength#18#",
+      "wValue#0x0005#new device address 5",
+      "bMaxPower#50#100 mA at most",
+      "bString#Quellix Test#12 characters in UTF-16LE",
+      "wValue#0x0001#configuration 1",
+  };
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_NE(transfers[i].find(expected[i]), std::string::npos) << transfers[i];
+    EXPECT_NE(transfers[i].find("the request completed"), std::string::npos) << transfers[i];
+  }
+  EXPECT_NE(transfers[0].find("1 NAK while the device was busy"), std::string::npos) << transfers[0];
+  EXPECT_NE(transfers[0].find("idVendor#0x1234#vendor ID"), std::string::npos) << transfers[0];
+}
+
+TEST(DecodeScript, WorksWithoutGetNode) {
+  lua_State* L = luaL_newstate();
+  luaL_openlibs(L);
+  ASSERT_EQ(luaL_dofile(L, (std::string(QX_SOURCE_DIR) + "/scripts/init.lua").c_str()), LUA_OK);
+  auto t = controlNoData(5, {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
+  t->children[0]->handle = 1;
+  const std::string text = rowutils::doDecode(t, L);
+  std::vector<Titem> items;
+  std::string why;
+  EXPECT_TRUE(parseDecodeText(text, items, why)) << why;
+  EXPECT_NE(text.find("no SETUP transaction"), std::string::npos) << text;
+  EXPECT_EQ(lua_gettop(L), 0);
+  lua_close(L);
+}
+
+}  // namespace

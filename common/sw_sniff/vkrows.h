@@ -130,6 +130,12 @@ class Ttransax : public Tgrouper {
   Ttransax() { kind = RK_TRANSAX; }
   explicit Ttransax(TtrxType t) : Ttransax() { trxType = t; }
   TtrxType trxType = TRX_UNDEFINED;
+
+  // Finders over the children (vkgroup.cpp).
+  std::shared_ptr<Ttoken> findTokenPkt() const;
+  std::shared_ptr<Tdata> findDataPkt() const;
+  std::shared_ptr<Thandshake> findHandshakePkt() const;
+  bool ackOK() const;
 };
 
 class Ttransfer : public Tgrouper {
@@ -139,6 +145,13 @@ class Ttransfer : public Tgrouper {
   TtfrType tfrType = TFR_DEFAULT;
   TbyteVec data;
   bool success = false;
+
+  // Finders over the children and the data stage (vkgroup.cpp).
+  std::shared_ptr<Ttransax> findTransax(TtrxType type, unsigned& i) const;
+  std::shared_ptr<Ttransax> findSetupTransax() const;
+  std::shared_ptr<Ttransax> findInTransax(unsigned& i) const;
+  std::shared_ptr<Ttransax> findOutTransax(unsigned& i) const;
+  TbyteVec& findData();
 };
 
 // Display-row flag bits.

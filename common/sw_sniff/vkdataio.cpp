@@ -1,0 +1,265 @@
+#include "vkdataio.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "vkrawevt.h"
+#include "vkrawgrp.h"
+#include "vkrowutils.h"
+
+namespace {
+
+const char MAGIC_LINE[] = "VKFMT01\n";
+constexpr int MAGIC_SIZE = 8;
+constexpr int MAX_LENGTH_DIGITS = 12;
+constexpr uint64_t MAX_LOAD_COUNT = 4294967194ull;
+// Decoded trees are three levels deep; the cap keeps the recursive
+// flattening and row destruction of a hostile file within the stack.
+constexpr int MAX_LOAD_LEVEL = 256;
+constexpr unsigned GZ_BUFFER_SIZE = 128 * 1024;
+constexpr unsigned READ_CHUNK = 64 * 1024;
+constexpr unsigned WRITE_CHUNK = 1u << 20;
+constexpr size_t LINE_RESERVE = 1024;
+
+constexpr uint8_t ROW_FLAGS_SOF = LR_SOF | LR_PACKET;
+
+bool writeAll(gzFile file, const char* p, size_t n) {
+  bool ok = true;
+  while (ok && n > 0) {
+    const unsigned part = n > WRITE_CHUNK ? WRITE_CHUNK : static_cast<unsigned>(n);
+    ok = gzwrite(file, p, part) == static_cast<int>(part);
+    p += part;
+    n -= part;
+  }
+  return ok;
+}
+
+// A name beside the target, so that the final rename stays in one file system.
+int openTempBeside(const std::string& path, std::string& tempPath) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes the whole gzip stream to fd (which it does not close) and syncs it.
+bool writeGzip(int fd, const std::string& head, const std::string& body) {
+  const int gzfd = dup(fd);
+  if (gzfd < 0) return false;
+  gzFile file = gzdopen(gzfd, "wb");
+  if (!file) {
+    close(gzfd);
+    return false;
+  }
+  bool ok = gzbuffer(file, GZ_BUFFER_SIZE) == 0;
+  ok = ok && writeAll(file, head.data(), head.size());
+  ok = ok && writeAll(file, body.data(), body.size());
+  ok = (gzclose(file) == Z_OK) && ok;
+  return ok && fsync(fd) == 0;
+}
+
+}  // namespace
+
+TdataIO::TdataIO() = default;
+TdataIO::~TdataIO() = default;
+
+void TdataIO::rawDataToEventVec(const std::vector<uint8_t>& raw, TrowVecPtr events, TprogressFn progress) {
+  if (!events) return;
+  events->clear();
+  if (raw.empty()) return;
+  Tevents decoder(raw);
+  uint64_t position = 0;
+  while (decoder.getNextEvent(*events, position)) {
+    if (progress) progress(position);
+  }
+}
+
+void TdataIO::eventVecToTreeRootVec(TrowVecPtr events, TrowVecPtr roots) {
+  if (!events || !roots) return;
+  roots->clear();
+  TrawTree tree(*events, *roots);
+}
+
+void TdataIO::treeRootVecToLinVec(TrowVecPtr roots, TlinVecPtr rows) {
+  if (!roots || !rows) return;
+  rows->clear();
+  for (const TrowPtr& root : *roots) treeRow2Linear(root, -1, rows, 0);
+}
+
+void TdataIO::treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& rows, uint8_t flags) {
+  if (!row) return;
+  const int h = static_cast<int>(rows->size());
+  row->handle = h;
+  row->parent = parent;
+  uint32_t* counter = nullptr;
+  bool group = false;
+  switch (static_cast<unsigned>(row->kind)) {
+    case RK_RESET:
+      counter = &resetCount;
+      break;
+    case RK_SOF:
+      flags |= ROW_FLAGS_SOF;
+      counter = &packetCount;
+      break;
+    case RK_TOKEN:
+    case RK_DATA:
+    case RK_HANDSHAKE:
+      flags |= LR_PACKET;
+      counter = &packetCount;
+      break;
+    case RK_SOFGROUP:
+      flags |= ROW_FLAGS_SOF;
+      counter = &sofGroupCount;
+      group = true;
+      break;
+    case RK_TRANSAX:
+      counter = &transactionCount;
+      group = true;
+      break;
+    case RK_TRANSFER:
+      counter = &transferCount;
+      group = true;
+      break;
+    default:
+      return;
+  }
+  rows->emplace_back(row, flags);
+  row->number = ++*counter;
+  if (!group) return;
+  if (auto grouper = std::dynamic_pointer_cast<Tgrouper>(row)) {
+    for (const TrowPtr& child : grouper->children) treeRow2Linear(child, h, rows, flags);
+  }
+}
+
+int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
+  if (!rows || path.empty()) return 0;
+  std::string body;
+  uint64_t count = 0;
+  for (const TlinRow& entry : *rows) {
+    if (!entry.row) continue;
+    const std::string line = rowutils::toString(entry.row);
+    if (line.empty()) continue;
+    body += line;
+    ++count;
+  }
+  const std::string head = std::string(MAGIC_LINE) + std::to_string(body.size()) + "\n";
+
+  // An existing file that may not be written stays as it is.
+  if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) return 0;
+  // Write beside the target and rename, so a failed save never replaces a good file.
+  std::string tempPath;
+  const int fd = openTempBeside(path, tempPath);
+  if (fd < 0) return 0;
+  bool ok = writeGzip(fd, head, body);
+  ok = (close(fd) == 0) && ok;
+  ok = ok && std::rename(tempPath.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(tempPath.c_str());
+    return 0;
+  }
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
+
+bool TdataIO::addToParent(TrowPtr row) {
+  const auto level = static_cast<unsigned>(row->level);
+  if (level >= Fparents.size()) return false;
+  Fparents[level]->push_back(std::move(row));
+  return true;
+}
+
+void TdataIO::setParentList(TrowVec* list, int level) {
+  const auto ix = static_cast<size_t>(static_cast<unsigned>(level));
+  if (ix < Fparents.size())
+    Fparents[ix] = list;
+  else
+    Fparents.push_back(list);
+}
+
+int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows) {
+  if (!roots || !rows || path.empty()) return 0;
+  gzFile file = gzopen(path.c_str(), "rb");
+  if (!file) return 0;
+  gzbuffer(file, GZ_BUFFER_SIZE);
+
+  // Head: 8 bytes not compared with the magic, then up to 12 digits and '\n'.
+  char magic[MAGIC_SIZE];
+  bool ok = gzread(file, magic, MAGIC_SIZE) == MAGIC_SIZE;
+  for (int i = 0; ok && i < MAX_LENGTH_DIGITS; ++i) {
+    const int c = gzgetc(file);
+    if (c == '\n') break;
+    ok = c >= '0' && c <= '9';
+  }
+  if (!ok) {
+    gzclose(file);
+    return 0;
+  }
+
+  roots->clear();
+  rows->clear();
+  Fparents.clear();
+  Fparents.push_back(roots.get());
+  uint64_t count = 0;
+  bool stop = false;
+
+  auto takeLine = [&](std::string& line) {
+    if (count > MAX_LOAD_COUNT) {
+      stop = true;
+      return;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) return;
+    TrowPtr row = rowutils::fromString(line);
+    if (!row) return;
+    ++count;
+    const unsigned kind = static_cast<unsigned>(row->kind);
+    if (kind <= RK_HANDSHAKE) {
+      addToParent(std::move(row));
+    } else if (kind <= RK_TRANSFER) {
+      // Only an attached group may own a parent list; a dropped one would
+      // leave the stack pointing into a freed row.
+      auto group = std::dynamic_pointer_cast<Tgrouper>(row);
+      const int level = row->level;
+      if (addToParent(row) && group && level < MAX_LOAD_LEVEL) setParentList(&group->children, level + 1);
+    }
+  };
+
+  std::vector<char> chunk(READ_CHUNK);
+  std::string line;
+  line.reserve(LINE_RESERVE);
+  while (!stop) {
+    const int n = gzread(file, chunk.data(), READ_CHUNK);
+    if (n <= 0) break;  // end of stream, or a damaged one read as far as it goes
+    const char* p = chunk.data();
+    const char* end = p + n;
+    while (p < end && !stop) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (!nl) {
+        line.append(p, end);
+        break;
+      }
+      line.append(p, nl);
+      takeLine(line);
+      line.clear();
+      p = nl + 1;
+    }
+  }
+  if (!stop && !line.empty()) takeLine(line);
+  gzclose(file);
+  Fparents.clear();
+
+  if (count != 0) {
+    rows->reserve(static_cast<size_t>(count));  // at least the rows in the tree
+    for (const TrowPtr& root : *roots) treeRow2Linear(root, -1, rows, 0);
+  }
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}

@@ -1,0 +1,50 @@
+// Decode-thread object: takes a raw capture buffer (or a sample-data file) and
+// holds the resulting packet rows, tree roots and display rows; the decode runs
+// on a thread of its own with an atomic progress count and done flag.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vkrows.h"
+
+class TexThread {
+ public:
+  TexThread()
+      : FeventVec(std::make_shared<TrowVec>()),
+        FtreeRootVec(std::make_shared<TrowVec>()),
+        FlinearRowVec(std::make_shared<TlinVec>()) {}
+  ~TexThread() = default;
+  TexThread(const TexThread&) = delete;
+  TexThread& operator=(const TexThread&) = delete;
+
+  // Decodes raw into the three vectors; blocks until done. raw must not
+  // change during the call.
+  bool startDecode(std::vector<uint8_t>* raw);
+  // Display rows loaded, or 0 (and the vectors unchanged) when none.
+  uint64_t sampleFileRead(std::string& path);
+
+  TrowVecPtr pEventVec() const { return FeventVec; }
+  TrowVecPtr pTreeRootVec() const { return FtreeRootVec; }
+  TlinVecPtr pLinearRowVec() const { return FlinearRowVec; }
+
+  bool getDone() const { return Fdone.load(std::memory_order_acquire); }
+  uint64_t getDecodedCount() const { return FdecodedCount.load(std::memory_order_acquire); }
+  void setDecoded(uint64_t n) { FdecodedCount.store(n, std::memory_order_release); }
+  void setDone(bool done) { Fdone.store(done, std::memory_order_release); }
+
+ private:
+  void threadFn();
+  void clearResults();
+
+  TrowVecPtr FeventVec;
+  TrowVecPtr FtreeRootVec;
+  TlinVecPtr FlinearRowVec;
+  std::vector<uint8_t>* Fraw = nullptr;
+  std::atomic<uint64_t> FdecodedCount{0};
+  std::atomic<bool> Fdone{false};
+  std::thread* Fthread = nullptr;
+};

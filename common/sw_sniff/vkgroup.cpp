@@ -1,0 +1,87 @@
+// Finders of the group rows: a transaction's token, data and handshake, a
+// control transfer's transactions and the bytes of its data stage.
+// Declared with the row classes in vkrows.h.
+#include "vkrows.h"
+
+namespace {
+
+constexpr int PID_ACK = 2;
+
+template <class T>
+std::shared_ptr<T> firstChildOf(const TrowVec& children, int kind) {
+  for (const TrowPtr& child : children) {
+    if (!child || child->kind != kind) continue;
+    if (auto found = std::dynamic_pointer_cast<T>(child)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<Ttoken> Ttransax::findTokenPkt() const {
+  return firstChildOf<Ttoken>(children, RK_TOKEN);
+}
+
+std::shared_ptr<Tdata> Ttransax::findDataPkt() const {
+  return firstChildOf<Tdata>(children, RK_DATA);
+}
+
+std::shared_ptr<Thandshake> Ttransax::findHandshakePkt() const {
+  return firstChildOf<Thandshake>(children, RK_HANDSHAKE);
+}
+
+bool Ttransax::ackOK() const {
+  auto handshake = findHandshakePkt();
+  return handshake && handshake->pid == PID_ACK;
+}
+
+std::shared_ptr<Ttransax> Ttransfer::findTransax(TtrxType type, unsigned& i) const {
+  for (; i < children.size(); ++i) {
+    const TrowPtr& child = children[i];
+    if (!child || child->kind != RK_TRANSAX) continue;
+    auto trx = std::dynamic_pointer_cast<Ttransax>(child);
+    if (trx && trx->trxType == type) return trx;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<Ttransax> Ttransfer::findSetupTransax() const {
+  unsigned i = 0;
+  return findTransax(TRX_SETUP, i);
+}
+
+std::shared_ptr<Ttransax> Ttransfer::findInTransax(unsigned& i) const {
+  return findTransax(TRX_IN, i);
+}
+
+std::shared_ptr<Ttransax> Ttransfer::findOutTransax(unsigned& i) const {
+  return findTransax(TRX_OUT, i);
+}
+
+TbyteVec& Ttransfer::findData() {
+  // Kept once found; an empty data stage is worked out again on each call.
+  if (!data.empty()) return data;
+  auto setup = findSetupTransax();
+  if (!setup) return data;
+  auto request = setup->findDataPkt();
+  if (!request || request->data.size() != 8) return data;
+
+  const bool deviceToHost = (request->data[0] & 0x80) != 0;
+  const TtrxType dataType = deviceToHost ? TRX_IN : TRX_OUT;
+  const TtrxType statusType = deviceToHost ? TRX_OUT : TRX_IN;
+
+  success = false;
+  for (const TrowPtr& child : children) {
+    if (!child || child->kind != RK_TRANSAX) continue;
+    auto trx = std::dynamic_pointer_cast<Ttransax>(child);
+    if (!trx || !trx->ackOK()) continue;
+    if (trx->trxType == dataType) {
+      if (auto packet = trx->findDataPkt())
+        data.insert(data.end(), packet->data.begin(), packet->data.end());
+    } else if (trx->trxType == statusType) {
+      auto packet = trx->findDataPkt();
+      if (packet && packet->data.empty()) success = true;
+    }
+  }
+  return data;
+}

@@ -1,0 +1,165 @@
+#include "vkrawgrp.h"
+
+namespace {
+
+constexpr int PID_OUT = 1;
+constexpr int PID_ACK = 2;
+constexpr int PID_DATA0 = 3;
+constexpr int PID_IN = 9;
+constexpr int PID_NAK = 10;
+constexpr int PID_DATA1 = 11;
+constexpr int PID_SETUP = 13;
+constexpr int PID_STALL = 14;
+
+bool isSof(const TrowPtr& row) { return row && row->kind == RK_SOF; }
+
+bool hasEmptyPayload(const TrowPtr& row) {
+  auto data = std::dynamic_pointer_cast<Tdata>(row);
+  return data && data->data.empty();
+}
+
+}  // namespace
+
+TrawTree::TrawTree(TrowVec& events_, TrowVec& roots_) : events(events_), roots(roots_) {
+  uint64_t ix = 0;
+  while (getDisplayItem(ix)) {
+  }
+}
+
+int TrawTree::getPid(const TrowPtr& row) {
+  if (!row) return -1;
+  switch (static_cast<unsigned>(row->kind)) {
+    case RK_SOF:
+    case RK_TOKEN:
+    case RK_DATA:
+    case RK_HANDSHAKE:
+      if (auto packet = std::dynamic_pointer_cast<TpacketBase>(row)) return packet->pid;
+      return -1;
+    default:
+      return -1;
+  }
+}
+
+int TrawTree::portRef(int addr, int endp) { return ((addr & 0x7F) << 4) | (endp & 0x0F); }
+
+bool TrawTree::getDisplayItem(uint64_t& ix) {
+  if (atEnd(ix)) return false;
+  const TrowPtr& row = events[ix];
+  if (row && row->kind == RK_RESET) return doReset(ix);
+  if (row && row->kind == RK_SOF) return doSOF(ix);
+  if (row && row->kind == RK_TOKEN) {
+    switch (getPid(row)) {
+      case PID_IN: return doIn(ix);
+      case PID_SETUP: return doSetup(ix);
+      case PID_OUT: return doOut(ix);
+      default: break;  // the decoder makes no other tokens; keep it as a root
+    }
+  }
+  return keepAsRoot(ix);
+}
+
+bool TrawTree::keepAsRoot(uint64_t& ix) {
+  roots.push_back(events[ix]);
+  ++ix;
+  return true;
+}
+
+bool TrawTree::doReset(uint64_t& ix) { return keepAsRoot(ix); }
+
+bool TrawTree::doSOF(uint64_t& ix) {
+  if (atEnd(ix + 1) || !isSof(events[ix + 1])) return keepAsRoot(ix);
+  auto group = std::make_shared<TsofGroup>();
+  roots.push_back(group);
+  while (!atEnd(ix) && isSof(events[ix])) {
+    events[ix]->level = 1;
+    group->children.push_back(events[ix]);
+    ++ix;
+  }
+  return !atEnd(ix);
+}
+
+bool TrawTree::doSetup(uint64_t& ix) {
+  auto token = std::dynamic_pointer_cast<Ttoken>(events[ix]);
+  if (!token) return keepAsRoot(ix);
+  const int key = portRef(token->addr, token->endp);
+
+  auto transfer = std::make_shared<Ttransfer>(TFR_CONTROL);
+  roots.push_back(transfer);
+  portMap[key].transfer = transfer;  // an older open transfer stays in roots
+
+  auto trx = std::make_shared<Ttransax>(TRX_SETUP);
+  trx->level = transfer->level + 1;
+  transfer->children.push_back(trx);
+  token->level = trx->level + 1;
+  trx->children.push_back(token);
+  ++ix;
+
+  if (atEnd(ix)) return false;
+  if (getPid(events[ix]) != PID_DATA0) return true;
+  events[ix]->level = trx->level + 1;
+  trx->children.push_back(events[ix]);
+  ++ix;
+
+  if (atEnd(ix)) return false;
+  if (getPid(events[ix]) == PID_ACK) {
+    events[ix]->level = trx->level + 1;
+    trx->children.push_back(events[ix]);
+    ++ix;
+  }
+  return true;
+}
+
+bool TrawTree::doIn(uint64_t& ix) { return doInOut(ix, TRX_IN); }
+
+bool TrawTree::doOut(uint64_t& ix) { return doInOut(ix, TRX_OUT); }
+
+bool TrawTree::doInOut(uint64_t& ix, TtrxType type) {
+  auto token = std::dynamic_pointer_cast<Ttoken>(events[ix]);
+  if (!token) return keepAsRoot(ix);
+  const int key = portRef(token->addr, token->endp);
+
+  auto trx = std::make_shared<Ttransax>(type);
+  auto port = portMap.find(key);
+  if (port != portMap.end()) {
+    trx->level = port->second.transfer->level + 1;
+    port->second.transfer->children.push_back(trx);
+  } else {
+    trx->level = 0;
+    roots.push_back(trx);
+  }
+  token->level = trx->level + 1;
+  trx->children.push_back(token);
+  ++ix;
+
+  auto accept = [&]() {
+    events[ix]->level = trx->level + 1;
+    trx->children.push_back(events[ix]);
+    ++ix;
+  };
+
+  bool emptyPayload = false;
+  bool ended = false;
+  bool haveData = false;
+  while (!ended) {
+    if (atEnd(ix)) return false;
+    const int pid = getPid(events[ix]);
+    if (!haveData) {
+      if (pid == PID_DATA0 || pid == PID_DATA1) {
+        emptyPayload = hasEmptyPayload(events[ix]);
+        accept();
+        haveData = true;
+      } else {
+        if (type == TRX_IN && (pid == PID_NAK || pid == PID_STALL)) accept();
+        ended = true;
+      }
+    } else {
+      const bool handshakeFits =
+          pid == PID_ACK || (type == TRX_OUT && (pid == PID_NAK || pid == PID_STALL));
+      if (handshakeFits) accept();
+      ended = true;
+    }
+  }
+  // A zero-length data packet ends the port's control transfer.
+  if (emptyPayload) portMap.erase(key);
+  return true;
+}

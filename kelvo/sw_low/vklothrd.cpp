@@ -1,0 +1,197 @@
+#include "vklothrd.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+constexpr std::chrono::milliseconds THREAD_LOOP_DELAY{250};
+constexpr int PAUSES_WITHOUT_BOARD = 4;
+
+}  // namespace
+
+TloThread::TloThread() { thread = std::make_unique<std::thread>(&TloThread::threadFunc, this); }
+
+TloThread::~TloThread() {
+  quit.store(true, std::memory_order_release);
+  if (thread && thread->joinable()) thread->join();
+  thread.reset();
+}
+
+void TloThread::setConnect(bool aConnect) {
+  std::lock_guard<std::mutex> guard(FboardLock);
+  lo.wrFpgaReg(TlibVkLow::REG_CONTROL, aConnect ? 0x24 : 0x20);
+  lo.wrFpgaReg(TlibVkLow::REG_CONTROL, 1);
+}
+
+void TloThread::setRun(bool aRun) {
+  // A stop left over from an earlier run must not end the new one.
+  if (aRun) stopRequest.store(false, std::memory_order_release);
+  runRequest.store(aRun, std::memory_order_release);
+}
+
+void TloThread::setNeeded(unsigned aBytes) {
+  rawData.clear();
+  setCaptureCount(0);
+  needed.store(aBytes, std::memory_order_release);
+}
+
+std::string TloThread::getSerial() const {
+  std::lock_guard<std::mutex> guard(FserialLock);
+  return serial;
+}
+
+bool TloThread::getString(std::string& aText, int aSelector) {
+  std::lock_guard<std::mutex> guard(FboardLock);
+  return lo.getString(aText, aSelector);
+}
+
+bool TloThread::doThreadInit() {
+  const int before = hardwareStatus.load(std::memory_order_relaxed);
+  const bool ok = doThreadInitX();
+  if (hardwareStatus.load(std::memory_order_relaxed) != before) setHardwareChanged();
+  return ok;
+}
+
+bool TloThread::doThreadInitX() {
+  std::string newSerial;
+  bool opened;
+  bool ok = false;
+  {
+    std::lock_guard<std::mutex> guard(FboardLock);
+    opened = lo.snifferOpen();
+    if (opened) {
+      ok = lo.getString(newSerial, 3);
+      if (ok) ok = lo.updateFPGA(false);
+    }
+  }
+  // The serial is in place before the status (and the hardware-changed flag) move.
+  {
+    std::lock_guard<std::mutex> guard(FserialLock);
+    serial = opened ? newSerial : std::string("unavailable");
+  }
+  if (!opened) {
+    hardwareStatus.store(HW_NOT_FOUND, std::memory_order_release);
+    return false;
+  }
+  hardwareStatus.store(ok ? HW_OK : HW_INIT_FAILED, std::memory_order_release);
+  return ok;
+}
+
+bool TloThread::probe() {
+  std::lock_guard<std::mutex> guard(FboardLock);
+  uint8_t version[2] = {0, 0};
+  const bool answered = lo.pLo()->get_readonly_version(version);
+  return answered && lo.isOpen();
+}
+
+bool TloThread::doThreadRun() {
+  setCaptureCount(0);
+  uint32_t n = getNeeded();
+  n = std::min<uint32_t>(n, CAPTURE_MEMORY - frontPad());
+  n = std::max<uint32_t>(n, MIN_CAPTURE);
+
+  bool ok;
+  {
+    std::lock_guard<std::mutex> guard(FboardLock);
+    ok = lo.doRun(n);
+  }
+  setDone(false);
+  uint64_t captured = 0;
+  bool countFailed = false;
+  while (ok && captured < n) {
+    uint32_t v = 0;
+    {
+      std::lock_guard<std::mutex> guard(FboardLock);
+      ok = lo.sniffGetCount(v);
+    }
+    if (!ok) {
+      countFailed = true;
+      break;
+    }
+    const uint32_t remaining = v & 0x1FFFF;
+    const bool full = (v & 0x20000) != 0;
+    captured = full ? n : static_cast<uint64_t>(n) - remaining + 1;
+    setCaptureCount(captured);
+    if (consumeStop()) break;
+    // Destruction ends a capture on a quiet bus rather than waiting for it to fill.
+    if (quit.load(std::memory_order_acquire)) break;
+  }
+  captured = std::min<uint64_t>(captured, n);
+
+  if (ok) {
+    std::lock_guard<std::mutex> guard(FboardLock);
+    ok = lo.doIdle(static_cast<uint32_t>(captured));
+  }
+  // A failed count read leaves nothing trustworthy in memory: hand over no bytes.
+  if (countFailed || captured == 0) {
+    rawData.clear();
+    return false;
+  }
+
+  try {
+    rawData.resize(captured + frontPad());
+  } catch (const std::bad_alloc&) {
+    rawData.clear();
+    rawData.shrink_to_fit();
+    hardwareStatus.store(HW_NO_MEMORY, std::memory_order_release);
+    setHardwareChanged();
+    return false;
+  }
+
+  bool readOk = false;
+  {
+    std::lock_guard<std::mutex> guard(FboardLock);
+    if (ok) {
+      readOk = lo.appRead(rawData.data(), static_cast<uint32_t>(rawData.size()));
+      ok = readOk;
+    }
+    if (ok) ok = lo.doIdle(0);
+  }
+  if (!readOk) {
+    // Zeros where the capture should be would pass for a capture without its magic.
+    rawData.clear();
+    return true;
+  }
+  rawData.erase(rawData.begin(), rawData.begin() + 3);
+  return true;
+}
+
+void TloThread::pause() {
+  int pauses;
+  {
+    std::lock_guard<std::mutex> guard(FboardLock);
+    pauses = lo.isOpen() ? 1 : PAUSES_WITHOUT_BOARD;
+  }
+  for (int i = 0; i < pauses && !quit.load(std::memory_order_acquire); ++i)
+    std::this_thread::sleep_for(THREAD_LOOP_DELAY);
+}
+
+void TloThread::threadFunc() {
+  while (!quit.load(std::memory_order_acquire)) {
+    loopCount.fetch_add(1, std::memory_order_release);
+    switch (threadState.load(std::memory_order_relaxed)) {
+      case LO_INIT:
+        if (doThreadInit()) threadState.store(LO_ARMED, std::memory_order_release);
+        break;
+      case LO_ARMED:
+        if (consumeRun())
+          threadState.store(LO_RUN, std::memory_order_release);
+        else if (!probe())
+          threadState.store(LO_INIT, std::memory_order_release);
+        break;
+      case LO_RUN:
+        doThreadRun();
+        threadState.store(LO_FINISHED, std::memory_order_release);
+        break;
+      case LO_FINISHED:
+        setDone(true);
+        threadState.store(LO_ARMED, std::memory_order_release);
+        break;
+      default:
+        badStateCount.fetch_add(1, std::memory_order_release);
+        break;
+    }
+    pause();
+  }
+}

@@ -1,0 +1,60 @@
+/* libprobecore: capture and decode of full-speed USB traffic with a Kelvo
+ * board, through a flat C interface.
+ *
+ * Typical use: h = sniffInit(); wait for getHardwareStatus(h) == 0;
+ * setNeeded(h, bytes); setRun(h, 1); poll getCaptureDone(h); startDecode(h);
+ * read rows with getPacketDataRow / getPacketDataRowX / getBoxStrX; sniffEnd(h).
+ *
+ * Plain forms (buf, size) copy the whole text with its NUL only when size is
+ * large enough, and always return the length including the NUL. X forms return
+ * a pointer into one buffer shared by all handles, valid until the next X call
+ * (from any thread), or NULL where there is no result.
+ */
+#ifndef LIBPROBECORE_H
+#define LIBPROBECORE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void* sniffInit(void);
+void sniffEnd(void* h);
+uint32_t version(char* buf, uint32_t size);
+const char* versionX(void);
+
+void setConnect(void* h, int connect);
+void setRun(void* h, int flag);
+void setStop(void* h, int flag);
+int getRun(void* h);
+int getStop(void* h);
+int getCaptureDone(void* h);
+int getHardwareChanged(void* h);
+void setNeeded(void* h, uint32_t bytes);
+uint64_t getCaptureCount(void* h);
+
+void startDecode(void* h);
+int getDecodeDone(void* h);
+uint64_t getDecodedCount(void* h);
+
+int getHardwareStatus(void* h);
+uint32_t getSerial(void* h, char* buf, uint32_t size);
+const char* getSerialX(void* h);
+
+uint32_t getPacketDataRowCount(void* h);
+uint32_t getPacketDataRow(void* h, uint32_t index, char* buf, uint32_t size);
+const char* getPacketDataRowX(void* h, uint32_t index);
+const char* getBoxStrX(void* h, uint32_t index);
+const void* linix2rowptr(void* h, uint32_t index);
+
+uint32_t sampleFileRead(void* h, const char* path);
+
+void* loh(void* h);
+void* exh(void* h);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LIBPROBECORE_H */

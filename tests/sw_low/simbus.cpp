@@ -1,0 +1,124 @@
+#include "simbus.h"
+
+#include <cstdio>
+
+namespace simbus {
+
+std::string hex(const Bytes& b) {
+  std::string s;
+  char tmp[4];
+  for (size_t i = 0; i < b.size(); ++i) {
+    std::snprintf(tmp, sizeof tmp, i ? " %02X" : "%02X", b[i]);
+    s += tmp;
+  }
+  return s;
+}
+
+namespace {
+
+std::string ctl(uint8_t type, uint8_t request) {
+  char tmp[32];
+  std::snprintf(tmp, sizeof tmp, "C%02X %02X v0000 i0000", type, request);
+  return tmp;
+}
+
+}  // namespace
+
+std::string line(const kelvosim::TxferRecord& r) {
+  char tmp[48];
+  switch (r.Fkind) {
+    case kelvosim::XK_CONTROL:
+      if (r.FrequestType & 0x80) {
+        std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X len %u", r.FrequestType, r.Frequest,
+                      r.Fvalue, r.Findex, r.Flength);
+        return tmp;
+      }
+      std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X : ", r.FrequestType, r.Frequest,
+                    r.Fvalue, r.Findex);
+      return tmp + hex(r.Fdata);
+    case kelvosim::XK_BULK_OUT:
+      std::snprintf(tmp, sizeof tmp, "O%02X : ", r.Fendpoint);
+      return tmp + hex(r.Fdata);
+    case kelvosim::XK_BULK_IN:
+      std::snprintf(tmp, sizeof tmp, "I%02X len %u", r.Fendpoint, r.Flength);
+      return tmp;
+    default:
+      return "?";
+  }
+}
+
+Lines lines(const std::vector<kelvosim::TxferRecord>& log) {
+  Lines out;
+  for (const auto& r : log) out.push_back(line(r));
+  return out;
+}
+
+Lines busLines() {
+  Lines out;
+  for (const auto& r : kelvosim::transfers()) {
+    if (r.Fkind == kelvosim::XK_CONTROL && (r.FrequestType & 0x60) != 0x40) continue;
+    out.push_back(line(r));
+  }
+  return out;
+}
+
+std::string ctlOut(uint8_t request, const Bytes& data) { return ctl(0x40, request) + " : " + hex(data); }
+
+std::string ctlIn(uint8_t request, uint16_t len) {
+  return ctl(0xC0, request) + " len " + std::to_string(len);
+}
+
+std::string bulkOut(uint8_t ep, const Bytes& data) {
+  char tmp[8];
+  std::snprintf(tmp, sizeof tmp, "O%02X : ", ep);
+  return tmp + hex(data);
+}
+
+std::string bulkIn(uint8_t ep, uint32_t len) {
+  char tmp[24];
+  std::snprintf(tmp, sizeof tmp, "I%02X len %u", ep, len);
+  return tmp;
+}
+
+Bytes spiHeader(uint8_t cmd, uint32_t len) {
+  return {0, 0, cmd, 0, uint8_t(len), uint8_t(len >> 8), uint8_t(len >> 16), uint8_t(len >> 24)};
+}
+
+Lines spiWrite(int channel, const Bytes& data, uint8_t epOut) {
+  Bytes msg = spiHeader(0x01, uint32_t(data.size()));
+  msg.insert(msg.end(), data.begin(), data.end());
+  Lines out{ctlOut(0x25, {uint8_t(channel), 2})};
+  const size_t first = msg.size() < 64 ? msg.size() : 64;
+  out.push_back(bulkOut(epOut, Bytes(msg.begin(), msg.begin() + first)));
+  if (msg.size() > 64) out.push_back(bulkOut(epOut, Bytes(msg.begin() + 64, msg.end())));
+  return out;
+}
+
+Lines spiRead(int channel, uint32_t len, uint8_t epOut, uint8_t epIn) {
+  return {ctlOut(0x25, {uint8_t(channel), 2}), bulkOut(epOut, spiHeader(0x00, len)), bulkIn(epIn, len)};
+}
+
+Lines spiWriteRead(int channel, const Bytes& data, uint8_t epOut, uint8_t epIn) {
+  Bytes msg = spiHeader(0x02, uint32_t(data.size()));
+  msg.insert(msg.end(), data.begin(), data.end());
+  return {ctlOut(0x25, {uint8_t(channel), 2}), bulkOut(epOut, msg), bulkIn(epIn, uint32_t(data.size()))};
+}
+
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<Bytes> spiMosi(int channel) {
+  std::vector<Bytes> out;
+  for (const auto& r : kelvosim::spiLog())
+    if (r.Fchannel == channel) out.push_back(r.Fmosi);
+  return out;
+}
+
+}  // namespace simbus

@@ -1,0 +1,257 @@
+// The capture thread against the simulated board: state machine, flags,
+// clamps, failures and prompt shutdown.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "kelvosim.h"
+#include "vklothrd.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const std::string MAGIC = "VARNOKE.";
+
+bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = Clock::now() + limit;
+  while (Clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return cond();
+}
+
+class CaptureThread : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kelvosim::reset();
+    kelvosim::setLogging(false);
+  }
+  void TearDown() override { kelvosim::reset(); }
+
+  static void addBoard(uint32_t usercode = kelvosim::USERCODE_640HC) {
+    kelvosim::TdevConfig c = kelvosim::boardConfig();
+    c.Fserial = "KV-THREAD";
+    c.Fusercode = usercode;
+    kelvosim::addDevice(c);
+  }
+
+  static bool ready(TloThread& lo) {
+    return waitFor([&] { return lo.getHardwareStatus() == HW_OK && lo.getThreadState() == LO_ARMED; });
+  }
+
+  // Runs one capture to its done flag; false when done never came.
+  static bool capture(TloThread& lo, unsigned needed, std::chrono::milliseconds limit = 10000ms) {
+    lo.setNeeded(needed);
+    lo.setRun(true);
+    return waitFor([&] { return lo.consumeDone(); }, limit);
+  }
+
+  static std::string head(const std::vector<uint8_t>& raw) {
+    return std::string(raw.begin(), raw.begin() + std::min<size_t>(8, raw.size()));
+  }
+};
+
+TEST_F(CaptureThread, FullMemoryAtOnceGivesExactlyNBytesBehindTheMagic) {
+  addBoard();
+  // One transfer covers a second of bus time: the first count read sees the memory full.
+  kelvosim::setTicksPerTransfer(12000000ull);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+  EXPECT_EQ(lo.getSerial(), "KV-THREAD");
+
+  ASSERT_TRUE(capture(lo, 8192));
+  const std::vector<uint8_t>& raw = *lo.pRawData();
+  ASSERT_EQ(raw.size(), 8192u + 8);
+  EXPECT_EQ(head(raw), MAGIC);
+  EXPECT_EQ(lo.getCaptureCount(), 8192u);
+  // The bytes behind the magic are the memory's bytes behind its magic.
+  const std::vector<uint8_t> sram = kelvosim::sram(0);
+  EXPECT_TRUE(std::equal(raw.begin() + 8, raw.end(), sram.begin() + 8));
+  EXPECT_FALSE(lo.consumeDone()) << "done is taken once per run";
+}
+
+TEST_F(CaptureThread, NeededIsClampedToTheMemory) {
+  addBoard();
+  kelvosim::setTicksPerTransfer(12000000ull);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  struct Case {
+    unsigned needed, captured;
+  };
+  for (Case c : {Case{0, 1024}, Case{1023, 1024}, Case{1024, 1024}, Case{5000, 5000},
+                 Case{131061, 131061}, Case{131062, 131061}, Case{0xFFFFFFFFu, 131061}}) {
+    SCOPED_TRACE(c.needed);
+    ASSERT_TRUE(capture(lo, c.needed));
+    EXPECT_EQ(lo.pRawData()->size(), c.captured + 8u);
+    EXPECT_EQ(lo.getCaptureCount(), c.captured);
+    EXPECT_EQ(kelvosim::captureState(0).FcountReg, c.captured - 1);
+  }
+  EXPECT_EQ(kelvosim::captureState(0).Fruns, 7u);
+}
+
+TEST_F(CaptureThread, StopEndsACaptureOnAQuietBus) {
+  addBoard();
+  kelvosim::setTrafficQuiet();
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  lo.setNeeded(65536);
+  lo.setRun(true);
+  ASSERT_TRUE(waitFor([&] { return kelvosim::captureState(0).Farmed && lo.getCaptureCount() > 0; }));
+  EXPECT_FALSE(lo.consumeDone());
+  lo.setStop(true);
+  ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
+  const std::vector<uint8_t>& raw = *lo.pRawData();
+  EXPECT_LT(lo.getCaptureCount(), 65536u);
+  EXPECT_EQ(raw.size(), lo.getCaptureCount() + 8);
+  EXPECT_EQ(head(raw), MAGIC);
+}
+
+TEST_F(CaptureThread, StaleStopDoesNotEndTheNextRun) {
+  addBoard();
+  kelvosim::setTicksPerTransfer(12000000ull);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  lo.setStop(true);  // nothing runs: it would otherwise end the next run early
+  std::this_thread::sleep_for(300ms);
+  kelvosim::setTicksPerTransfer(120000);  // a few polls before the memory fills
+  ASSERT_TRUE(capture(lo, 4096));
+  EXPECT_EQ(lo.getCaptureCount(), 4096u);
+  EXPECT_EQ(lo.pRawData()->size(), 4096u + 8);
+}
+
+TEST_F(CaptureThread, FailedArmRaisesDoneWithAnEmptyBuffer) {
+  addBoard();
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  // The count write is the first bulk OUT of a run; the idle probe is a control request.
+  kelvosim::TfaultRule rule;
+  rule.Fkind = kelvosim::XK_BULK_OUT;
+  rule.Fcount = 1;
+  kelvosim::addFault(rule);
+  ASSERT_TRUE(capture(lo, 2048));
+  EXPECT_TRUE(lo.pRawData()->empty());
+  EXPECT_EQ(lo.getCaptureCount(), 0u);
+  EXPECT_EQ(lo.getHardwareStatus(), HW_OK);
+}
+
+TEST_F(CaptureThread, FailedCountReadHandsOverNothing) {
+  addBoard();
+  kelvosim::setTicksPerTransfer(12000000ull);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  ASSERT_TRUE(capture(lo, 2048)) << "a first run fills the buffer";
+  ASSERT_EQ(lo.pRawData()->size(), 2048u + 8);
+  // Every bulk IN fails from now on: the first count read of the next run.
+  kelvosim::TfaultRule rule;
+  rule.Fkind = kelvosim::XK_BULK_IN;
+  rule.Fcount = 0;
+  kelvosim::addFault(rule);
+  lo.setRun(true);  // no setNeeded: the old buffer must not come back
+  ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
+  EXPECT_TRUE(lo.pRawData()->empty());
+}
+
+TEST_F(CaptureThread, NoBoardKeepsStatusAndEndsWithinOnePause) {
+  auto lo = std::make_unique<TloThread>();
+  std::this_thread::sleep_for(1300ms);  // more than one search pass
+  EXPECT_EQ(lo->getHardwareStatus(), HW_NOT_FOUND);
+  EXPECT_FALSE(lo->consumeHardwareChanged());
+  EXPECT_EQ(lo->getSerial(), "unavailable");
+  EXPECT_GE(lo->getLoopCount(), 2u);
+  const auto start = Clock::now();
+  lo.reset();
+  EXPECT_LT(Clock::now() - start, 400ms);
+  EXPECT_EQ(kelvosim::openHandles(), 0);
+  EXPECT_EQ(kelvosim::contextRefs(), 0);
+}
+
+TEST_F(CaptureThread, UnplugWhileArmedGoesBackToInit) {
+  addBoard();
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  ASSERT_TRUE(lo.consumeHardwareChanged());
+  kelvosim::unplug(0);
+  ASSERT_TRUE(waitFor([&] { return lo.getHardwareStatus() == HW_NOT_FOUND; }));
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+  EXPECT_EQ(lo.getSerial(), "unavailable");
+  kelvosim::replug(0);
+  ASSERT_TRUE(waitFor([&] { return lo.getHardwareStatus() == HW_OK; }, 4000ms));
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+}
+
+TEST_F(CaptureThread, OutdatedImageIsReprogrammedOnFirstStartOnly) {
+  addBoard(0x12345678);
+  {
+    TloThread lo;
+    ASSERT_TRUE(ready(lo));
+    const kelvosim::TfpgaState fpga = kelvosim::fpgaState(0);
+    EXPECT_EQ(fpga.Fusercode, kelvosim::USERCODE_640HC);
+    EXPECT_EQ(fpga.FprogramCount, 1u);
+    EXPECT_EQ(fpga.FpagesProgrammed, kelvosim::FRAMES_640HC);
+  }
+  TloThread again;
+  ASSERT_TRUE(ready(again));
+  EXPECT_EQ(kelvosim::fpgaState(0).FprogramCount, 1u) << "a current image is left alone";
+}
+
+TEST_F(CaptureThread, InitFailureAfterOpenReportsMinusTwo) {
+  kelvosim::TdevConfig c = kelvosim::boardConfig();
+  c.Fidcode = 0x01234567;  // unknown model: the update cannot succeed
+  kelvosim::addDevice(c);
+  TloThread lo;
+  ASSERT_TRUE(waitFor([&] { return lo.getHardwareStatus() == HW_INIT_FAILED; }));
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+  EXPECT_EQ(lo.getThreadState(), LO_INIT);
+}
+
+TEST_F(CaptureThread, DestructionDuringAQuietCaptureIsPrompt) {
+  addBoard();
+  kelvosim::setTrafficQuiet();
+  auto lo = std::make_unique<TloThread>();
+  ASSERT_TRUE(ready(*lo));
+  lo->setNeeded(131061);
+  lo->setRun(true);
+  ASSERT_TRUE(waitFor([&] { return lo->getThreadState() == LO_RUN && lo->getCaptureCount() > 0; }));
+  const auto start = Clock::now();
+  lo.reset();
+  EXPECT_LT(Clock::now() - start, 1000ms);
+  EXPECT_EQ(kelvosim::openHandles(), 0);
+  EXPECT_FALSE(kelvosim::usbState(0).Fclaimed);
+}
+
+TEST_F(CaptureThread, ConnectIsSerialisedWithTheThreadsTraffic) {
+  addBoard();
+  kelvosim::setTrafficQuiet();
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  kelvosim::setLogging(true);
+  kelvosim::clearLog();
+  lo.setNeeded(65536);
+  lo.setRun(true);  // the poll keeps the bus busy while we connect
+  ASSERT_TRUE(waitFor([&] { return lo.getCaptureCount() > 0; }));
+  for (int i = 0; i < 20; ++i) lo.setConnect(i % 2 == 0);
+  lo.setStop(true);
+  ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
+  EXPECT_TRUE(kelvosim::captureState(0).FtargetConnected == false);
+
+  // Every register-4 write reaches the FPGA whole, as one SPI write on channel 1.
+  int connects = 0;
+  for (const kelvosim::TspiRecord& r : kelvosim::spiLog()) {
+    if (r.Fmosi.size() == 2 && r.Fmosi[0] == 0x44 && (r.Fmosi[1] == 0xA4 || r.Fmosi[1] == 0xA0)) {
+      EXPECT_EQ(r.Fchannel, 1);
+      ++connects;
+    }
+  }
+  EXPECT_EQ(connects, 20);
+  EXPECT_EQ(kelvosim::bridgeState(0).FprotocolErrors, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: a plain build, an
+# AddressSanitizer+UndefinedBehaviorSanitizer build, a ThreadSanitizer build
+# of the threaded tests, and a bounded libFuzzer run of each fuzz target.
+# FUZZ_SECONDS (default 60) bounds each fuzz target; 0 skips fuzzing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=$(nproc)
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+
+bash tools/deps.sh
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+configure_build() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja -Wno-dev "$@" >/dev/null
+  ninja -C "$dir"
+}
+
+step "plain build and tests"
+configure_build build
+ctest --test-dir build -j"$JOBS" --output-on-failure
+
+step "address and undefined-behaviour sanitizers"
+configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined -DQX_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j"$JOBS" --output-on-failure
+
+step "thread sanitizer (threaded tests)"
+CC=clang CXX=clang++ configure_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_BENCH=OFF -DQX_GUI=OFF
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j"$JOBS" --output-on-failure -L thread
+
+if [ "$FUZZ_SECONDS" != "0" ]; then
+  step "fuzzing, ${FUZZ_SECONDS}s per target"
+  CC=clang CXX=clang++ configure_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON \
+    -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF -DQX_GUI=OFF
+  for bin in build-fuzz/tests/fuzz/fuzz_*; do
+    [ -x "$bin" ] || continue
+    name=$(basename "$bin"); short=${name#fuzz_}
+    work="build-fuzz/corpus-$short"; mkdir -p "$work"
+    # New crashes land in tests/fuzz/regress/<target>/ as regression files.
+    "$bin" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="tests/fuzz/regress/$short/crash-" \
+      "$work" "tests/fuzz/regress/$short" 2>&1 | tail -n 3
+  done
+fi
+
+step "all tests passed"

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "boardtest.h"
 #include "kelvosim.h"
 #include "libvklow.h"
 #include "simbus.h"
@@ -16,33 +17,16 @@ using simbus::Bytes;
 using simbus::Lines;
 using simbus::operator+;
 
-class AppPort : public ::testing::Test {
+class AppPort : public TboardTest {
 protected:
   void SetUp() override {
     restart();
     kelvosim::addDevice(kelvosim::boardConfig());
   }
-  void TearDown() override { finish(); }
   void openBoard() {
     ASSERT_TRUE(lib().snifferOpen());
     kelvosim::clearLog();
   }
-
-  // The board object comes after the reset, so that its libusb use is counted.
-  void restart() {
-    board.reset();
-    kelvosim::reset();
-    board = std::make_unique<TlibVkLow>();
-  }
-  void finish() {
-    board.reset();
-    EXPECT_EQ(kelvosim::misuseCount(), 0u);
-    EXPECT_EQ(kelvosim::contextRefs(), 0);
-    EXPECT_EQ(kelvosim::openHandles(), 0);
-  }
-
-  std::unique_ptr<TlibVkLow> board;
-  TlibVkLow& lib() { return *board; }
 };
 
 const Bytes QSPI_INIT = {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "boardtest.h"
 #include "kelvosim.h"
 #include "libvklow.h"
 
@@ -17,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t READ_LATENCY = 3;
 constexpr uint32_t MAGIC_SIZE = 8;
 
-class Capture : public ::testing::Test {
+class Capture : public TboardTest {
 protected:
   void SetUp() override {
     restart();
@@ -25,7 +26,6 @@ protected:
     ASSERT_TRUE(lib().snifferOpen());
     ASSERT_TRUE(lib().updateFPGA(false));
   }
-  void TearDown() override { finish(); }
 
   // Polls until the memory is full or `maxPolls` count reads were made; returns
   // the bytes captured, or 0 when a read failed.
@@ -48,22 +48,6 @@ protected:
     raw.erase(raw.begin(), raw.begin() + READ_LATENCY);
     return raw;
   }
-
-  // The board object comes after the reset, so that its libusb use is counted.
-  void restart() {
-    board.reset();
-    kelvosim::reset();
-    board = std::make_unique<TlibVkLow>();
-  }
-  void finish() {
-    board.reset();
-    EXPECT_EQ(kelvosim::misuseCount(), 0u);
-    EXPECT_EQ(kelvosim::contextRefs(), 0);
-    EXPECT_EQ(kelvosim::openHandles(), 0);
-  }
-
-  std::unique_ptr<TlibVkLow> board;
-  TlibVkLow& lib() { return *board; }
 };
 
 TEST_F(Capture, FullMemoryHoldsMagicThenTheBusStream) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "boardtest.h"
 #include "kelvosim.h"
 #include "libvklow.h"
 #include "simbus.h"
@@ -75,10 +76,9 @@ Names reload(unsigned frames, bool writeFea, bool writeUsercode = true) {
   return n;
 }
 
-class FpgaUpdate : public ::testing::Test {
+class FpgaUpdate : public TboardTest {
 protected:
   void SetUp() override { restart(); }
-  void TearDown() override { finish(); }
 
   // Opens a board with the given FPGA; the sim accepts only our images at refresh.
   void openBoard(uint32_t idcode, uint32_t usercode, uint16_t feabits = 0x0520) {
@@ -94,22 +94,6 @@ protected:
     ASSERT_TRUE(lib().snifferOpen());
     kelvosim::clearLog();
   }
-
-  // The board object comes after the reset, so that its libusb use is counted.
-  void restart() {
-    board.reset();
-    kelvosim::reset();
-    board = std::make_unique<TlibVkLow>();
-  }
-  void finish() {
-    board.reset();
-    EXPECT_EQ(kelvosim::misuseCount(), 0u);
-    EXPECT_EQ(kelvosim::contextRefs(), 0);
-    EXPECT_EQ(kelvosim::openHandles(), 0);
-  }
-
-  std::unique_ptr<TlibVkLow> board;
-  TlibVkLow& lib() { return *board; }
 };
 
 TEST_F(FpgaUpdate, CommandsAndRegisterReadsAreExactBytes) {

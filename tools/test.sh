@@ -34,10 +34,12 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j"$JOBS" --output-on-f
 
 if [ "$FUZZ_SECONDS" != "0" ]; then
   step "fuzzing, ${FUZZ_SECONDS}s per target"
-  CC=clang CXX=clang++ configure_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_FUZZ=ON \
-    -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF -DQX_GUI=OFF
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B build-fuzz -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQX_FUZZ=ON -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF -DQX_GUI=OFF >/dev/null
+  targets=$(ninja -C build-fuzz -t targets all | grep -o '^fuzz_[a-z_]*' | sort -u)
+  ninja -C build-fuzz $targets
   for bin in build-fuzz/tests/fuzz/fuzz_*; do
-    [ -x "$bin" ] || continue
+    [ -f "$bin" ] && [ -x "$bin" ] || continue
     name=$(basename "$bin"); short=${name#fuzz_}
     work="build-fuzz/corpus-$short"; mkdir -p "$work"
     # New crashes land in tests/fuzz/regress/<target>/ as regression files.

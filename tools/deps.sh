@@ -8,7 +8,7 @@ PACKAGES=(
   libwxgtk3.2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth sigrok-cli
 )
 
 missing=()

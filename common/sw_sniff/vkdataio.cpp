@@ -27,6 +27,8 @@ constexpr unsigned GZ_BUFFER_SIZE = 128 * 1024;
 constexpr unsigned READ_CHUNK = 64 * 1024;
 constexpr unsigned WRITE_CHUNK = 1u << 20;
 constexpr size_t LINE_RESERVE = 1024;
+// Dense bulk traffic takes about 44 raw bytes a packet, SOF-only frames 11.
+constexpr size_t RAW_BYTES_PER_ROW = 32;
 
 constexpr uint8_t ROW_FLAGS_SOF = LR_SOF | LR_PACKET;
 
@@ -77,6 +79,7 @@ void TdataIO::rawDataToEventVec(const std::vector<uint8_t>& raw, TrowVecPtr even
   if (!events) return;
   events->clear();
   if (raw.empty()) return;
+  events->reserve(raw.size() / RAW_BYTES_PER_ROW);
   Tevents decoder(raw);
   uint64_t position = 0;
   while (decoder.getNextEvent(*events, position)) {

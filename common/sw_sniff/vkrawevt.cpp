@@ -1,6 +1,7 @@
 #include "vkrawevt.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "crc.h"
 #include "vkutils.h"
@@ -16,6 +17,8 @@ constexpr size_t INITIAL_WORDS = 16;
 
 constexpr uint64_t SYNC8_BITS = 0x2A;
 constexpr uint64_t SYNC6_BITS = 0x0A;
+
+constexpr bool LITTLE_ENDIAN_HOST = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 inline uint64_t lowMask(size_t k) { return k >= 64 ? ~uint64_t(0) : (uint64_t(1) << k) - 1; }
 
@@ -59,13 +62,13 @@ bool Tevents::getPacket(const TrawItem& firstK, TrowVec& events) {
   bool keep = firstK.count == 1;
 
   TrawItem item;
-  unsigned six;
-  uint32_t extra;
   for (;;) {
-    if (Fraw.getSixStates(six, extra)) {
-      keep = keep && putSixStates(six) && (extra == 0 || putStates((six >> 5) & 1u, extra));
-      continue;
-    }
+    // Bytes of K and J states (SYNC and fields) in bulk; the runs of bytes
+    // with SE0 or SE1 (packet ends, glitches) one by one.
+    if (keep)
+      Fstates = Fraw.getKJStates(Fwords.data(), Fstates, std::min(MAX_PACKET_STATES, (Fwords.size() - 1) * 64));
+    else
+      Fraw.skipKJStates();
     if (!Fraw.getItem(item)) return false;
     if (item.val == ST_SE0) break;
     keep = keep && putStates(item.val != ST_K, item.val == ST_SE1 ? 1u : static_cast<uint32_t>(item.count));
@@ -98,18 +101,23 @@ bool Tevents::putStates(bool j, uint32_t count) {
 
 namespace {
 
-// Packet bytes, least significant bit first, from the bits kept.
+// Packet bytes, least significant bit first, from the bits kept. Each put
+// writes eight bytes at once, so the buffer needs eight bytes to spare.
 class TbyteSink {
  public:
   explicit TbyteSink(uint8_t* out) : Fout(out) {}
   void put(uint64_t bits, size_t k) {  // k <= 56
     Facc |= bits << Fnbits;
     Fnbits += k;
-    while (Fnbits >= 8) {
-      Fout[Fnbytes++] = static_cast<uint8_t>(Facc);
-      Facc >>= 8;
-      Fnbits -= 8;
+    if (LITTLE_ENDIAN_HOST) {
+      std::memcpy(Fout + Fnbytes, &Facc, 8);
+    } else {
+      for (int i = 0; i < 8; ++i) Fout[Fnbytes + i] = static_cast<uint8_t>(Facc >> (8 * i));
     }
+    const size_t whole = Fnbits >> 3;  // at most 7
+    Fnbytes += whole;
+    Facc >>= 8 * whole;
+    Fnbits &= 7;
   }
   size_t bytes() const { return Fnbytes; }  // a partial byte at the end is dropped
 
@@ -137,39 +145,30 @@ void Tevents::decodeStates(uint64_t tick, uint32_t idle, TrowVec& events) {
   // 64 states from state i on (the words past the list are zero).
   auto window = [w](size_t i) {
     const size_t off = i & 63;
-    const uint64_t lo = w[i >> 6] >> off;
-    return off ? lo | (w[(i >> 6) + 1] << (64 - off)) : lo;
+    return w[i >> 6] >> off | (w[(i >> 6) + 1] << 1) << (63 - off);
   };
-  if (Fbytes.size() < n / 8 + 1) Fbytes.resize(n / 8 + 1);
+  if (Fbytes.size() < n / 8 + 8) Fbytes.resize(n / 8 + 8);
   TbyteSink out(Fbytes.data());
   // NRZI: a state equal to the one before is a 1, a change a 0. Unstuffing:
   // when six 1s have been kept, the next bit is dropped unseen. Up to 56
   // bits at a time: with the count of 1s carried in front, look for the
-  // first six 1s; keep the bits up to there and drop the one after.
-  size_t ones = 0;
+  // first six 1s; keep the bits up to there and drop the one after. Random
+  // payload makes either outcome as likely, so neither is a branch.
+  size_t ones = 0;  // below 6
   while (p < n) {
-    if (ones == 6) {
-      ones = 0;
-      ++p;
-      continue;
-    }
     const size_t width = std::min<size_t>(56, n - p);
     const uint64_t x = window(p - 1);
     const uint64_t y = ~(x ^ (x >> 1)) & lowMask(width);
     const size_t wz = width + ones;
     const uint64_t z = (y << ones) | lowMask(ones);
-    uint64_t six = z & (z >> 1) & (z >> 2) & (z >> 3) & (z >> 4) & (z >> 5);
-    six = wz >= 6 ? six & lowMask(wz - 5) : 0;
-    if (six == 0) {
-      out.put(y, width);
-      p += width;
-      ones = static_cast<size_t>(__builtin_clzll(~(z << (64 - wz))));  // 1s at the top
-    } else {
-      const size_t kept = static_cast<size_t>(__builtin_ctzll(six)) + 6 - ones;
-      out.put(y & lowMask(kept), kept);
-      p += kept;
-      ones = 6;
-    }
+    // Bit i: bits i to i + 5 of z are 1s, all of them within the window.
+    const uint64_t six = z & (z >> 1) & (z >> 2) & (z >> 3) & (z >> 4) & (z >> 5) & (lowMask(wz) >> 5);
+    const bool stuffed = six != 0;
+    const size_t kept = stuffed ? static_cast<size_t>(__builtin_ctzll(six | uint64_t(1) << 63)) + 6 - ones : width;
+    out.put(y & lowMask(kept), kept);
+    p += kept + (stuffed ? 1 : 0);
+    // Else the 1s at the top of the window carry on (z has at most 61 bits).
+    ones = stuffed ? 0 : static_cast<size_t>(__builtin_clzll(~(z << (64 - wz))));
   }
   if (out.bytes() == 0) return;  // no whole PID byte
   makeRow(out.bytes(), tick, idle, events);

@@ -24,16 +24,6 @@ class Tevents {
   bool getPacket(const TrawItem& firstK, TrowVec& events);
   // Appends states to the packet's state list; false once it is too long.
   bool putStates(bool j, uint32_t count);
-  bool putSixStates(unsigned bits) {
-    const size_t end = Fstates + 6;
-    if (end > MAX_PACKET_STATES) return false;
-    if (end / 64 + 2 > Fwords.size()) growWords(end);
-    const size_t off = Fstates & 63;
-    Fwords[Fstates >> 6] |= uint64_t(bits) << off;
-    if (off > 58) Fwords[(Fstates >> 6) + 1] |= uint64_t(bits) >> (64 - off);
-    Fstates = end;
-    return true;
-  }
   void growWords(size_t states);
   // Appends one packet's row from its state list; nothing for packets
   // without SYNC or PID, or of a class that has no row.

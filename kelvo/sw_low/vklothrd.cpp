@@ -111,13 +111,19 @@ bool TloThread::doThreadRun() {
     }
     const uint32_t remaining = v & 0x1FFFF;
     const bool full = (v & 0x20000) != 0;
-    captured = full ? n : static_cast<uint64_t>(n) - remaining + 1;
+    // A counter above n + 1 (a confused board) means nothing yet, not a wrap to
+    // "complete"; a counter at 0 gives n + 1, so progress never passes n.
+    if (full)
+      captured = n;
+    else if (remaining > static_cast<uint64_t>(n) + 1)
+      captured = 0;
+    else
+      captured = std::min<uint64_t>(static_cast<uint64_t>(n) - remaining + 1, n);
     setCaptureCount(captured);
     if (consumeStop()) break;
     // Destruction ends a capture on a quiet bus rather than waiting for it to fill.
     if (quit.load(std::memory_order_acquire)) break;
   }
-  captured = std::min<uint64_t>(captured, n);
 
   if (ok) {
     std::lock_guard<std::mutex> guard(FboardLock);
@@ -175,9 +181,11 @@ void TloThread::threadFunc() {
         if (doThreadInit()) threadState.store(LO_ARMED, std::memory_order_release);
         break;
       case LO_ARMED:
-        if (consumeRun())
+        if (getRun()) {
+          // The state moves first, so isCapturing() never sees neither flag nor state.
           threadState.store(LO_RUN, std::memory_order_release);
-        else if (!probe())
+          consumeRun();
+        } else if (!probe())
           threadState.store(LO_INIT, std::memory_order_release);
         break;
       case LO_RUN:

@@ -97,6 +97,20 @@ TEST_F(CaptureThread, NeededIsClampedToTheMemory) {
   EXPECT_EQ(kelvosim::captureState(0).Fruns, 7u);
 }
 
+TEST_F(CaptureThread, CountNeverExceedsTheBytesWanted) {
+  addBoard();
+  // Idle records of 3 bytes, polled more often than they come: with 1023 = 341 * 3
+  // the poll sees the counter at 0 (nothing left, memory not yet full).
+  kelvosim::setTrafficIdle();
+  kelvosim::setTicksPerTransfer(200);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  ASSERT_TRUE(capture(lo, 1024));
+  EXPECT_EQ(lo.getCaptureCount(), 1024u);
+  EXPECT_EQ(lo.pRawData()->size(), lo.getCaptureCount() + 8);
+  EXPECT_EQ(head(*lo.pRawData()), MAGIC);
+}
+
 TEST_F(CaptureThread, StopEndsACaptureOnAQuietBus) {
   addBoard();
   kelvosim::setTrafficQuiet();

@@ -1,6 +1,7 @@
 #include "vkdataio.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "vkrawevt.h"
@@ -69,6 +71,8 @@ bool writeGzip(int fd, const std::string& head, const std::string& body) {
   ok = (gzclose(file) == Z_OK) && ok;
   return ok && fsync(fd) == 0;
 }
+
+int clampCount(uint64_t count) { return count > INT_MAX ? INT_MAX : static_cast<int>(count); }
 
 }  // namespace
 
@@ -158,19 +162,40 @@ int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   const std::string head = std::string(MAGIC_LINE) + std::to_string(body.size()) + "\n";
 
   // An existing file that may not be written stays as it is.
-  if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) return 0;
+  struct stat old {};
+  const bool exists = stat(path.c_str(), &old) == 0;
+  if (exists && access(path.c_str(), W_OK) != 0) return 0;
+  // A link is followed, so that the file it names is replaced, not the link.
+  std::string target = path;
+  if (exists) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+
   // Write beside the target and rename, so a failed save never replaces a good file.
   std::string tempPath;
-  const int fd = openTempBeside(path, tempPath);
-  if (fd < 0) return 0;
+  const int fd = openTempBeside(target, tempPath);
+  if (fd < 0) {
+    // A folder we may not write to still lets an existing writable file be rewritten
+    // in place, as a plain open for writing would.
+    if (!exists || (errno != EACCES && errno != EPERM)) return 0;
+    const int direct = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (direct < 0) return 0;
+    bool ok = writeGzip(direct, head, body);
+    ok = (close(direct) == 0) && ok;
+    return ok ? clampCount(count) : 0;
+  }
+  if (exists) fchmod(fd, old.st_mode & 07777);
   bool ok = writeGzip(fd, head, body);
   ok = (close(fd) == 0) && ok;
-  ok = ok && std::rename(tempPath.c_str(), path.c_str()) == 0;
+  ok = ok && std::rename(tempPath.c_str(), target.c_str()) == 0;
   if (!ok) {
     unlink(tempPath.c_str());
     return 0;
   }
-  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+  return clampCount(count);
 }
 
 bool TdataIO::addToParent(TrowPtr row) {

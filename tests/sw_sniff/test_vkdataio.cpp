@@ -1,5 +1,9 @@
 // Decode steps, flattening into display rows, and sample-data files.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <zlib.h>
@@ -389,6 +393,54 @@ TEST(SampleFile, UnwritablePathsSaveNothing) {
   EXPECT_EQ(TdataIO().saveLinearToFile(rows, dir.file("sub")), 0);  // a folder is no file
   EXPECT_EQ(TdataIO().saveLinearToFile(nullptr, dir.file("n.vkd")), 0);
   EXPECT_EQ(dir.entries(), 1u);  // only "sub"
+}
+
+// Replacing a file through a temporary keeps what a plain rewrite would keep:
+// the link and the file it names, the file's mode, and a writable file in a
+// folder that may not be written to.
+TEST(SampleFile, SaveKeepsLinksModesAndReadOnlyFolders) {
+  TempDir dir;
+  const std::string real = dir.file("real.vkd");
+  const std::string link = dir.file("link.vkd");
+  ASSERT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("S S R")), real), 4);
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  fs::create_symlink(real, link);
+
+  ASSERT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("R")), link), 1);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  auto roots = std::make_shared<TrowVec>();
+  auto rows = std::make_shared<TlinVec>();
+  EXPECT_EQ(TdataIO().loadLinearFile(real, roots, rows), 1);
+  EXPECT_EQ(dir.entries(), 2u);  // no temporary left behind
+
+  // Folder closed for writing: the file itself is rewritten in place.
+  const std::string folder = fs::path(real).parent_path();
+  const uid_t NOBODY = 65534;
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(real.c_str(), NOBODY, NOBODY), 0);
+  }
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  auto twoRows = flatten(groupEvents("R R"));
+  int result = -1;
+  if (geteuid() == 0) {
+    // Root may write anywhere; the save runs as an ordinary user in a child.
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(99);
+      _exit(TdataIO().saveLinearToFile(twoRows, real));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  } else {
+    result = TdataIO().saveLinearToFile(twoRows, real);
+  }
+  chmod(folder.c_str(), 0700);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(TdataIO().loadLinearFile(real, roots, rows), 2);
+  EXPECT_EQ(dir.entries(), 2u);
 }
 
 // A save that runs out of room leaves the earlier file as it was.

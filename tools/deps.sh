@@ -4,11 +4,10 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  libusb-1.0-0-dev liblua5.3-dev lua5.3 zlib1g-dev
-  libwxgtk3.2-dev
+  libusb-1.0-0-dev liblua5.3-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth sigrok-cli
+  sigrok-cli
 )
 
 missing=()

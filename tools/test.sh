@@ -29,13 +29,13 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j"$JOBS" --output-on-failure
 
 step "thread sanitizer (threaded tests)"
-CC=clang CXX=clang++ configure_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_BENCH=OFF -DQX_GUI=OFF
+CC=clang CXX=clang++ configure_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j"$JOBS" --output-on-failure -L thread
 
 if [ "$FUZZ_SECONDS" != "0" ]; then
   step "fuzzing, ${FUZZ_SECONDS}s per target"
   CC=clang CXX=clang++ cmake -S "$ROOT" -B build-fuzz -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQX_FUZZ=ON -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF -DQX_GUI=OFF >/dev/null
+    -DQX_FUZZ=ON -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF >/dev/null
   targets=$(ninja -C build-fuzz -t targets all | grep -o '^fuzz_[a-z_]*' | sort -u)
   ninja -C build-fuzz $targets
   for bin in build-fuzz/tests/fuzz/fuzz_*; do

@@ -8,6 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sigrok-cli
+  libwxgtk3.2-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,21 @@
+// Shared by the tests that need a display (run under xvfb-run): the toolkit is
+// started once per test binary, a failed toolkit assertion fails the test
+// instead of opening a dialog, and pump() lets queued events run.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <wx/image.h>
+#include <wx/window.h>
+
+namespace guitest {
+
+// Runs pending events and idle handlers for about ms milliseconds.
+void pump(int ms = 50);
+// Pumps until cond() holds or timeoutMs passes; returns cond().
+bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
+// The window's client area as it is on screen now.
+wxImage grab(wxWindow* win);
+
+}  // namespace guitest

@@ -1,0 +1,112 @@
+// Row cache: turns display rows into row bitmaps (one line of coloured boxes,
+// drawn with wx device contexts) together with their Lua decode texts, and
+// keeps the 32 most recently used. It owns the display data, the row font and
+// the row geometry derived from it, the two click marks, and reloads the data
+// on the capture and read topics. GUI thread only.
+#pragma once
+
+#include <list>
+#include <string>
+
+#include <wx/bitmap.h>
+#include <wx/font.h>
+
+#include "vkdispldata.h"
+#include "vkglobs.h"
+
+class wxDC;
+class wxRect;
+class wxWindow;
+
+// Row geometry in pixels, from the height and width of "X" in the row font.
+struct TrowGeometry {
+  int fontHt;   // H
+  int fontWid;  // W: a box n characters wide is n * W pixels
+  int yBoxTop;  // 2
+  int yTopTxt;  // 3
+  int yBoxMid;  // H + 4
+  int yBotTxt;  // H + 5
+  int yBoxBot;  // 2H + 6
+  int rowHt;    // 2H + 9
+};
+
+// One drawn row: bitmap, drawn width and decode text.
+class Trow {
+ public:
+  // Draws the row into a maxWidth-wide bitmap on the background of its click slot.
+  Trow(TdisplData& data, wxFont& font, int ix, int maxWidth, int clickSlot);
+
+  // width receives the drawn width (0 for a row that is not visible),
+  // height the row height. The bitmap is !IsOk() only when it could not be
+  // allocated.
+  wxBitmap& getRowBitmap(int& width, int& height);
+  const std::string& getDecode() const { return Fdecode; }
+  int ix() const { return Fix; }
+  int maxWidth() const { return FmaxWidth; }
+
+ private:
+  void clearBM(wxDC& dc, uint64_t colour);
+  void drawBox(wxDC& dc, const TdisplayBox& box);
+  void textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const std::string& text);
+  void borderRect(wxDC& dc, int x1, int y1, int x2, int y2);
+  void midHbar(wxDC& dc);
+  void userMark(wxDC& dc);
+  void gap(int pixels) { Fx += pixels; }
+
+  int Fix;
+  int Fx = 0;
+  int FxEnd = 0;
+  int FmaxWidth;
+  wxBitmap Fbitmap;
+  wxFont* Ffont;
+  std::string Fdecode;
+  TdisplData* FdisplData;
+};
+
+class TrowCache {
+ public:
+  TrowCache();
+  TrowCache(const TrowCache&) = delete;
+  TrowCache& operator=(const TrowCache&) = delete;
+
+  // Takes window's font as the row font and sets the geometry from it.
+  void init(wxWindow* window, int width);
+  // Point size of the row font, kept within a readable and drawable range.
+  void zoom(int pointSize);
+  // A bitmap of row ix at least width wide (width + 100 when drawn now);
+  // drawnWidth receives the used width, height the row height. A row that
+  // is not visible (or a bad index) gives a plain bitmap and drawnWidth 0.
+  wxBitmap& getRowBitmap(int ix, int width, int& drawnWidth, int& height);
+  std::string getRowDecode(int ix);
+  int getRowHt() const;
+  // Slot 0 or 1: stores ix, drops the cached rows of the old and new index,
+  // returns the old index. Any other slot: -1, nothing changes.
+  int setClickRow(int slot, int ix);
+  int hiLightIx(int ix) const;
+  void invalidateRow(int ix);
+  void invalidateAll();
+  void setWidth(int width);
+
+  void onDoCapture();
+  void onSampleFileRead(long path);
+
+  TdisplData& rData() { return FdisplData; }
+
+  // For tests and diagnostics.
+  static TrowGeometry geometry();
+  size_t cachedRows() const { return Frows.size(); }
+  bool isCached(int ix) const;
+  int rowPointSize() const { return Ffont.GetPointSize(); }
+
+ private:
+  Trow& getRow(int ix, int width);
+  void measureFont();
+
+  TdisplData FdisplData;  // first: built before, destroyed after the rest
+  std::list<Trow> Frows;  // most recently used first
+  wxFont Ffont;
+  int FclickRow[2] = {-1, -1};
+  int Fwidth = 0;
+  TsubToken FcaptureSub;
+  TsubToken FreadSub;
+};

@@ -1,0 +1,114 @@
+// The "Decode" pane: a row's decode text as a stack of wrapped paragraphs and
+// titled tables in a vertically scrolling area. The decode text grammar
+// (items cut at ";", "S" paragraphs, "T" tables of "#"-separated cells) is
+// read by the plain functions of namespace decodetext; the windows only lay
+// out what they return.
+#pragma once
+
+#include <string>
+
+#include <wx/listctrl.h>
+#include <wx/panel.h>
+#include <wx/scrolwin.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+
+#include "vkglobs.h"
+#include "vkrows.h"
+
+namespace decodetext {
+
+enum TitemKind { IK_NONE = 0, IK_PARAGRAPH = 1, IK_TABLE = 2 };
+
+// The non-empty pieces of text between ";".
+TstringVec items(const std::string& text);
+TitemKind kind(const std::string& item);
+// A paragraph item's text: the item without its "S".
+std::string paragraph(const std::string& item);
+// A table item's non-empty lines: title line, heading line, rows.
+TstringVec tableLines(const std::string& item);
+// The title line without its "T", or " " when nothing follows it.
+std::string title(const TstringVec& lines);
+TstringVec headings(const TstringVec& lines);
+size_t rowCount(const TstringVec& lines);
+// Cell column of row (0-based, below rowCount); empty when the row has fewer cells.
+std::string cell(const TstringVec& lines, size_t row, size_t column);
+
+}  // namespace decodetext
+
+class TscrollerPanel;
+class TscrolledPanel;
+
+class TdecodePane : public wxPanel {
+ public:
+  explicit TdecodePane(wxWindow* parent);
+  ~TdecodePane() override = default;
+  // Shows text, replacing what was shown.
+  void render(const std::string& text);
+
+  TscrollerPanel* scroller = nullptr;
+};
+
+class TscrollerPanel : public wxScrolledWindow {
+ public:
+  explicit TscrollerPanel(wxWindow* parent);
+  ~TscrollerPanel() override = default;
+
+  TscrolledPanel* itemPanel = nullptr;
+};
+
+class TscrolledPanel : public wxPanel {
+ public:
+  explicit TscrolledPanel(wxWindow* parent);
+  ~TscrolledPanel() override = default;
+  void render(const std::string& text);
+
+  wxBoxSizer* itemSizer = nullptr;
+};
+
+// One paragraph, re-wrapped to its width on resize and on a sash move.
+class TdecodeTextItem : public wxPanel {
+ public:
+  TdecodeTextItem(wxWindow* parent, std::string item);
+  ~TdecodeTextItem() override = default;
+  void doResize();
+  void onResize(wxSizeEvent& event);
+  int subId() const { return Fsub.id(); }
+
+  wxStaticText* label = nullptr;
+  wxBoxSizer* labelSizer = nullptr;
+  std::string paraText;
+
+ private:
+  TsubToken Fsub;  // TOPIC_SPLITTER, withdrawn when the item dies
+};
+
+// One table: a title bar over a virtual report list.
+class TdecodeListItem : public wxPanel {
+ public:
+  TdecodeListItem(wxWindow* parent, const std::string& item);
+  ~TdecodeListItem() override = default;
+
+  TstringVec tableLines;
+};
+
+class TdecodeTitle : public wxPanel {
+ public:
+  TdecodeTitle(wxWindow* parent, const std::string& title);
+  ~TdecodeTitle() override = default;
+};
+
+// Virtual: each visible cell is cut out of the list's own copy of the lines
+// when the control asks for it, so nothing outside the list can free them.
+class TdecodeList : public wxListView {
+ public:
+  TdecodeList(wxWindow* parent, const TstringVec& lines);
+  ~TdecodeList() override = default;
+  void setSize();
+  void onResize(wxSizeEvent& event);
+  wxString OnGetItemText(long item, long column) const override;
+  wxItemAttr* OnGetItemAttr(long item) const override;
+
+  TstringVec Fsv;
+  mutable wxItemAttr bandAttr;
+};

@@ -1,10 +1,31 @@
 // Pane layout of the main window's middle and the caption bar its panes carry.
+// MidPane: the row view on the left, and on the right the decode pane above
+// the raw-data pane, in two nested splitters; zoom goes to the row view only,
+// and every sash move is announced on TOPIC_SPLITTER.
 // TitlePane: a centred caption half as large again as its parent's font, on a
 // light grey band; fixed at construction, zooming leaves it alone.
 #pragma once
 
 #include <wx/font.h>
 #include <wx/panel.h>
+
+class TreePane;
+class TdecodePane;
+class TdataPane;
+class wxSplitterEvent;
+
+class MidPane : public wxPanel {
+ public:
+  MidPane(wxWindow* parent, int id);
+  ~MidPane() override;
+
+  void zoom(int pointSize);
+  void onSplitterChanged(wxSplitterEvent& event);
+
+  TreePane* treePane = nullptr;
+  TdecodePane* decodePane = nullptr;
+  TdataPane* dataPane = nullptr;
+};
 
 class TitlePane : public wxPanel {
  public:

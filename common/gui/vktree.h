@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <vector>
 
+#include <wx/defs.h>
 #include <wx/event.h>
 #include <wx/panel.h>
 #include <wx/scrolbar.h>
@@ -24,16 +25,42 @@ class TdecodePane;
 
 namespace treenav {
 
+constexpr int WHEEL_CTRL_LINES = 25;
+constexpr int WHEEL_CTRL_SHIFT_LINES = 125;
+
 // Rows one wheel event moves, signed (+ towards the end of the list): one
 // step per event whatever its size; 25 with exactly Ctrl, 125 with exactly
-// Ctrl+Shift, else 1. Horizontal and zero-rotation events move nothing.
-int wheelLines(int axis, int rotation, int modifiers);
-// Rows a drag by dy pixels moves (the rows follow the pointer); 0 below one row.
-int dragLines(int dy, int rowHt);
-// The on-screen slot at y, or -1 when y lies above the first or beyond the last.
-int slotAt(int y, int rowHt, std::size_t slots);
-// Thumb-size + range for the toolkit, saturated instead of overflowing.
-int barRange(int thumbSize, int n);
+// Ctrl+Shift, else 1. GTK 3 sends smooth-scroll deltas that round to no
+// rotation, and horizontal wheels: neither moves the list.
+inline int wheelLines(int axis, int rotation, int modifiers) {
+  if (axis != wxMOUSE_WHEEL_VERTICAL || rotation == 0) return 0;
+  int step = 1;
+  if (modifiers == wxMOD_CONTROL) step = WHEEL_CTRL_LINES;
+  if (modifiers == (wxMOD_CONTROL | wxMOD_SHIFT)) step = WHEEL_CTRL_SHIFT_LINES;
+  return rotation < 0 ? step : -step;
+}
+
+// Rows a drag by dy pixels moves (the rows follow the pointer, the part
+// below one row is dropped); 0 below one row.
+inline int dragLines(int dy, int rowHt) {
+  if (rowHt <= 0) return 0;
+  const long q = -(long(dy) / rowHt);
+  return int(q > INT_MAX ? INT_MAX : q);
+}
+
+// The on-screen slot at y, or -1 when y lies above the first slot (which
+// y / rowHt would truncate to slot 0) or beyond the last.
+inline int slotAt(int y, int rowHt, std::size_t slots) {
+  if (y < 0 || rowHt <= 0) return -1;
+  const std::size_t k = std::size_t(y / rowHt);
+  return k < slots ? int(k) : -1;
+}
+
+// Thumb size + range for the toolkit, saturated instead of overflowing.
+inline int barRange(int thumbSize, int n) {
+  if (n < 0) n = 0;
+  return n > INT_MAX - thumbSize ? INT_MAX : thumbSize + n;
+}
 
 // From top, up to |n| visible rows on (n > 0) or back (n < 0); stops at the
 // last one that exists.

@@ -99,6 +99,7 @@ class TctlPage : public wxPanel {
   wxStaticText* myLabel(wxSizer* sizer, const wxString& text);
   wxButton* hBtn(const wxString& label, bool enable, int id, int width);
   void addRule(wxSizer* sizer);
+  void addProgressRow(wxSizer* grid, wxGauge* gauge, wxStaticText* text);
 };
 
 class ThelpPage : public wxPanel {

@@ -952,3 +952,12 @@ protect("data_decode", dataDecode)
 protect("handshake_decode", handshakeDecode)
 protect("transaction_decode", transactionDecode)
 protect("transfer_decode", transferDecode)
+
+---------------------------------------------------------------------------
+-- Start-up self-test: the program calls myAdd(30.0, 12.0) once, after this
+-- file has run, to show that calls into the scripts work. Its result (42.0)
+-- is not used.
+
+function myAdd(a, b)
+  return a + b
+end

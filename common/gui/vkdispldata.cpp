@@ -1,0 +1,374 @@
+// Display data and the Lua script host. The filter caches its answers in the
+// row flags (0x40 worked out, 0x80 shown); a transaction's NAK rule writes the
+// answers of its children, so a child is only judged after its transaction.
+#include "vkdispldata.h"
+
+#include <lua.hpp>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <wx/app.h>
+#include <wx/msgdlg.h>
+
+#include "vkcapture.h"
+#include "vkdataio.h"
+#include "vkrowutils.h"
+
+const char* const SCRIPT_FILE = "./scripts/init.lua";
+
+namespace {
+
+constexpr int PID_NAK = 10;
+constexpr double MYADD_A = 30.0;
+constexpr double MYADD_B = 12.0;
+
+const char* const SAVE_TITLE = "Save sample data";
+
+// The bad-index precondition of the row getters: reported, never fatal.
+void brokenPrecondition() { std::fprintf(stderr, "precondition failed in vkdispldata: linRowIxOK(linRowIx)\n"); }
+
+// Lua's message on top of the stack, or a stand-in for a non-text error object.
+std::string topMessage(lua_State* L) {
+  const char* text = lua_tostring(L, -1);
+  return text ? text : "(error object is not a string)";
+}
+
+// Text safe inside one decode-text paragraph.
+std::string paragraphText(std::string text) {
+  for (char& c : text)
+    if (c == ';' || c == '\n' || c == '\r') c = c == ';' ? ',' : ' ';
+  return text;
+}
+
+// Run inside lua_pcall, so a hostile _G metatable cannot end the program.
+int callMyAdd(lua_State* L) {
+  lua_getglobal(L, "myAdd");
+  if (!lua_isfunction(L, -1)) return 0;  // the self-test is optional
+  lua_pushnumber(L, MYADD_A);
+  lua_pushnumber(L, MYADD_B);
+  lua_call(L, 2, 1);
+  return 0;
+}
+
+// getNode(handle): the table of a display row, nil for anything that is not
+// one. Every value is range-checked before conversion; nothing here has a
+// destructor, since a Lua error may unwind through it.
+int getNodeC(lua_State* L) {
+  auto* data = static_cast<TdisplData*>(lua_touserdata(L, lua_upvalueindex(1)));
+  int ix = 0;  // no argument or a non-number reads as 0
+  if (lua_gettop(L) > 0) {
+    int isNumber = 0;
+    const lua_Number value = std::floor(lua_tonumberx(L, -1, &isNumber));
+    if (!isNumber)
+      ix = 0;
+    else if (value >= 0 && value <= static_cast<lua_Number>(INT_MAX))  // false for NaN
+      ix = static_cast<int>(value);
+    else
+      ix = -1;
+  }
+  if (!data || data->getNode(L, ix) != 1) lua_pushnil(L);
+  return 1;
+}
+
+int registerGetNode(lua_State* L) {
+  lua_pushvalue(L, 1);  // the display data, as the closure's upvalue
+  lua_pushcclosure(L, getNodeC, 1);
+  lua_setglobal(L, "getNode");
+  return 0;
+}
+
+}  // namespace
+
+TdisplData::TdisplData(const std::string& scriptPath)
+    : FlinRows(std::make_shared<TlinVec>()), FtreeRoots(std::make_shared<TrowVec>()) {
+  initLua(scriptPath);
+  FsaveSub = TsubToken(TOPIC_FILE_SAVE, [this](long arg) { onSampleFileSave(arg); });
+}
+
+TdisplData::~TdisplData() {
+  FsaveSub.reset();
+  if (FL) lua_close(FL);
+}
+
+// ---- the data set ----
+
+int TdisplData::rowCount() const { return static_cast<int>(FlinRows->size()); }
+
+bool TdisplData::linRowIxOK(int ix) const { return ix >= 0 && ix < rowCount(); }
+
+TrowPtr TdisplData::getDisplRowPtr(int ix) const {
+  if (!linRowIxOK(ix)) {
+    brokenPrecondition();
+    return TrowPtr();
+  }
+  return (*FlinRows)[static_cast<size_t>(ix)].row;
+}
+
+unsigned TdisplData::adopt(TlinVecPtr rows, TrowVecPtr roots) {
+  if (!rows || rows->empty()) return 0;
+  FlinRows = std::move(rows);
+  FtreeRoots = roots ? std::move(roots) : std::make_shared<TrowVec>();
+  return static_cast<unsigned>(FlinRows->size());
+}
+
+// ---- the filter ----
+
+bool TdisplData::isVisible(int ix) {
+  if (!linRowIxOK(ix)) return false;
+  TlinRow& r = (*FlinRows)[static_cast<size_t>(ix)];
+  if (!(r.flags & LR_WORKED_OUT)) workOut(ix);
+  return (r.flags & LR_VISIBLE) != 0;
+}
+
+void TdisplData::workOut(int ix) {
+  TlinVec& rows = *FlinRows;
+  // Transactions above ix that are not worked out yet go first, outermost
+  // first: their NAK rule may decide ix. Parents precede their children in
+  // the list, which bounds the walk even for a malformed file.
+  std::vector<int> pending;
+  for (int j = ix;;) {
+    const TrowPtr& row = rows[static_cast<size_t>(j)].row;
+    const int p = row ? row->parent : -1;
+    if (p < 0 || p >= j) break;
+    const TlinRow& up = rows[static_cast<size_t>(p)];
+    if ((up.flags & LR_WORKED_OUT) || !up.row || up.row->kind != RK_TRANSAX) break;
+    pending.push_back(p);
+    j = p;
+  }
+  pending.insert(pending.begin(), ix);
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+    TlinRow& r = rows[static_cast<size_t>(*it)];
+    if (r.flags & LR_WORKED_OUT) continue;
+    r.flags |= LR_VISIBLE;
+    const Tbase* row = r.row.get();
+    const int kind = row ? row->kind : RK_NONE;
+    if (!row) {
+      r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
+    } else if (kind == RK_SOF || kind == RK_SOFGROUP) {
+      if (!_G.showSOFs) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
+    } else if (kind == RK_TRANSAX) {
+      if (auto trx = dynamic_cast<const Ttransax*>(row)) applyNakRule(*it, *trx);
+    } else if (kind == RK_TOKEN || kind == RK_DATA || kind == RK_HANDSHAKE) {
+      if (!_G.showPackets) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
+    }
+    r.flags |= LR_WORKED_OUT;
+  }
+}
+
+void TdisplData::applyNakRule(int ix, const Ttransax& trx) {
+  if (_G.showNAKs) return;
+  bool nak = false;
+  for (const TrowPtr& child : trx.children) {
+    auto hs = dynamic_cast<const Thandshake*>(child.get());
+    if (hs && hs->kind == RK_HANDSHAKE && hs->pid == PID_NAK) nak = true;
+  }
+  if (!nak) return;
+  TlinVec& rows = *FlinRows;
+  rows[static_cast<size_t>(ix)].flags &= static_cast<uint8_t>(~LR_VISIBLE);
+  // Children are found by their handles; a handle that does not lead back
+  // to the child (a malformed file) marks nothing.
+  for (const TrowPtr& child : trx.children) {
+    if (!child || !linRowIxOK(child->handle)) continue;
+    TlinRow& c = rows[static_cast<size_t>(child->handle)];
+    if (c.row != child) continue;
+    c.flags = static_cast<uint8_t>((c.flags & ~LR_VISIBLE) | LR_WORKED_OUT);
+  }
+}
+
+int TdisplData::nextVisibleRow(int ix) {
+  if (!linRowIxOK(ix)) return -1;
+  for (int i = ix + 1; i < rowCount(); ++i)
+    if (isVisible(i)) return i;
+  return -1;
+}
+
+int TdisplData::prevVisibleRow(int ix) {
+  if (!linRowIxOK(ix)) return -1;
+  for (int i = ix - 1; i >= 0; --i)
+    if (isVisible(i)) return i;
+  return -1;
+}
+
+int TdisplData::nearestVisibleRow(int ix) {
+  if (!linRowIxOK(ix)) return -1;
+  if (isVisible(ix)) return ix;
+  // Outward, the earlier side first at each distance: ties go to the earlier row.
+  const long long n = rowCount();
+  for (long long d = 1;; ++d) {
+    const long long before = ix - d, after = ix + d;
+    if (before < 0 && after >= n) return -1;
+    if (before >= 0 && isVisible(static_cast<int>(before))) return static_cast<int>(before);
+    if (after < n && isVisible(static_cast<int>(after))) return static_cast<int>(after);
+  }
+}
+
+void TdisplData::resetVisibleRows() {
+  for (TlinRow& r : *FlinRows) r.flags &= static_cast<uint8_t>(~LR_WORKED_OUT);
+}
+
+// ---- double click and user flag ----
+
+int TdisplData::doubleClick(int ix) {
+  if (!linRowIxOK(ix)) return 0;
+  const TrowPtr& row = (*FlinRows)[static_cast<size_t>(ix)].row;
+  if (row && row->kind >= RK_SOFGROUP && row->kind <= RK_TRANSFER) flipUserFlag(row);
+  return 1;
+}
+
+void TdisplData::flipUserFlag(const TrowPtr& row) {
+  // Depth-first with an explicit stack: a hand-made file may nest deeply.
+  std::vector<const Tbase*> todo{row.get()};
+  while (!todo.empty()) {
+    const Tbase* r = todo.back();
+    todo.pop_back();
+    if (!r) continue;
+    const unsigned kind = static_cast<unsigned>(r->kind);
+    if (kind <= RK_HANDSHAKE) {
+      if (!linRowIxOK(r->handle)) continue;
+      TlinRow& lin = (*FlinRows)[static_cast<size_t>(r->handle)];
+      if (lin.row.get() == r) lin.flags ^= LR_USER;
+    } else if (kind <= RK_TRANSFER) {
+      if (auto g = dynamic_cast<const Tgrouper*>(r))
+        for (auto it = g->children.rbegin(); it != g->children.rend(); ++it) todo.push_back(it->get());
+    }
+  }
+}
+
+bool TdisplData::userFlag(int ix) const {
+  return linRowIxOK(ix) && ((*FlinRows)[static_cast<size_t>(ix)].flags & LR_USER) != 0;
+}
+
+// ---- bytes, boxes and decode text ----
+
+const TbyteVec* TdisplData::getData(int ix) const {
+  static const TbyteVec empty;
+  if (!linRowIxOK(ix)) return &empty;
+  Tbase* row = (*FlinRows)[static_cast<size_t>(ix)].row.get();
+  if (!row) return &empty;
+  if (row->kind == RK_DATA) {
+    if (auto d = dynamic_cast<Tdata*>(row)) return &d->data;
+  } else if (row->kind == RK_TRANSAX) {
+    if (auto t = dynamic_cast<Ttransax*>(row))
+      if (auto d = t->findDataPkt()) return &d->data;  // the packet lives in the tree
+  } else if (row->kind == RK_TRANSFER) {
+    if (auto t = dynamic_cast<Ttransfer*>(row)) return &t->findData();
+  }
+  return &empty;
+}
+
+TboxVec* TdisplData::genRowBoxes(int ix) {
+  if (!linRowIxOK(ix)) {
+    brokenPrecondition();
+    Fboxes.init();
+    return &Fboxes.boxes;
+  }
+  return Fboxes.getBoxes((*FlinRows)[static_cast<size_t>(ix)].row);
+}
+
+std::string TdisplData::genRowDecode(int ix) {
+  if (!linRowIxOK(ix)) return "Error - row " + std::to_string(ix);
+  const TrowPtr& row = (*FlinRows)[static_cast<size_t>(ix)].row;
+  std::string text = doDecode(row);
+  if (!FscriptError.empty() && row && row->kind != RK_SOFGROUP)
+    text = "SThe decode scripts failed to load, so rows may lack their decode text: " +
+           paragraphText(FscriptError) + ";" + text;
+  return text;
+}
+
+// ---- files and capture ----
+
+unsigned TdisplData::sampleFileRead(const std::string& path) {
+  auto rows = std::make_shared<TlinVec>();
+  auto roots = std::make_shared<TrowVec>();
+  TdataIO io;
+  io.loadLinearFile(path, roots, rows);
+  return adopt(rows, roots);  // the rows read decide, not the loader's count
+}
+
+unsigned TdisplData::sampleFileSave(const std::string& path, std::string& reason) {
+  reason.clear();
+  errno = 0;
+  TdataIO io;
+  const int written = io.saveLinearToFile(FlinRows, path);
+  if (written > 0) return static_cast<unsigned>(written);
+  if (errno != 0) reason = std::strerror(errno);
+  return 0;
+}
+
+unsigned TdisplData::onSampleFileSave(long arg) {
+  if (arg == 0) return 0;
+  const std::string path(reinterpret_cast<const char*>(arg));
+  std::string reason;
+  const unsigned written = sampleFileSave(path, reason);
+  // An empty data set writes a file of no rows, which is not a failure.
+  if (written == 0 && rowCount() > 0) reportSaveFailure(path, reason);
+  return written;
+}
+
+void TdisplData::reportSaveFailure(const std::string& path, const std::string& reason) {
+  std::string text = "The sample data could not be saved to " + path;
+  text += reason.empty() ? std::string(".") : ": " + reason + ".";
+  text += "\nAn earlier file of that name is left as it was.";
+  if (!wxTheApp) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return;
+  }
+  wxWindow* parent = FsaveParent ? FsaveParent : wxTheApp->GetTopWindow();
+  // The path is in the file system's encoding, the rest is ASCII.
+  wxString message = "The sample data could not be saved to " + wxString(path.c_str(), *wxConvFileName);
+  message += reason.empty() ? wxString(".") : ": " + wxString::FromUTF8(reason.c_str()) + ".";
+  message += "\nAn earlier file of that name is left as it was.";
+  wxMessageDialog box(parent, message, SAVE_TITLE, wxOK | wxICON_ERROR);
+  box.ShowModal();
+}
+
+unsigned TdisplData::doCapture() {
+  TcaptureDialog dialog;
+  if (!dialog.retOK()) return 0;
+  return adopt(dialog.linRows, dialog.treeRoots);  // the packet rows are not kept
+}
+
+// ---- the script host ----
+
+void TdisplData::initLua(const std::string& scriptPath) {
+  FL = luaL_newstate();
+  if (!FL) {
+    FscriptError = "no memory for the Lua state";
+    std::fprintf(stderr, "Error: %s\n", FscriptError.c_str());
+    return;
+  }
+  luaL_openlibs(FL);
+  int status = luaL_loadfilex(FL, scriptPath.c_str(), nullptr);
+  if (status == LUA_OK) status = lua_pcall(FL, 0, LUA_MULTRET, 0);
+  if (status != LUA_OK) {
+    FscriptError = topMessage(FL);
+    std::fprintf(stderr, "Error: %s\n", FscriptError.c_str());
+  } else {
+    lua_settop(FL, 0);  // what the chunk returned has no use
+    lua_pushcfunction(FL, callMyAdd);
+    if (lua_pcall(FL, 0, 0, 0) != LUA_OK) std::fprintf(stderr, "Error: %s\n", topMessage(FL).c_str());
+  }
+  lua_settop(FL, 0);
+  // After the file has run: its top-level code cannot call getNode.
+  lua_pushcfunction(FL, registerGetNode);
+  lua_pushlightuserdata(FL, this);
+  if (lua_pcall(FL, 1, 0, 0) != LUA_OK) std::fprintf(stderr, "Error: %s\n", topMessage(FL).c_str());
+  lua_settop(FL, 0);
+}
+
+int TdisplData::getNode(lua_State* L, int ix) {
+  if (!L || !linRowIxOK(ix)) return -1;
+  const int top = lua_gettop(L);
+  // A reference, not a copy: a Lua error may unwind through this frame.
+  const TrowPtr& row = (*FlinRows)[static_cast<size_t>(ix)].row;
+  rowutils::setParams(row, L);  // checks the stack room itself
+  if (lua_gettop(L) == top + 1) return 1;
+  lua_settop(L, top);
+  return -1;
+}
+
+std::string TdisplData::doDecode(const TrowPtr& row) { return rowutils::doDecode(row, FL); }

@@ -1,0 +1,254 @@
+// Row cache and row drawing. A row bitmap is drawn 100 pixels wider than
+// asked, so small widenings of the view reuse it; its decode text is made
+// with it, so a click on a cached row runs no Lua.
+#include "vkrcache.h"
+
+#include <algorithm>
+
+#include <wx/dcmemory.h>
+#include <wx/settings.h>
+#include <wx/window.h>
+
+#include "vkcolors.h"
+
+namespace {
+
+constexpr size_t CACHE_ROWS = 32;
+constexpr int WIDTH_SLACK = 100;
+constexpr int LEFT_MARGIN = 8;
+constexpr int RIGHT_MARGIN = 125;
+constexpr int START_WIDTH = 1024;
+// Wider requests are served at this width: a bitmap must stay allocatable.
+constexpr int MAX_REQUEST_WIDTH = 32000;
+
+// Beyond these the row font is unreadable or its bitmaps too large to allocate.
+constexpr int MIN_POINT_SIZE = 4;
+constexpr int MAX_POINT_SIZE = 72;
+
+// Backgrounds of click slot 0, slot 1 and no slot.
+constexpr uint64_t SLOT_BG[3] = {PINK, LIGHTBLUE, ROWS_BG};
+constexpr uint64_t BOX_BORDER = BLACK;
+
+// The user flag: a bar in the left margin.
+constexpr uint64_t USER_MARK = ORANGERED;
+constexpr int USER_MARK_X = 2;
+constexpr int USER_MARK_WIDTH = 4;
+
+int SfontHt = 0;
+int SfontWid = 0;
+int SyBoxTop = 2;
+int SyTopTxt = 3;
+int SyBoxMid = 4;
+int SyBotTxt = 5;
+int SyBoxBot = 6;
+int SrowHt = 9;
+
+void setSizes(int fontHt, int fontWid) {
+  SfontHt = fontHt;
+  SfontWid = fontWid;
+  SyBoxTop = 2;
+  SyTopTxt = 3;
+  SyBoxMid = SyTopTxt + SfontHt + 1;
+  SyBotTxt = SyBoxMid + 1;
+  SyBoxBot = SyBotTxt + SfontHt + 1;
+  SrowHt = SyBoxBot + 3;
+}
+
+wxColour colourOf(uint64_t bgr) {
+  return wxColour(static_cast<unsigned char>(bgr & 0xff), static_cast<unsigned char>((bgr >> 8) & 0xff),
+                  static_cast<unsigned char>((bgr >> 16) & 0xff));
+}
+
+}  // namespace
+
+// ---- one row ----
+
+Trow::Trow(TdisplData& data, wxFont& font, int ix, int maxWidth, int clickSlot)
+    : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Ffont(&font), FdisplData(&data) {
+  const bool visible = data.isVisible(ix);
+  if (visible) Fdecode = data.genRowDecode(ix);
+  if (!Fbitmap.Create(FmaxWidth, SrowHt) || !Fbitmap.IsOk()) return;
+  wxMemoryDC dc(Fbitmap);
+  if (!dc.IsOk()) return;
+  dc.SetFont(font);
+  clearBM(dc, SLOT_BG[clickSlot == 0 || clickSlot == 1 ? clickSlot : 2]);
+  if (!visible) return;
+  Fx = LEFT_MARGIN;
+  if (data.userFlag(ix)) userMark(dc);
+  for (const TdisplayBox& box : *data.genRowBoxes(ix)) drawBox(dc, box);
+  Fx += RIGHT_MARGIN;
+  dc.SelectObject(wxNullBitmap);
+}
+
+wxBitmap& Trow::getRowBitmap(int& width, int& height) {
+  width = Fx;
+  height = SrowHt;
+  return Fbitmap;
+}
+
+void Trow::clearBM(wxDC& dc, uint64_t colour) {
+  dc.SetDeviceOrigin(0, 0);
+  dc.SetBackground(wxBrush(colourOf(colour), wxBRUSHSTYLE_SOLID));
+  dc.Clear();
+}
+
+void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
+  gap(box.gap);
+  int w = SfontWid * box.width;
+  if (box.width < 0) {
+    // Fit the texts, one character's width of room on either side.
+    const wxString top = wxString::FromUTF8(box.top.text.c_str());
+    const wxString bottom = wxString::FromUTF8(box.bottom.text.c_str());
+    const int widest = std::max(dc.GetTextExtent(top).GetWidth(),
+                                box.lines == 1 ? dc.GetTextExtent(bottom).GetWidth() : 0);
+    w = widest + 2 * SfontWid;
+  }
+  FxEnd = Fx + w;
+  if (box.lines == 0) {
+    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxBot - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
+  } else {
+    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxMid - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
+    textBox(dc, wxRect(Fx, SyBoxMid, w, SyBoxBot - SyBoxMid + 1), box.bottom.fg, box.bottom.bg,
+            box.bottom.text);
+    midHbar(dc);
+  }
+  borderRect(dc, Fx, SyBoxTop, Fx + w, SyBoxBot);
+  Fx += w;
+}
+
+void Trow::textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const std::string& text) {
+  const wxColour back = colourOf(bg);
+  dc.SetBrush(wxBrush(back, wxBRUSHSTYLE_SOLID));
+  dc.SetPen(wxPen(back, 1, wxPENSTYLE_SOLID));
+  dc.DrawRectangle(rect);
+  if (text.empty()) return;
+  const wxString label = wxString::FromUTF8(text.c_str());
+  const wxSize size = dc.GetTextExtent(label);
+  dc.SetTextForeground(colourOf(fg));
+  dc.DrawText(label, rect.x + (rect.width - size.GetWidth()) / 2, rect.y + (rect.height - size.GetHeight()) / 2);
+}
+
+void Trow::borderRect(wxDC& dc, int x1, int y1, int x2, int y2) {
+  dc.SetPen(wxPen(colourOf(BOX_BORDER), 1, wxPENSTYLE_SOLID));
+  const wxPoint corners[5] = {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}, {x1, y1}};
+  dc.DrawLines(5, corners);
+}
+
+void Trow::midHbar(wxDC& dc) {
+  dc.SetPen(wxPen(colourOf(BOX_BORDER), 1, wxPENSTYLE_SOLID));
+  dc.DrawLine(Fx, SyBoxMid, FxEnd, SyBoxMid);
+}
+
+void Trow::userMark(wxDC& dc) {
+  const wxColour mark = colourOf(USER_MARK);
+  dc.SetBrush(wxBrush(mark, wxBRUSHSTYLE_SOLID));
+  dc.SetPen(wxPen(mark, 1, wxPENSTYLE_SOLID));
+  dc.DrawRectangle(USER_MARK_X, SyBoxTop, USER_MARK_WIDTH, SyBoxBot - SyBoxTop + 1);
+}
+
+// ---- the cache ----
+
+TrowCache::TrowCache() : Ffont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT)) {
+  measureFont();
+  setWidth(START_WIDTH);
+  FcaptureSub = TsubToken(TOPIC_CAPTURE, [this](long) { onDoCapture(); });
+  FreadSub = TsubToken(TOPIC_FILE_READ, [this](long path) { onSampleFileRead(path); });
+}
+
+void TrowCache::init(wxWindow* window, int width) {
+  Frows.clear();
+  if (window && window->GetFont().IsOk()) Ffont = window->GetFont();
+  const int points = Ffont.GetPointSize();
+  if (points < MIN_POINT_SIZE || points > MAX_POINT_SIZE)
+    Ffont.SetPointSize(std::clamp(points, MIN_POINT_SIZE, MAX_POINT_SIZE));
+  measureFont();
+  setWidth(width);
+}
+
+void TrowCache::zoom(int pointSize) {
+  Ffont.SetPointSize(std::clamp(pointSize, MIN_POINT_SIZE, MAX_POINT_SIZE));
+  measureFont();
+  Frows.clear();
+}
+
+void TrowCache::measureFont() {
+  wxBitmap scratch(1, 1);
+  wxMemoryDC dc(scratch);
+  dc.SetFont(Ffont);
+  const wxSize x = dc.GetTextExtent("X");
+  setSizes(x.GetHeight(), x.GetWidth());
+}
+
+TrowGeometry TrowCache::geometry() {
+  return TrowGeometry{SfontHt, SfontWid, SyBoxTop, SyTopTxt, SyBoxMid, SyBotTxt, SyBoxBot, SrowHt};
+}
+
+int TrowCache::getRowHt() const { return SrowHt; }
+
+Trow& TrowCache::getRow(int ix, int width) {
+  width = std::clamp(width, 0, MAX_REQUEST_WIDTH);
+  for (auto it = Frows.begin(); it != Frows.end(); ++it) {
+    if (it->ix() != ix) continue;
+    if (width <= it->maxWidth()) {
+      if (it != Frows.begin()) Frows.splice(Frows.begin(), Frows, it);
+      return Frows.front();
+    }
+    Frows.erase(it);
+    break;
+  }
+  if (Frows.size() > CACHE_ROWS - 1) Frows.pop_back();
+  Frows.emplace_front(FdisplData, Ffont, ix, width + WIDTH_SLACK, hiLightIx(ix));
+  return Frows.front();
+}
+
+wxBitmap& TrowCache::getRowBitmap(int ix, int width, int& drawnWidth, int& height) {
+  return getRow(ix, width).getRowBitmap(drawnWidth, height);
+}
+
+std::string TrowCache::getRowDecode(int ix) { return getRow(ix, 0).getDecode(); }
+
+bool TrowCache::isCached(int ix) const {
+  return std::any_of(Frows.begin(), Frows.end(), [ix](const Trow& r) { return r.ix() == ix; });
+}
+
+int TrowCache::hiLightIx(int ix) const {
+  if (ix < 0) return -1;
+  if (FclickRow[0] == ix) return 0;
+  if (FclickRow[1] == ix) return 1;
+  return -1;
+}
+
+int TrowCache::setClickRow(int slot, int ix) {
+  if (slot != 0 && slot != 1) return -1;
+  const int old = FclickRow[slot];
+  FclickRow[slot] = ix;
+  invalidateRow(old);
+  invalidateRow(ix);
+  return old;
+}
+
+void TrowCache::invalidateRow(int ix) {
+  if (ix < 0) return;
+  Frows.remove_if([ix](const Trow& r) { return r.ix() == ix; });
+}
+
+void TrowCache::invalidateAll() { Frows.clear(); }
+
+void TrowCache::setWidth(int width) {
+  Fwidth = width;
+  Frows.clear();
+}
+
+void TrowCache::onDoCapture() {
+  if (FdisplData.doCapture() == 0) return;
+  invalidateAll();
+  _G.pub(TOPIC_VIS_ROWS, 0);
+}
+
+void TrowCache::onSampleFileRead(long path) {
+  if (path == 0) return;
+  const std::string copy(reinterpret_cast<const char*>(path));  // valid only during the publish
+  if (FdisplData.sampleFileRead(copy) == 0) return;
+  invalidateAll();
+  _G.pub(TOPIC_VIS_ROWS, 0);
+}

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "test_lua_host.h"
+#include "displtest.h"
 
 namespace {
+
+using displtest::TdisplHost;
 
 // "key=type:value" per field, sorted; nested sequences as [a,b,...].
 std::string describeValue(lua_State* L, int index);
@@ -80,7 +82,7 @@ std::shared_ptr<T> make(int handle, int parent) {
 }
 
 TEST(LuaRowTable, FieldsOfEveryKind) {
-  TtestLuaHost host;
+  TdisplHost host;
   auto reset = make<Treset>(0, -1);
   reset->duration = 3000000000u;  // above the signed 32-bit range
   reset->idleTicks = 40;
@@ -137,7 +139,7 @@ TEST(LuaRowTable, FieldsOfEveryKind) {
 }
 
 TEST(LuaRowTable, RowsOfNoKindPushNothing) {
-  TtestLuaHost host;
+  TdisplHost host;
   auto bare = std::make_shared<Tbase>();
   auto liar = std::make_shared<Tbase>();
   liar->kind = RK_TRANSFER;  // a kind without its class
@@ -156,7 +158,7 @@ TEST(LuaRowTableDeathTest, NegativeChildHandleStopsTheProgram) {
   group->children[0]->handle = -1;
   EXPECT_DEATH(
       {
-        TtestLuaHost host;
+        TdisplHost host;
         rowutils::setParams(group, host.L);
       },
       "vkrowutils: child->handle >= 0");
@@ -167,7 +169,7 @@ TEST(LuaDecode, SofGroupTextNeedsNoLua) {
   for (int i = 0; i < 5; ++i) group->children.push_back(std::make_shared<Tsof>());
   EXPECT_EQ(rowutils::doDecode(group, nullptr),
             "SAn uninterrupted sequence of 5 SOF (Start Of Frame) packets");
-  TtestLuaHost host;
+  TdisplHost host;
   ASSERT_EQ(host.run("function sof_decode() called = true return 'x' end"), "");
   EXPECT_EQ(host.decode(std::make_shared<TsofGroup>()),
             "SAn uninterrupted sequence of 0 SOF (Start Of Frame) packets");
@@ -176,7 +178,7 @@ TEST(LuaDecode, SofGroupTextNeedsNoLua) {
 }
 
 TEST(LuaDecode, ResultsOfEveryShape) {
-  TtestLuaHost host;
+  TdisplHost host;
   const char* script = R"(
     function token_decode(t) return "ST" .. t.pid .. " at " .. t.addr .. "." .. t.endp end
     function data_decode(t) return #t.data * 1.5 end
@@ -218,7 +220,7 @@ TEST(LuaDecode, ResultsOfEveryShape) {
 }
 
 TEST(LuaDecode, FailuresBecomeTheText) {
-  TtestLuaHost host;
+  TdisplHost host;
   ASSERT_EQ(host.run(R"(
     function token_decode(t) error("boom") end
     function data_decode(t) error({code = 1}) end
@@ -246,7 +248,7 @@ TEST(LuaDecode, FailuresBecomeTheText) {
 }
 
 TEST(LuaDecode, HostileGlobalsTableIsContained) {
-  TtestLuaHost host;
+  TdisplHost host;
   ASSERT_EQ(host.run("setmetatable(_G, {__index = function(_, k) error('no global ' .. k) end})"), "");
   lua_pushnil(host.L);
   EXPECT_NE(host.decode(std::make_shared<Ttoken>()).find("no global token_decode"), std::string::npos);
@@ -254,7 +256,7 @@ TEST(LuaDecode, HostileGlobalsTableIsContained) {
 }
 
 TEST(LuaDecode, ChildrenReachedThroughGetNode) {
-  TtestLuaHost host;
+  TdisplHost host;
   auto trx = std::make_shared<Ttransax>(TRX_IN);
   auto tok = std::make_shared<Ttoken>();
   tok->pid = 9, tok->addr = 3;

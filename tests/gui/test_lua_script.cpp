@@ -6,11 +6,13 @@
 #include <map>
 
 #include "qxcapture.h"
-#include "test_lua_host.h"
+#include "displtest.h"
 #include "vkexthrd.h"
 #include "vkutils.h"
 
 namespace {
+
+using displtest::TdisplHost;
 
 // ---- decode text, read strictly ----
 
@@ -155,7 +157,7 @@ const TbyteVec REPORT = {0x05, 0x01, 0x09, 0x06, 0xa1, 0x01, 0x05, 0x07, 0x15, 0
 class EnumerationScript : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(host.runFile(std::string(QX_SOURCE_DIR) + "/scripts/init.lua"), "");
+    ASSERT_EQ(host.data.scriptError(), "");
 
     auto reset = std::make_shared<Treset>();
     reset->duration = 120000, reset->idleTicks = 300;
@@ -209,13 +211,13 @@ class EnumerationScript : public ::testing::Test {
     return std::static_pointer_cast<Tgrouper>(roots.at(name))->children.at(i);
   }
 
-  TtestLuaHost host;
+  TdisplHost host{displtest::INIT_LUA};
   std::map<std::string, TrowPtr> roots;
 };
 
 TEST_F(EnumerationScript, EveryRowDecodesUnderTheGrammar) {
-  ASSERT_GT(host.rows.size(), 100u);
-  for (const TrowPtr& row : host.rows) {
+  ASSERT_GT(host.rows().size(), 100u);
+  for (const TrowPtr& row : host.rows()) {
     const Tdecoded d = decode(row);
     EXPECT_EQ(d.raw.find("Decode script error"), std::string::npos) << d.raw;
     EXPECT_EQ(lua_gettop(host.L), 0);
@@ -452,15 +454,15 @@ TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
   std::vector<uint8_t> raw = qxtest::captureFromRows(packets);
   TexThread decoder;
   ASSERT_TRUE(decoder.startDecode(&raw));
-  TtestLuaHost host;
-  ASSERT_EQ(host.runFile(std::string(QX_SOURCE_DIR) + "/scripts/init.lua"), "");
-  host.adopt(*decoder.pLinearRowVec());
+  TdisplHost host(displtest::INIT_LUA);
+  ASSERT_EQ(host.data.scriptError(), "");
+  ASSERT_GT(host.data.adopt(decoder.pLinearRowVec(), decoder.pTreeRootVec()), 0u);
   // reset, SOF group and its 3 SOFs, then each transfer row with its
   // transactions and their packets (one NAKed IN in every data stage)
-  ASSERT_EQ(host.rows.size(), 1u + 1 + 3 + 24 + 9 + 32 + 28 + 9);
+  ASSERT_EQ(host.rows().size(), 1u + 1 + 3 + 24 + 9 + 32 + 28 + 9);
 
   std::vector<std::string> transfers;
-  for (const TrowPtr& row : host.rows) {
+  for (const TrowPtr& row : host.rows()) {
     const std::string text = host.decode(row);
     std::vector<Titem> items;
     std::string why;

@@ -1,0 +1,226 @@
+#include "vkmainframe.h"
+
+#include <algorithm>
+
+#include <wx/display.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/settings.h>
+#include <wx/sizer.h>
+#include <wx/utils.h>
+
+#include "vkwxmid.h"
+
+namespace {
+
+constexpr int DISPLAY_MARGIN = 64;
+constexpr int MIN_CLIENT_WIDTH = 650;
+constexpr int MIN_CLIENT_HEIGHT_BELOW_BAR = 375;
+constexpr int BUTTON_BORDER = 5;
+constexpr const char* VERSION = "1.0.8";
+constexpr const char* DEFAULT_SAMPLE_FILE = "./default.vkd";
+constexpr const char* FILE_WILDCARD = "VKD files (*.vkd)|*.vkd|All files (*.*)|*.*";
+
+// Read by the button bar's Exit; cleared again when that frame goes.
+TmainFrame* evilMainFramePtr = nullptr;
+
+wxString text(const char* s) { return wxString::FromUTF8(s ? s : ""); }
+
+}  // namespace
+
+TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxPoint& pos,
+                       const wxSize& size)
+    : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE) {
+  SetFont(paneFont("Arial", wxFONTFAMILY_SWISS, _G.fontSize, false));
+
+  auto* fileMenu = new wxMenu;
+  fileMenu->Append(ID_CAPTURE, "&Capture");
+  fileMenu->AppendSeparator();
+  fileMenu->Append(ID_READ_DATA, "&Read data");
+  fileMenu->Append(ID_SAVE_DATA, "&Save data");
+  fileMenu->AppendSeparator();
+  fileMenu->Append(wxID_EXIT, "&Exit");
+  auto* helpMenu = new wxMenu;
+  helpMenu->Append(wxID_ABOUT, "&About");
+  auto* menuBar = new wxMenuBar;
+  menuBar->Append(fileMenu, "&File");
+  menuBar->Append(helpMenu, "&Help");
+  SetMenuBar(menuBar);
+  // After the menu bar: on GTK it takes its height out of the client area.
+  fitToDisplay();
+
+  Bind(wxEVT_MENU, &TmainFrame::OnFileRead, this, ID_READ_DATA);
+  Bind(wxEVT_MENU, &TmainFrame::OnFileSave, this, ID_SAVE_DATA);
+  Bind(wxEVT_MENU, &TmainFrame::OnCapture, this, ID_CAPTURE);
+  Bind(wxEVT_MENU, &TmainFrame::OnAbout, this, wxID_ABOUT);
+  Bind(wxEVT_MENU, &TmainFrame::OnExit, this, wxID_EXIT);
+  Bind(wxEVT_CLOSE_WINDOW, &TmainFrame::OnClose, this);
+
+  auto* panel = new wxPanel(this);
+  auto* toolbar = new Ttoolbar(panel, wxID_ANY);
+  midPanePtr = new MidPane(panel, wxID_ANY);
+
+  auto* barSizer = new wxBoxSizer(wxHORIZONTAL);
+  barSizer->Add(toolbar, 1, wxEXPAND);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  sizer->Add(barSizer, 0, wxEXPAND);
+  sizer->Add(new ThLine(panel), 0, wxEXPAND);
+  sizer->Add(midPanePtr, 1, wxEXPAND);
+  panel->SetSizer(sizer);
+  sizer->Fit(panel);
+  panel->SetBackgroundColour(wxColour(47, 79, 79));
+
+  SetMinClientSize(wxSize(MIN_CLIENT_WIDTH, toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
+  evilMainFramePtr = this;
+  FzoomSub = TsubToken(TOPIC_ZOOM, [this](long direction) { zoom(static_cast<int>(direction)); });
+  _G.pub(TOPIC_FILE_READ, reinterpret_cast<long>(DEFAULT_SAMPLE_FILE));
+}
+
+TmainFrame::~TmainFrame() {
+  if (evilMainFramePtr == this) evilMainFramePtr = nullptr;
+}
+
+void TmainFrame::fitToDisplay() {
+  const wxRect work = wxDisplay(this).GetClientArea();
+  wxSize client = GetClientSize();
+  client.y = work.height - DISPLAY_MARGIN;
+  client.x = std::min(work.width - DISPLAY_MARGIN, client.x);
+  SetClientSize(client);
+  Centre(wxBOTH);
+}
+
+void TmainFrame::zoom(int direction) {
+  wxFont font = GetFont();
+  const int pt = font.GetPointSize();
+  const int step = std::max(2, pt / 5);
+  const int size = std::max(MIN_FONT_POINT_SIZE, pt + step * direction);
+  font.SetPointSize(size);
+  SetFont(font);
+  midPanePtr->zoom(size);
+}
+
+void TmainFrame::publishPath(int topic, const wxString& path) {
+  const std::string bytes = fileNameBytes(path);
+  _G.pub(topic, reinterpret_cast<long>(bytes.c_str()));
+}
+
+void TmainFrame::OnCapture(wxCommandEvent&) { _G.pub(TOPIC_CAPTURE, 0); }
+
+void TmainFrame::OnFileRead(wxCommandEvent&) {
+  wxFileDialog dialog(this, "Open saved sample data", "", "", FILE_WILDCARD,
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return;
+  publishPath(TOPIC_FILE_READ, dialog.GetPath());
+}
+
+void TmainFrame::OnFileSave(wxCommandEvent&) {
+  wxFileDialog dialog(this, "Save sample data", "", "", FILE_WILDCARD,
+                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) return;
+  publishPath(TOPIC_FILE_SAVE, dialog.GetPath());
+}
+
+void TmainFrame::OnAbout(wxCommandEvent&) { wxAboutBox(aboutInfo()); }
+
+void TmainFrame::OnExit(wxCommandEvent&) { Close(true); }
+
+void TmainFrame::OnClose(wxCloseEvent&) { Destroy(); }
+
+Ttoolbar::Ttoolbar(wxWindow* parent, int id) : wxPanel(parent, id) {
+  // Creation order is the keyboard order; the sizer below gives the visual one.
+  zoomInBtn = new wxButton(this, ID_ZOOM_IN, "+");
+  zoomOutBtn = new wxButton(this, ID_ZOOM_OUT, "-");
+  captureBtn = new wxButton(this, ID_CAPTURE, "Capture");
+  sofBtn = new wxButton(this, ID_SHOW_SOF, sofLabel());
+  nakBtn = new wxButton(this, ID_SHOW_NAK, nakLabel());
+  pktBtn = new wxButton(this, ID_SHOW_PKT, pktLabel());
+  helpBtn = new wxButton(this, wxID_HELP, "Help");
+  exitBtn = new wxButton(this, wxID_EXIT, "Exit");
+
+  const int h = zoomInBtn->GetSize().y;
+  zoomInBtn->SetMaxSize(wxSize(h, h));
+  zoomOutBtn->SetMaxSize(wxSize(h, h));
+
+  auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+  for (wxButton* b : {captureBtn, sofBtn, nakBtn, pktBtn}) sizer->Add(b, 0, wxALL, BUTTON_BORDER);
+  sizer->AddStretchSpacer(1);
+  for (wxButton* b : {helpBtn, exitBtn, zoomInBtn, zoomOutBtn}) sizer->Add(b, 0, wxALL, BUTTON_BORDER);
+
+  captureBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnCapture, this);
+  sofBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnSOF, this);
+  nakBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnNAK, this);
+  pktBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnPacket, this);
+  helpBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnHelp, this);
+  exitBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnExit, this);
+  zoomInBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnZoomIn, this);
+  zoomOutBtn->Bind(wxEVT_BUTTON, &Ttoolbar::OnZoomOut, this);
+
+  SetSizerAndFit(sizer);
+  SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_MENU));
+}
+
+const char* Ttoolbar::sofLabel() { return _G.showSOFs ? "Hide SOFs" : "Show SOFs"; }
+const char* Ttoolbar::nakLabel() { return _G.showNAKs ? "Hide NAKs" : "Show NAKs"; }
+const char* Ttoolbar::pktLabel() { return _G.showPackets ? "Hide Packets" : "Show Packets"; }
+
+void Ttoolbar::OnCapture(wxCommandEvent&) { _G.pub(TOPIC_CAPTURE, 0); }
+
+void Ttoolbar::OnSOF(wxCommandEvent&) {
+  _G.showSOFs = !_G.showSOFs;
+  sofBtn->SetLabel(sofLabel());
+  Layout();  // the new label may be wider
+  _G.pub(TOPIC_VIS_ROWS, 0);
+}
+
+void Ttoolbar::OnNAK(wxCommandEvent&) {
+  _G.showNAKs = !_G.showNAKs;
+  nakBtn->SetLabel(nakLabel());
+  Layout();
+  _G.pub(TOPIC_VIS_ROWS, 0);
+}
+
+void Ttoolbar::OnPacket(wxCommandEvent&) {
+  _G.showPackets = !_G.showPackets;
+  pktBtn->SetLabel(pktLabel());
+  Layout();
+  _G.pub(TOPIC_VIS_ROWS, 0);
+}
+
+void Ttoolbar::OnHelp(wxCommandEvent&) { wxLaunchDefaultBrowser(helpPageUrl()); }
+
+void Ttoolbar::OnExit(wxCommandEvent&) {
+  if (evilMainFramePtr) evilMainFramePtr->Close(true);
+}
+
+void Ttoolbar::OnZoomIn(wxCommandEvent&) { _G.pub(TOPIC_ZOOM, 1); }
+
+void Ttoolbar::OnZoomOut(wxCommandEvent&) { _G.pub(TOPIC_ZOOM, -1); }
+
+ThLine::ThLine(wxWindow* parent) : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxSize(-1, 1)) {
+  SetMinClientSize(wxSize(-1, 1));
+  SetBackgroundColour(wxColour(192, 192, 192));
+}
+
+wxAboutDialogInfo aboutInfo() {
+  const wxString shortName = text(_G.shortName);
+  wxAboutDialogInfo info;
+  info.SetName(wxGetTranslation(shortName));
+  info.SetVersion(wxGetTranslation(VERSION));
+  info.SetDescription(wxGetTranslation(" \nThe Capture and Display interface to the " + shortName +
+                                       " USB Protocol Analyzer."));
+  // No credit field in the toolkit's about box: the credits page lists developers.
+  info.AddDeveloper(text(_G.creditLine));
+  return info;
+}
+
+wxString helpPageUrl() {
+  // A proper file URL, escaped, so that folders with blanks or non-ASCII
+  // letters still open.
+  return wxFileName::FileNameToURL(wxFileName(wxGetCwd(), text(_G.helpFile)));
+}
+
+std::string fileNameBytes(const wxString& path) {
+  const wxCharBuffer bytes = path.fn_str();
+  return bytes.data() ? std::string(bytes.data()) : std::string();
+}

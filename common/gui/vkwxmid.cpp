@@ -2,11 +2,51 @@
 
 #include <wx/fontenum.h>
 #include <wx/sizer.h>
+#include <wx/splitter.h>
 #include <wx/stattext.h>
+
+#include "vkdecode.h"
+#include "vkdpane.h"
+#include "vkglobs.h"
+#include "vktree.h"
 
 namespace {
 const wxColour TITLE_BAND(211, 211, 211);
+constexpr double OUTER_GRAVITY = 0.8;
+constexpr int OUTER_MIN_PANE = 300;
+constexpr int OUTER_SASH = -420;  // the right column 420 px wide
+constexpr double INNER_GRAVITY = 0.6;
+constexpr int INNER_MIN_PANE = 200;
+constexpr int INNER_SASH = -220;  // the raw-data pane 220 px high
 }  // namespace
+
+MidPane::MidPane(wxWindow* parent, int id) : wxPanel(parent, id) {
+  auto* outer = new wxSplitterWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSP_3D, "splitter");
+  outer->SetSashGravity(OUTER_GRAVITY);
+  outer->SetMinimumPaneSize(OUTER_MIN_PANE);
+  auto* inner = new wxSplitterWindow(outer, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSP_3D, "splitter");
+  inner->SetSashGravity(INNER_GRAVITY);
+  inner->SetMinimumPaneSize(INNER_MIN_PANE);
+
+  // The row view fills both other panes on a click, so they come first.
+  decodePane = new TdecodePane(inner);
+  dataPane = new TdataPane(inner, wxID_ANY);
+  inner->SplitHorizontally(decodePane, dataPane, INNER_SASH);
+  treePane = new TreePane(outer, *dataPane, *decodePane);
+  outer->SplitVertically(treePane, inner, OUTER_SASH);
+
+  auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+  sizer->Add(outer, 1, wxEXPAND);
+  SetSizer(sizer);
+  // The inner splitter's notification rises to the outer one.
+  outer->Bind(wxEVT_SPLITTER_SASH_POS_CHANGED, &MidPane::onSplitterChanged, this);
+}
+
+MidPane::~MidPane() = default;
+
+void MidPane::zoom(int pointSize) { treePane->zoom(pointSize); }
+
+void MidPane::onSplitterChanged(wxSplitterEvent&) { _G.pub(TOPIC_SPLITTER, 0); }
 
 TitlePane::TitlePane(wxWindow* parent, const wchar_t* caption) : wxPanel(parent, wxID_ANY) {
   auto* text = new wxStaticText(this, wxID_ANY, wxString(caption), wxDefaultPosition,

@@ -71,7 +71,9 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   sizer->Fit(panel);
   panel->SetBackgroundColour(wxColour(47, 79, 79));
 
-  SetMinClientSize(wxSize(MIN_CLIENT_WIDTH, toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
+  // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole.
+  SetMinClientSize(wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x),
+                          toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
   evilMainFramePtr = this;
   FzoomSub = TsubToken(TOPIC_ZOOM, [this](long direction) { zoom(static_cast<int>(direction)); });
   _G.pub(TOPIC_FILE_READ, reinterpret_cast<long>(DEFAULT_SAMPLE_FILE));

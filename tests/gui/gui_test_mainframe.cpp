@@ -1,0 +1,322 @@
+// The main window as the program starts it: start-up with and without the
+// default capture and the scripts, the button bar driven by real clicks, the
+// zoom chain, file read and save through the hub, the About box's contents,
+// the help page's address and the three ways to close.
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <wx/display.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/uiaction.h>
+
+#include "startdir.h"
+#include "vkapp.h"
+#include "vkmainframe.h"
+#include "vkrcache.h"
+#include "vktree.h"
+#include "vkwxmid.h"
+
+namespace {
+
+using startdir::TstartDir;
+
+std::string gunzip(const std::string& path) {
+  std::string out;
+  gzFile f = gzopen(path.c_str(), "rb");
+  if (!f) return out;
+  char buf[65536];
+  int n;
+  while ((n = gzread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  gzclose(f);
+  return out;
+}
+
+class MainFrame : public ::testing::Test {
+ protected:
+  void TearDown() override { startdir::closeAll(); }
+
+  TmainFrame* start() {
+    startdir::freshSettings();
+    firstId = _G.peekNextId();
+    frame = startQuellix();
+    EXPECT_TRUE(guitest::pumpUntil([&] { return frame->IsShownOnScreen(); }));
+    view = frame->midPanePtr->treePane->midPane;
+    EXPECT_TRUE(guitest::pumpUntil([&] { return !view->getPaintedRows().empty(); }));
+    return frame;
+  }
+
+  TdisplData& data() { return view->cache().rData(); }
+
+  int shownRows() {
+    int n = 0;
+    for (int i = 0; i < data().rowCount(); ++i) n += data().isVisible(i) ? 1 : 0;
+    return n;
+  }
+
+  wxButton* button(int id) { return dynamic_cast<wxButton*>(frame->FindWindow(id)); }
+
+  // A real click in the middle of the button.
+  void click(int id) {
+    wxButton* b = button(id);
+    ASSERT_NE(b, nullptr);
+    wxUIActionSimulator sim;
+    sim.MouseMove(b->GetScreenRect().GetPosition() + b->GetSize() / 2);
+    guitest::pump(30);
+    sim.MouseClick();
+    guitest::pump(80);
+  }
+
+  int firstId = 0;
+  TmainFrame* frame = nullptr;
+  TreeMidPane* view = nullptr;
+};
+
+TEST_F(MainFrame, StartsOnTheDefaultCaptureWithTheSubscriptionsInOrder) {
+  TstartDir dir(true, true);
+  start();
+  EXPECT_EQ(frame->GetTitle(), "Varnoke Quellix");
+  EXPECT_STREQ(_G.fullName, "Varnoke Quellix");
+  EXPECT_STREQ(_G.shortName, "Quellix");
+  EXPECT_EQ(_G.maxBuffer, 128u);
+  EXPECT_EQ(_G.fontSize, 12);
+  ASSERT_EQ(frame->GetIcons().GetIconCount(), 1u);
+  EXPECT_EQ(frame->GetIcons().GetIconByIndex(0).GetWidth(), 48);
+  EXPECT_EQ(frame->GetIcons().GetIconByIndex(0).GetHeight(), 48);
+  EXPECT_EQ(button(ID_SHOW_SOF)->GetLabel(), "Show SOFs");
+  EXPECT_EQ(button(ID_SHOW_NAK)->GetLabel(), "Show NAKs");
+  EXPECT_EQ(button(ID_SHOW_PKT)->GetLabel(), "Hide Packets");
+  EXPECT_EQ(button(ID_CAPTURE)->GetLabel(), "Capture");
+
+  // The default capture is on screen: every slot holds a row, none blank.
+  EXPECT_GT(data().rowCount(), 1000);
+  const std::vector<int>& painted = view->getPaintedRows();
+  ASSERT_GT(painted.size(), 5u);
+  EXPECT_TRUE(std::none_of(painted.begin(), painted.end(), [](int r) { return r < 0; }));
+
+  // Display data (save), row cache (capture, read), row view (scroll, visible
+  // rows), then the frame (zoom): ids in construction order, nothing else.
+  const std::pair<int, int> order[] = {{TOPIC_FILE_SAVE, 0}, {TOPIC_CAPTURE, 1}, {TOPIC_FILE_READ, 2},
+                                       {TOPIC_SCROLL, 3},    {TOPIC_VIS_ROWS, 4}, {TOPIC_ZOOM, 5}};
+  for (auto [topic, offset] : order) {
+    const auto& subs = _G.topicSubs(topic);
+    ASSERT_EQ(subs.size(), 1u) << "topic " << topic;
+    EXPECT_EQ(subs[0].id, firstId + offset) << "topic " << topic;
+  }
+  EXPECT_EQ(_G.peekNextId(), firstId + 6);
+}
+
+TEST_F(MainFrame, StartsEmptyWithoutTheDefaultCaptureOrScripts) {
+  TstartDir dir(false, false);
+  start();
+  EXPECT_EQ(frame->GetTitle(), "Varnoke Quellix");
+  EXPECT_EQ(button(ID_SHOW_SOF)->GetLabel(), "Show SOFs");
+  EXPECT_EQ(button(ID_SHOW_NAK)->GetLabel(), "Show NAKs");
+  EXPECT_EQ(button(ID_SHOW_PKT)->GetLabel(), "Hide Packets");
+  EXPECT_EQ(data().rowCount(), 0);
+  const std::vector<int>& painted = view->getPaintedRows();
+  ASSERT_FALSE(painted.empty());
+  EXPECT_TRUE(std::all_of(painted.begin() + 1, painted.end(), [](int r) { return r == -1; }));
+  EXPECT_EQ(_G.peekNextId(), firstId + 6);
+}
+
+TEST_F(MainFrame, ScriptsAloneStillStartEmpty) {
+  TstartDir dir(false, true);
+  start();
+  EXPECT_EQ(data().rowCount(), 0);
+  EXPECT_TRUE(data().scriptError().empty()) << data().scriptError();
+}
+
+TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(200);
+  const wxRect work = wxDisplay(frame).GetClientArea();
+  const wxSize client = frame->GetClientSize();
+  EXPECT_EQ(client.y, work.height - 64);  // 1016 on a 1920 x 1080 screen
+  EXPECT_LE(client.x, std::min(work.width - 64, 1400));
+  EXPECT_GT(client.x, 1300);
+  ASSERT_NE(frame->GetMenuBar(), nullptr);
+  EXPECT_EQ(frame->GetMenuBar()->GetMenuCount(), 2u);
+  EXPECT_EQ(frame->GetMenuBar()->GetMenuLabelText(0), "File");
+  EXPECT_EQ(frame->GetMenuBar()->GetMenuLabelText(1), "Help");
+
+  // Centred, and never smaller than 650 by (button bar + 375).
+  const wxRect outer = frame->GetScreenRect();
+  EXPECT_NEAR(outer.x + outer.width / 2, work.x + work.width / 2, 2);
+  const int barHeight = button(ID_CAPTURE)->GetParent()->GetSize().y;
+  frame->SetClientSize(200, 200);
+  guitest::pump(200);
+  EXPECT_GE(frame->GetClientSize().x, 650);
+  EXPECT_GE(frame->GetClientSize().x, button(ID_CAPTURE)->GetParent()->GetBestSize().x);
+  EXPECT_GE(frame->GetClientSize().y, barHeight + 375);
+}
+
+TEST_F(MainFrame, ButtonBarLayoutAndRule) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(100);
+  // Left to right: Capture, the toggles, then Help, Exit, +, - at the right end.
+  const int order[] = {ID_CAPTURE, ID_SHOW_SOF, ID_SHOW_NAK, ID_SHOW_PKT, wxID_HELP, wxID_EXIT, ID_ZOOM_IN, ID_ZOOM_OUT};
+  for (size_t i = 1; i < std::size(order); ++i)
+    EXPECT_LT(button(order[i - 1])->GetPosition().x, button(order[i])->GetPosition().x) << i;
+  wxWindow* bar = button(ID_CAPTURE)->GetParent();
+  EXPECT_GT(button(ID_ZOOM_OUT)->GetRect().GetRight(), bar->GetClientSize().x - 60);
+  const wxSize plus = button(ID_ZOOM_IN)->GetSize();
+  EXPECT_LE(plus.x, plus.y);  // square at most
+
+  // The rule: one pixel of RGB(192, 192, 192) right under the bar.
+  ThLine* rule = nullptr;
+  for (wxWindow* w : bar->GetParent()->GetChildren())
+    if (auto* r = dynamic_cast<ThLine*>(w)) rule = r;
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(rule->GetSize().y, 1);
+  EXPECT_EQ(rule->GetPosition().y, bar->GetRect().GetBottom() + 1);
+  EXPECT_EQ(rule->GetBackgroundColour(), wxColour(192, 192, 192));
+  EXPECT_EQ(bar->GetParent()->GetBackgroundColour(), wxColour(47, 79, 79));
+}
+
+TEST_F(MainFrame, TogglesFlipLabelsSettingsAndShownRows) {
+  TstartDir dir(true, true);
+  start();
+  int visPublished = 0;
+  TsubToken counter(TOPIC_VIS_ROWS, [&](long) { ++visPublished; });
+
+  struct Toggle {
+    int id;
+    bool* setting;
+    const char* before;
+    const char* after;
+  };
+  const Toggle toggles[] = {{ID_SHOW_SOF, &_G.showSOFs, "Show SOFs", "Hide SOFs"},
+                            {ID_SHOW_NAK, &_G.showNAKs, "Show NAKs", "Hide NAKs"},
+                            {ID_SHOW_PKT, &_G.showPackets, "Hide Packets", "Show Packets"}};
+  for (const Toggle& t : toggles) {
+    SCOPED_TRACE(t.before);
+    const bool was = *t.setting;
+    const int shownBefore = shownRows();
+    click(t.id);
+    EXPECT_EQ(button(t.id)->GetLabel(), t.after);
+    EXPECT_EQ(*t.setting, !was);
+    EXPECT_EQ(visPublished, 1);
+    const int shownBetween = shownRows();
+    // Showing SOFs or NAKs adds rows; hiding packets takes rows away.
+    if (was) {
+      EXPECT_LT(shownBetween, shownBefore);
+    } else {
+      EXPECT_GT(shownBetween, shownBefore);
+    }
+    click(t.id);
+    EXPECT_EQ(button(t.id)->GetLabel(), t.before);
+    EXPECT_EQ(*t.setting, was);
+    EXPECT_EQ(visPublished, 2);
+    EXPECT_EQ(shownRows(), shownBefore);
+    visPublished = 0;
+  }
+}
+
+TEST_F(MainFrame, ZoomStepsUpAndDownToSix) {
+  TstartDir dir(true, true);
+  start();
+  EXPECT_EQ(frame->GetFont().GetPointSize(), 12);
+  int lastHeight = view->cache().getRowHt();
+  for (int want : {14, 16, 19, 22, 26}) {
+    click(ID_ZOOM_IN);
+    EXPECT_EQ(frame->GetFont().GetPointSize(), want);
+    EXPECT_EQ(view->cache().rowPointSize(), want);
+    EXPECT_GT(view->cache().getRowHt(), lastHeight) << want;
+    lastHeight = view->cache().getRowHt();
+  }
+  for (int want : {21, 17, 14, 12, 10, 8, 6, 6}) {
+    click(ID_ZOOM_OUT);
+    EXPECT_EQ(frame->GetFont().GetPointSize(), want);
+    EXPECT_EQ(view->cache().rowPointSize(), want);
+  }
+  // Straight through the hub, as the buttons do.
+  _G.pub(TOPIC_ZOOM, 1);
+  EXPECT_EQ(frame->GetFont().GetPointSize(), 8);
+}
+
+TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {
+  TstartDir dir(true, true, "qx-files");
+  start();
+  const int rows = data().rowCount();
+  ASSERT_GT(rows, 0);
+
+  // What the Save dialog hands on: a name with an umlaut, in a folder with one.
+  const wxString folder = wxString::FromUTF8((dir.path / "Mess\xC3\xBCngen").string().c_str());
+  ASSERT_TRUE(wxFileName::Mkdir(folder));
+  const wxString saved = folder + "/" + wxString::FromUTF8("Messung-\xC3\xA4.vkd");
+  EXPECT_EQ(fileNameBytes(saved), std::string(saved.utf8_str()));
+  frame->publishPath(TOPIC_FILE_SAVE, saved);
+  const std::string savedBytes = fileNameBytes(saved);
+  const std::string first = gunzip(savedBytes);
+  ASSERT_FALSE(first.empty()) << "nothing written to " << savedBytes;
+  EXPECT_EQ(first, gunzip("default.vkd"));
+
+  // Read back over an empty view: the same rows come back and show.
+  TstartDir empty(false, false, "qx-files-empty");
+  startdir::closeAll();
+  start();
+  ASSERT_EQ(data().rowCount(), 0);
+  int visPublished = 0;
+  TsubToken counter(TOPIC_VIS_ROWS, [&](long) { ++visPublished; });
+  frame->publishPath(TOPIC_FILE_READ, saved);
+  EXPECT_EQ(data().rowCount(), rows);
+  EXPECT_EQ(visPublished, 1);
+  guitest::pump(100);
+  EXPECT_GE(view->getPaintedRows().at(1), 0);
+
+  // The shown rows saved again give the same file contents.
+  const wxString again = wxString::FromUTF8((dir.path / "zur\xC3\xBC" "ck.vkd").string().c_str());
+  frame->publishPath(TOPIC_FILE_SAVE, again);
+  EXPECT_EQ(gunzip(fileNameBytes(again)), first);
+
+  // A name that does not exist reads nothing and keeps the rows.
+  frame->publishPath(TOPIC_FILE_READ, folder + "/fehlt-\xC3\xB6.vkd");
+  EXPECT_EQ(data().rowCount(), rows);
+  EXPECT_EQ(visPublished, 1);
+}
+
+TEST_F(MainFrame, AboutAndHelpPage) {
+  TstartDir dir(false, false, "qx help \xC3\xA4");
+  start();
+  const wxAboutDialogInfo info = aboutInfo();
+  EXPECT_EQ(info.GetName(), "Quellix");
+  EXPECT_EQ(info.GetVersion(), "1.0.8");
+  EXPECT_EQ(info.GetDescription(), " \nThe Capture and Display interface to the Quellix USB Protocol Analyzer.");
+  ASSERT_EQ(info.GetDevelopers().size(), 1u);
+  EXPECT_EQ(info.GetDevelopers()[0], wxString::FromUTF8(_G.creditLine));
+
+  // The help page's address names the working directory's quellix_help.html,
+  // escaped so that the blank and the umlaut survive.
+  const wxString url = helpPageUrl();
+  EXPECT_TRUE(url.StartsWith("file:///")) << url;
+  EXPECT_FALSE(url.StartsWith("file:////")) << url;
+  EXPECT_TRUE(url.EndsWith("/quellix_help.html")) << url;
+  EXPECT_EQ(url.Find(' '), wxNOT_FOUND) << url;
+  EXPECT_EQ(wxFileName::URLToFileName(url).GetFullPath(),
+            wxString::FromUTF8((dir.path / "quellix_help.html").string().c_str()));
+}
+
+TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {
+  TstartDir dir(false, false);
+  start();
+  click(wxID_EXIT);
+  EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
+
+  start();
+  wxCommandEvent exitCmd(wxEVT_MENU, wxID_EXIT);
+  frame->ProcessWindowEvent(exitCmd);
+  EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
+
+  start();
+  EXPECT_TRUE(frame->Close(false));  // as the close box asks: no veto
+  EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
+}
+
+}  // namespace

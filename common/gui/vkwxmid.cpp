@@ -14,10 +14,10 @@ namespace {
 const wxColour TITLE_BAND(211, 211, 211);
 constexpr double OUTER_GRAVITY = 0.8;
 constexpr int OUTER_MIN_PANE = 300;
-constexpr int OUTER_SASH = -420;  // the right column 420 px wide
+constexpr int OUTER_RIGHT = 420;  // the right column's width at start
 constexpr double INNER_GRAVITY = 0.6;
 constexpr int INNER_MIN_PANE = 200;
-constexpr int INNER_SASH = -220;  // the raw-data pane 220 px high
+constexpr int INNER_BOTTOM = 220;  // the raw-data pane's height at start
 }  // namespace
 
 MidPane::MidPane(wxWindow* parent, int id) : wxPanel(parent, id) {
@@ -31,9 +31,11 @@ MidPane::MidPane(wxWindow* parent, int id) : wxPanel(parent, id) {
   // The row view fills both other panes on a click, so they come first.
   decodePane = new TdecodePane(inner);
   dataPane = new TdataPane(inner, wxID_ANY);
-  inner->SplitHorizontally(decodePane, dataPane, INNER_SASH);
+  // A negative sash position counts from the far edge to the sash's near
+  // side, so the sash itself (5 px with GTK 3) would come out of the pane.
+  inner->SplitHorizontally(decodePane, dataPane, -(INNER_BOTTOM + inner->GetSashSize()));
   treePane = new TreePane(outer, *dataPane, *decodePane);
-  outer->SplitVertically(treePane, inner, OUTER_SASH);
+  outer->SplitVertically(treePane, inner, -(OUTER_RIGHT + outer->GetSashSize()));
 
   auto* sizer = new wxBoxSizer(wxHORIZONTAL);
   sizer->Add(outer, 1, wxEXPAND);

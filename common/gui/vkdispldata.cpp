@@ -124,39 +124,45 @@ bool TdisplData::isVisible(int ix) {
   return (r.flags & LR_VISIBLE) != 0;
 }
 
+// The transaction above row j that is not worked out yet, or -1.
+int TdisplData::pendingParent(int j) const {
+  const TlinVec& rows = *FlinRows;
+  const TrowPtr& row = rows[static_cast<size_t>(j)].row;
+  const int p = row ? row->parent : -1;
+  if (p < 0 || p >= j) return -1;  // parents precede their children, even in a malformed file
+  const TlinRow& up = rows[static_cast<size_t>(p)];
+  if ((up.flags & LR_WORKED_OUT) || !up.row || up.row->kind != RK_TRANSAX) return -1;
+  return p;
+}
+
 void TdisplData::workOut(int ix) {
-  TlinVec& rows = *FlinRows;
   // Transactions above ix that are not worked out yet go first, outermost
-  // first: their NAK rule may decide ix. Parents precede their children in
-  // the list, which bounds the walk even for a malformed file.
-  std::vector<int> pending;
-  for (int j = ix;;) {
-    const TrowPtr& row = rows[static_cast<size_t>(j)].row;
-    const int p = row ? row->parent : -1;
-    if (p < 0 || p >= j) break;
-    const TlinRow& up = rows[static_cast<size_t>(p)];
-    if ((up.flags & LR_WORKED_OUT) || !up.row || up.row->kind != RK_TRANSAX) break;
-    pending.push_back(p);
-    j = p;
+  // first: their NAK rule may decide ix.
+  if (pendingParent(ix) >= 0) {
+    Fpending.clear();
+    for (int p = pendingParent(ix); p >= 0; p = pendingParent(p)) Fpending.push_back(p);
+    for (auto it = Fpending.rbegin(); it != Fpending.rend(); ++it)
+      if (!((*FlinRows)[static_cast<size_t>(*it)].flags & LR_WORKED_OUT)) workOutOwn(*it);
+    if ((*FlinRows)[static_cast<size_t>(ix)].flags & LR_WORKED_OUT) return;
   }
-  pending.insert(pending.begin(), ix);
-  for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-    TlinRow& r = rows[static_cast<size_t>(*it)];
-    if (r.flags & LR_WORKED_OUT) continue;
-    r.flags |= LR_VISIBLE;
-    const Tbase* row = r.row.get();
-    const int kind = row ? row->kind : RK_NONE;
-    if (!row) {
-      r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-    } else if (kind == RK_SOF || kind == RK_SOFGROUP) {
-      if (!_G.showSOFs) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-    } else if (kind == RK_TRANSAX) {
-      if (auto trx = dynamic_cast<const Ttransax*>(row)) applyNakRule(*it, *trx);
-    } else if (kind == RK_TOKEN || kind == RK_DATA || kind == RK_HANDSHAKE) {
-      if (!_G.showPackets) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-    }
-    r.flags |= LR_WORKED_OUT;
+  workOutOwn(ix);
+}
+
+void TdisplData::workOutOwn(int ix) {
+  TlinRow& r = (*FlinRows)[static_cast<size_t>(ix)];
+  r.flags |= LR_VISIBLE;
+  const Tbase* row = r.row.get();
+  const int kind = row ? row->kind : RK_NONE;
+  if (!row) {
+    r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
+  } else if (kind == RK_SOF || kind == RK_SOFGROUP) {
+    if (!_G.showSOFs) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
+  } else if (kind == RK_TRANSAX) {
+    if (auto trx = dynamic_cast<const Ttransax*>(row)) applyNakRule(ix, *trx);
+  } else if (kind == RK_TOKEN || kind == RK_DATA || kind == RK_HANDSHAKE) {
+    if (!_G.showPackets) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
   }
+  r.flags |= LR_WORKED_OUT;
 }
 
 void TdisplData::applyNakRule(int ix, const Ttransax& trx) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "vkboxes.h"
 #include "vkglobs.h"
@@ -81,6 +82,8 @@ class TdisplData {
  private:
   void initLua(const std::string& scriptPath);
   void workOut(int ix);
+  void workOutOwn(int ix);
+  int pendingParent(int j) const;
   void applyNakRule(int ix, const Ttransax& trx);
   void reportSaveFailure(const std::string& path, const std::string& reason);
 
@@ -89,6 +92,7 @@ class TdisplData {
   Tboxes Fboxes;
   lua_State* FL = nullptr;
   std::string FscriptError;
+  std::vector<int> Fpending;  // scratch of workOut
   wxWindow* FsaveParent = nullptr;
   TsubToken FsaveSub;
 };

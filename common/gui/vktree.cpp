@@ -101,19 +101,30 @@ int TreeMidPane::setClickRow(int highlight, int y) {
   const int k = treenav::slotAt(y, rowHeight, paintedRows.size());
   if (k < 0) return -1;
   const int row = paintedRows[k];
-  rowCache.setClickRow(highlight, row);
-  Refresh(false);
+  const int old = rowCache.setClickRow(highlight, row);
+  // Only the slots whose colour changed: a full repaint costs a blit a slot.
+  for (size_t i = 0; i < paintedRows.size(); ++i)
+    if (paintedRows[i] >= 0 && (paintedRows[i] == old || paintedRows[i] == row))
+      RefreshRect(wxRect(0, int(i) * rowHeight, clientWidth, rowHeight), false);
   return row;
 }
 
 void TreeMidPane::doPaint(wxDC& dc) {
   paintWidth = clientWidth;
-  treenav::planSlots(rowCache.rData(), topRow, clientHeight, rowCache.getRowHt(), paintedRows);
+  const int rowHt = rowCache.getRowHt();
+  treenav::planSlots(rowCache.rData(), topRow, clientHeight, rowHt, paintedRows);
+  // Inside a paint event only the exposed slots are drawn again.
+  const wxRegion& update = GetUpdateRegion();
+  const bool all = update.IsEmpty();
   wxMemoryDC mdc;
   int y = 0;
   for (const int row : paintedRows) {
     int w = 0;
-    int h = 0;
+    int h = rowHt;
+    if (!all && update.Contains(wxRect(0, y, paintWidth, rowHt)) == wxOutRegion) {
+      y += rowHt;
+      continue;
+    }
     const wxBitmap& bm = rowCache.getRowBitmap(row, paintWidth, w, h);
     mdc.SelectObjectAsSource(bm);
     dc.Blit(0, y, paintWidth, h, &mdc, 0, 0, wxCOPY, true);
@@ -156,10 +167,14 @@ void TreeMidPane::onMouseLeftDown(wxMouseEvent& event) {
   if (!HasCapture()) CaptureMouse();
   lastY = event.GetY();
   dragging = true;
+  // The decode text is taken while the row is still cached: marking the row
+  // drops its cached drawing, and the text does not depend on the mark.
+  const int k = treenav::slotAt(event.GetY(), rowHeight, paintedRows.size());
+  const std::string decode = k >= 0 && paintedRows[k] >= 0 ? rowCache.getRowDecode(paintedRows[k]) : std::string();
   const int row = setClickRow(0, event.GetY());
   if (row >= 0) {
     dataPane.renderPacket(*rowCache.rData().getData(row));
-    decodePane.render(rowCache.getRowDecode(row));
+    decodePane.render(decode);
   }
   event.Skip();
 }

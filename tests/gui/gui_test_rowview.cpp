@@ -548,12 +548,18 @@ TEST_F(RowView, MillionRowsBenchmark) {
   ASSERT_EQ(data().getData(transfer)->size(), 4096u);
   _G.pub(TOPIC_SCROLL, transfer);
   paint();
+  double handler = 0, panes = 0;
   const double click = repaint([&] {
+    const auto a = clock::now();
     send(wxEVT_LEFT_DOWN, 5);
     send(wxEVT_LEFT_UP, 5);
+    handler = ms(clock::now() - a);
     mid->dataPane->Update();
     mid->decodePane->Update();
+    panes = ms(clock::now() - a) - handler;
   });
+  std::printf("click: handler %.2f ms, panes' repaint %.2f ms, row view's repaint %.2f ms\n", handler, panes,
+              click - handler - panes);
   EXPECT_EQ(dump().substr(0, hexdump::heading(4096).size()), hexdump::heading(4096));
   const double dumpOnly = repaint([&] {
     mid->dataPane->renderPacket(*data().getData(transfer));

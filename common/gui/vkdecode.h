@@ -74,6 +74,8 @@ class TdecodeTextItem : public wxPanel {
   void doResize();
   void onResize(wxSizeEvent& event);
   int subId() const { return Fsub.id(); }
+  // Lets the stack and the scroller follow a new line count.
+  void refit();
 
   wxStaticText* label = nullptr;
   wxBoxSizer* labelSizer = nullptr;

@@ -1,0 +1,185 @@
+// The "Decode" pane's windows: items for paragraphs and tables, banded
+// virtual lists, re-wrapping on resize and on a sash move, subscriptions.
+#include <gtest/gtest.h>
+#include <wx/frame.h>
+#include <wx/sizer.h>
+
+#include "guitest.h"
+#include "vkdecode.h"
+#include "vkglobs.h"
+
+namespace {
+
+const std::string LONG_TEXT =
+    "SThe device answered the request for its configuration descriptor with all nine "
+    "bytes & the host went on to ask for the full set of interfaces and endpoints, "
+    "which came back in one data stage of the control transfer.";
+
+class DecodePaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Fframe = new wxFrame(nullptr, wxID_ANY, "t", wxPoint(20, 20), wxSize(420, 700));
+    Fpane = new TdecodePane(Fframe);
+    Fframe->Show();
+    ASSERT_TRUE(guitest::pumpUntil([&] { return Fframe->IsShownOnScreen(); }));
+  }
+  void TearDown() override {
+    Fframe->Destroy();
+    guitest::pump(20);
+  }
+  std::vector<wxWindow*> items() {
+    std::vector<wxWindow*> out;
+    for (wxSizerItem* it : Fpane->scroller->itemPanel->itemSizer->GetChildren())
+      out.push_back(it->GetWindow());
+    return out;
+  }
+  TdecodeList* listOf(wxWindow* item) {
+    return dynamic_cast<TdecodeList*>(item->GetChildren()[1]);
+  }
+  wxString titleOf(wxWindow* item) {
+    return dynamic_cast<wxStaticText*>(item->GetChildren()[0]->GetChildren()[0])->GetLabelText();
+  }
+  static int lineCount(const wxStaticText* label) {
+    return int(label->GetLabel().Freq('\n')) + 1;
+  }
+  wxFrame* Fframe = nullptr;
+  TdecodePane* Fpane = nullptr;
+};
+
+}  // namespace
+
+TEST_F(DecodePaneTest, ParagraphsAndTablesFromTheGrammar) {
+  Fpane->render(";SHello & bye;sskipped;TStatus\nName#Value\nSpeed#Full\nDir#In;xx;T\nA#B;TX;"
+                "TY\nA#B#C\n1##3\n\n4#5;");
+  guitest::pump(100);
+  const std::vector<wxWindow*> all = items();
+  ASSERT_EQ(all.size(), 5u);
+
+  auto* para = dynamic_cast<TdecodeTextItem*>(all[0]);
+  ASSERT_NE(para, nullptr);
+  EXPECT_EQ(para->label->GetLabelText(), "Hello & bye");
+
+  ASSERT_NE(dynamic_cast<TdecodeListItem*>(all[1]), nullptr);
+  EXPECT_EQ(titleOf(all[1]), "Status");
+  TdecodeList* status = listOf(all[1]);
+  ASSERT_EQ(status->GetColumnCount(), 2);
+  EXPECT_EQ(status->GetItemCount(), 2);
+  wxListItem col;
+  col.SetMask(wxLIST_MASK_TEXT);
+  ASSERT_TRUE(status->GetColumn(1, col));
+  EXPECT_EQ(col.GetText(), "Value");
+  EXPECT_EQ(status->GetItemText(0, 0), "Speed");
+  EXPECT_EQ(status->GetItemText(1, 1), "In");
+  // The title bar's font is 1.2 times the pane's.
+  EXPECT_EQ(all[1]->GetChildren()[0]->GetFont().GetPointSize(), _G.fontSize * 12 / 10);
+
+  // Every row is inside the list's fixed height; the first row is banded.
+  wxRect last;
+  ASSERT_TRUE(status->GetItemRect(1, last, wxLIST_RECT_BOUNDS));
+  EXPECT_LE(last.GetBottom(), status->GetSize().y);
+  EXPECT_EQ(status->GetMinSize().y, status->GetSize().y);
+  wxRect first;
+  ASSERT_TRUE(status->GetItemRect(0, first, wxLIST_RECT_BOUNDS));
+  // The rows live in the list's main window, under the heading.
+  wxWindow* rows = nullptr;
+  for (wxWindow* child : status->GetChildren())
+    if (!rows || child->GetPosition().y > rows->GetPosition().y) rows = child;
+  ASSERT_NE(rows, nullptr);
+  const int top = rows->GetPosition().y;
+  const wxImage img = guitest::grab(rows);
+  auto colourAt = [&](int x, int y) {
+    return wxColour(img.GetRed(x, y - top), img.GetGreen(x, y - top), img.GetBlue(x, y - top));
+  };
+  const int x = first.x + first.width - 5;
+  EXPECT_EQ(colourAt(x, first.y + first.height / 2), wxColour(239, 239, 255));
+  EXPECT_NE(colourAt(x, last.y + last.height / 2), wxColour(239, 239, 255));
+
+  EXPECT_EQ(titleOf(all[2]), " ");
+  EXPECT_EQ(listOf(all[2])->GetColumnCount(), 2);
+  EXPECT_EQ(listOf(all[2])->GetItemCount(), 0);
+  EXPECT_EQ(listOf(all[2])->GetSize().y, 12);
+  // No item is wider than the pane, not even a list without columns.
+  for (wxWindow* item : all) EXPECT_LE(item->GetSize().x, Fpane->GetSize().x - 20);
+
+  EXPECT_EQ(titleOf(all[3]), "X");
+  EXPECT_EQ(listOf(all[3])->GetColumnCount(), 0);
+
+  TdecodeList* gaps = listOf(all[4]);
+  ASSERT_EQ(gaps->GetItemCount(), 2);
+  EXPECT_EQ(gaps->GetItemText(0, 0), "1");
+  EXPECT_EQ(gaps->GetItemText(0, 1), "3");
+  EXPECT_EQ(gaps->GetItemText(0, 2), "");
+  EXPECT_EQ(gaps->GetItemText(1, 1), "5");
+
+  // Columns follow the list's width: a quarter, then three quarters less 20.
+  const int w = gaps->GetClientSize().x;
+  EXPECT_EQ(gaps->GetColumnWidth(0), w / 4);
+  EXPECT_EQ(gaps->GetColumnWidth(1), 3 * w / 4 - 20);
+
+  // Texts that are nothing but separators or unknown items leave the pane empty.
+  Fpane->render(";;");
+  EXPECT_TRUE(items().empty());
+  Fpane->render("sHello;Q");
+  EXPECT_TRUE(items().empty());
+}
+
+TEST_F(DecodePaneTest, ParagraphWrapsToItsWidthAndFollowsResizes) {
+  Fpane->render(LONG_TEXT);
+  guitest::pump(100);
+  auto* para = dynamic_cast<TdecodeTextItem*>(items().at(0));
+  ASSERT_NE(para, nullptr);
+  // The item fits in the pane and its label is wrapped inside it.
+  ASSERT_TRUE(guitest::pumpUntil([&] {
+    return para->GetSize().y >= para->label->GetBestSize().y && lineCount(para->label) > 2;
+  }, 3000));
+  EXPECT_LE(para->GetSize().x, Fpane->scroller->GetClientSize().x - 20);
+  EXPECT_LE(para->label->GetBestSize().x, para->GetClientSize().x - 20 + 1);
+  const int narrowLines = lineCount(para->label);
+
+  Fframe->SetSize(1400, 700);
+  ASSERT_TRUE(guitest::pumpUntil([&] { return lineCount(para->label) < narrowLines; }, 3000));
+  const int wideLines = lineCount(para->label);
+  Fframe->SetSize(420, 700);
+  ASSERT_TRUE(guitest::pumpUntil([&] { return lineCount(para->label) == narrowLines; }, 3000));
+  EXPECT_GT(narrowLines, wideLines);
+  // The whole paragraph shows: the item grew with its line count.
+  EXPECT_TRUE(guitest::pumpUntil([&] { return para->GetSize().y >= para->label->GetBestSize().y; },
+                                 3000));
+
+  // A sash move re-wraps every paragraph, even one whose size did not change.
+  para->label->SetLabel("x");
+  _G.pub(TOPIC_SPLITTER, 0);
+  EXPECT_EQ(lineCount(para->label), narrowLines);
+}
+
+TEST_F(DecodePaneTest, NarrowParagraphIsNotWrapped) {
+  auto* item = new TdecodeTextItem(Fframe, "Sa b c d e f");
+  item->SetSize(15, 40);
+  item->doResize();
+  EXPECT_EQ(item->label->GetLabel(), "a b c d e f");
+  item->Destroy();
+}
+
+TEST_F(DecodePaneTest, OnlyLiveParagraphsHoldSubscriptions) {
+  const size_t before = _G.topicSubs(TOPIC_SPLITTER).size();
+  Fpane->render("SOne;TX\nA#B\n1#2;STwo");
+  std::vector<wxWindow*> all = items();
+  ASSERT_EQ(all.size(), 3u);
+  const auto& subs = _G.topicSubs(TOPIC_SPLITTER);
+  ASSERT_EQ(subs.size(), before + 2);
+  EXPECT_EQ(subs[before].id, dynamic_cast<TdecodeTextItem*>(all[0])->subId());
+  EXPECT_EQ(subs[before + 1].id, dynamic_cast<TdecodeTextItem*>(all[2])->subId());
+
+  Fpane->render("SThree");
+  const auto& after = _G.topicSubs(TOPIC_SPLITTER);
+  ASSERT_EQ(after.size(), before + 1);
+  auto* three = dynamic_cast<TdecodeTextItem*>(items().at(0));
+  EXPECT_EQ(after[before].id, three->subId());
+  three->label->SetLabel("x");
+  _G.pub(TOPIC_SPLITTER, 0);  // reaches only the live paragraph
+  EXPECT_EQ(three->label->GetLabel(), "Three");
+
+  Fpane->render("");
+  EXPECT_EQ(_G.topicSubs(TOPIC_SPLITTER).size(), before);
+  _G.pub(TOPIC_SPLITTER, 0);
+}

@@ -1,10 +1,13 @@
 // The flat C interface of libprobecore: a handle ties one capture thread and
 // one decode-thread object together. Nothing thrown crosses this boundary:
-// each function answers as for an out-of-range call when it cannot answer.
+// each function answers as for an out-of-range call when it cannot answer,
+// and so does every function given a null handle.
 #include "libprobecore.h"
 
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
@@ -19,13 +22,17 @@ namespace {
 struct Tptrs {
   TloThread lo;
   TexThread ex;
+  // Serialises the callers that touch the raw buffer (setNeeded, startDecode)
+  // and the run request, so no capture can start under a running decode.
+  std::mutex rawLock;
 };
 
 const char VER[] = "libprobecore DLL/SO," __DATE__ "," __TIME__ "\0";
 constexpr uint32_t VERLEN = 42;
 static_assert(sizeof(VER) == VERLEN, "version text is 40 characters and two NULs");
 
-std::string localStringBuffer;
+// One per thread: an X result stays valid until the next X call on the same thread.
+thread_local std::string localStringBuffer;
 
 Tptrs* P(void* h) { return static_cast<Tptrs*>(h); }
 
@@ -40,11 +47,17 @@ const char* xResult(std::string text) {
   return localStringBuffer.c_str();
 }
 
-// The display row at index, or null when out of range; keeps the list alive.
-TrowPtr rowAt(void* h, uint32_t index) {
-  TlinVecPtr rows = P(h)->ex.pLinearRowVec();
-  if (!rows || index >= rows->size()) return nullptr;
-  return (*rows)[index].row;
+// Runs use on the display row at index while no decode or load can change the
+// rows; false when out of range, the row is empty or the handle is null.
+bool withRow(void* h, uint32_t index, const std::function<void(const TrowPtr&)>& use) {
+  bool had = false;
+  if (h != nullptr)
+    P(h)->ex.withLinearRow(index, [&](const TrowPtr& row) {
+      if (!row) return;
+      had = true;
+      use(row);
+    });
+  return had;
 }
 
 }  // namespace
@@ -78,29 +91,47 @@ uint32_t version(char* buf, uint32_t size) {
 const char* versionX(void) { return VER; }
 
 void setConnect(void* h, int connect) {
+  if (h == nullptr) return;
   try {
     P(h)->lo.setConnect(connect != 0);
   } catch (...) {
   }
 }
 
-void setRun(void* h, int flag) { P(h)->lo.setRun(flag != 0); }
-void setStop(void* h, int flag) { P(h)->lo.setStop(flag != 0); }
-int getRun(void* h) { return P(h)->lo.getRun() ? 1 : 0; }
-int getStop(void* h) { return P(h)->lo.getStop() ? 1 : 0; }
-int getCaptureDone(void* h) { return P(h)->lo.consumeDone() ? 1 : 0; }
-int getHardwareChanged(void* h) { return P(h)->lo.consumeHardwareChanged() ? 1 : 0; }
-
-void setNeeded(void* h, uint32_t bytes) {
-  // Emptying the buffer under a running capture would pull it from under the thread.
-  if (P(h)->lo.isCapturing()) return;
-  P(h)->lo.setNeeded(bytes);
+void setRun(void* h, int flag) {
+  if (h == nullptr) return;
+  try {
+    std::lock_guard<std::mutex> guard(P(h)->rawLock);
+    P(h)->lo.setRun(flag != 0);
+  } catch (...) {
+  }
 }
 
-uint64_t getCaptureCount(void* h) { return P(h)->lo.getCaptureCount(); }
+void setStop(void* h, int flag) {
+  if (h != nullptr) P(h)->lo.setStop(flag != 0);
+}
+int getRun(void* h) { return h != nullptr && P(h)->lo.getRun() ? 1 : 0; }
+int getStop(void* h) { return h != nullptr && P(h)->lo.getStop() ? 1 : 0; }
+int getCaptureDone(void* h) { return h != nullptr && P(h)->lo.consumeDone() ? 1 : 0; }
+int getHardwareChanged(void* h) { return h != nullptr && P(h)->lo.consumeHardwareChanged() ? 1 : 0; }
+
+void setNeeded(void* h, uint32_t bytes) {
+  if (h == nullptr) return;
+  try {
+    std::lock_guard<std::mutex> guard(P(h)->rawLock);
+    // Emptying the buffer under a running capture would pull it from under the thread.
+    if (P(h)->lo.isCapturing()) return;
+    P(h)->lo.setNeeded(bytes);
+  } catch (...) {
+  }
+}
+
+uint64_t getCaptureCount(void* h) { return h != nullptr ? P(h)->lo.getCaptureCount() : 0; }
 
 void startDecode(void* h) {
+  if (h == nullptr) return;
   try {
+    std::lock_guard<std::mutex> guard(P(h)->rawLock);
     // The capture thread writes the buffer until it raises done.
     if (P(h)->lo.isCapturing()) return;
     P(h)->ex.startDecode(P(h)->lo.pRawData());
@@ -108,35 +139,37 @@ void startDecode(void* h) {
   }
 }
 
-int getDecodeDone(void* h) { return P(h)->ex.getDone() ? 1 : 0; }
-uint64_t getDecodedCount(void* h) { return P(h)->ex.getDecodedCount(); }
-int getHardwareStatus(void* h) { return P(h)->lo.getHardwareStatus(); }
+int getDecodeDone(void* h) { return h != nullptr && P(h)->ex.getDone() ? 1 : 0; }
+uint64_t getDecodedCount(void* h) { return h != nullptr ? P(h)->ex.getDecodedCount() : 0; }
+// No handle, no board: a null handle is never reported ready.
+int getHardwareStatus(void* h) { return h != nullptr ? P(h)->lo.getHardwareStatus() : HW_NOT_FOUND; }
 
 uint32_t getSerial(void* h, char* buf, uint32_t size) {
   try {
-    return plainCopy(P(h)->lo.getSerial(), buf, size);
+    if (h != nullptr) return plainCopy(P(h)->lo.getSerial(), buf, size);
   } catch (...) {
-    return 0;
   }
+  if (buf != nullptr && size >= 1) buf[0] = '\0';
+  return 0;
 }
 
 const char* getSerialX(void* h) {
   try {
-    return xResult(P(h)->lo.getSerial());
+    if (h != nullptr) return xResult(P(h)->lo.getSerial());
   } catch (...) {
-    return nullptr;
   }
+  return nullptr;
 }
 
 uint32_t getPacketDataRowCount(void* h) {
-  TlinVecPtr rows = P(h)->ex.pLinearRowVec();
-  return rows ? static_cast<uint32_t>(rows->size()) : 0;
+  return h != nullptr ? static_cast<uint32_t>(P(h)->ex.linearRowCount()) : 0;
 }
 
 uint32_t getPacketDataRow(void* h, uint32_t index, char* buf, uint32_t size) {
   try {
-    TrowPtr row = rowAt(h, index);
-    if (row) return plainCopy(rowutils::toString(row), buf, size);
+    std::string text;
+    if (withRow(h, index, [&](const TrowPtr& row) { text = rowutils::toString(row); }))
+      return plainCopy(text, buf, size);
   } catch (...) {
   }
   if (buf != nullptr && size >= 1) buf[0] = '\0';
@@ -145,8 +178,9 @@ uint32_t getPacketDataRow(void* h, uint32_t index, char* buf, uint32_t size) {
 
 const char* getPacketDataRowX(void* h, uint32_t index) {
   try {
-    TrowPtr row = rowAt(h, index);
-    if (row) return xResult(rowutils::toString(row));
+    std::string text;
+    if (withRow(h, index, [&](const TrowPtr& row) { text = rowutils::toString(row); }))
+      return xResult(std::move(text));
   } catch (...) {
   }
   return nullptr;
@@ -154,11 +188,10 @@ const char* getPacketDataRowX(void* h, uint32_t index) {
 
 const char* getBoxStrX(void* h, uint32_t index) {
   try {
-    TrowPtr row = rowAt(h, index);
-    if (row) {
-      Tboxes boxes;
-      return xResult(boxes.getBoxesString(row));
-    }
+    std::string text;
+    // Under the row lock: a transfer's box string settles its data stage in the row.
+    if (withRow(h, index, [&](const TrowPtr& row) { text = Tboxes().getBoxesString(row); }))
+      return xResult(std::move(text));
   } catch (...) {
   }
   return nullptr;
@@ -166,15 +199,16 @@ const char* getBoxStrX(void* h, uint32_t index) {
 
 const void* linix2rowptr(void* h, uint32_t index) {
   try {
-    TrowPtr row = rowAt(h, index);
-    return row.get();
+    const void* p = nullptr;
+    withRow(h, index, [&](const TrowPtr& row) { p = row.get(); });
+    return p;
   } catch (...) {
     return nullptr;
   }
 }
 
 uint32_t sampleFileRead(void* h, const char* path) {
-  if (path == nullptr) return 0;
+  if (h == nullptr || path == nullptr) return 0;
   try {
     std::string p(path);
     return static_cast<uint32_t>(P(h)->ex.sampleFileRead(p));
@@ -183,7 +217,7 @@ uint32_t sampleFileRead(void* h, const char* path) {
   }
 }
 
-void* loh(void* h) { return &P(h)->lo; }
-void* exh(void* h) { return &P(h)->ex; }
+void* loh(void* h) { return h != nullptr ? &P(h)->lo : nullptr; }
+void* exh(void* h) { return h != nullptr ? &P(h)->ex : nullptr; }
 
 }  // extern "C"

@@ -7,8 +7,24 @@
  *
  * Plain forms (buf, size) copy the whole text with its NUL only when size is
  * large enough, and always return the length including the NUL. X forms return
- * a pointer into one buffer shared by all handles, valid until the next X call
- * (from any thread), or NULL where there is no result.
+ * a pointer into a buffer of the calling thread, valid until that thread's next
+ * X call, or NULL where there is no result.
+ *
+ * Threads: any function may be called from any thread, also on one handle at
+ * the same time; a decode or a sample-file load blocks the row readers of its
+ * handle until it has ended, while getDecodedCount and getDecodeDone answer at
+ * once. Only sniffEnd must not overlap another call on its handle.
+ *
+ * A null handle (sniffInit returns one when it cannot make a handle) is
+ * answered as an out-of-range call: 0, an empty text, NULL, or nothing done;
+ * getHardwareStatus gives -1 (no board).
+ *
+ * A failed capture: when a transfer with the board fails during a capture,
+ * getCaptureDone still reports its end, but getCaptureCount is 0 and the
+ * buffer empty (a decode gives no rows). The board is then re-opened: by the
+ * time getCaptureDone returns 1, getHardwareChanged returns 1 and
+ * getHardwareStatus tells whether the board answers again (0) or not (-1, -2).
+ * An empty bus instead gives done with no hardware change.
  */
 #ifndef LIBPROBECORE_H
 #define LIBPROBECORE_H

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -29,6 +30,11 @@ constexpr unsigned GZ_BUFFER_SIZE = 128 * 1024;
 constexpr unsigned READ_CHUNK = 64 * 1024;
 constexpr unsigned WRITE_CHUNK = 1u << 20;
 constexpr size_t LINE_RESERVE = 1024;
+// No real row comes near this: a data packet of a full capture memory writes
+// under 400 KiB. Longer lines are skipped unread, so one cannot fill the memory.
+constexpr size_t MAX_LINE = size_t(1) << 20;
+// As the kernel's own limit on links followed in one path.
+constexpr int MAX_LINK_HOPS = 40;
 // Dense bulk traffic takes about 44 raw bytes a packet, SOF-only frames 11.
 constexpr size_t RAW_BYTES_PER_ROW = 32;
 
@@ -45,11 +51,16 @@ bool writeAll(gzFile file, const char* p, size_t n) {
   return ok;
 }
 
-// A name beside the target, so that the final rename stays in one file system.
+// A name beside the target, so that the final rename stays in one file system;
+// the target's name is shortened as needed to keep the temporary's within NAME_MAX.
 int openTempBeside(const std::string& path, std::string& tempPath) {
   static std::atomic<unsigned> serial{0};
+  const size_t slash = path.rfind('/');
+  const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+    const std::string suffix = ".tmp" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+    const size_t baseLen = std::min(path.size() - baseStart, size_t(NAME_MAX) - suffix.size());
+    tempPath = path.substr(0, baseStart + baseLen) + suffix;
     const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -73,6 +84,26 @@ bool writeGzip(int fd, const std::string& head, const std::string& body) {
 }
 
 int clampCount(uint64_t count) { return count > INT_MAX ? INT_MAX : static_cast<int>(count); }
+
+// The path a save to a name without a file behind it writes to: the name itself,
+// or, for a link that names no file yet, the path it names (as a plain open
+// would follow it). False for a loop of links or an unreadable one.
+bool danglingTarget(const std::string& path, std::string& target) {
+  target = path;
+  for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(target.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return false;
+    std::string next(buf, static_cast<size_t>(n));
+    // A relative link is taken from the link's own folder.
+    const size_t slash = target.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = target.substr(0, slash + 1) + next;
+    target = next;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -172,6 +203,8 @@ int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
       target = real;
       std::free(real);
     }
+  } else if (!danglingTarget(path, target)) {
+    return 0;
   }
 
   // Write beside the target and rename, so a failed save never replaces a good file.
@@ -264,6 +297,7 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
   std::vector<char> chunk(READ_CHUNK);
   std::string line;
   line.reserve(LINE_RESERVE);
+  bool overlong = false;  // the current line passed MAX_LINE: dropped up to its '\n'
   while (!stop) {
     const int n = gzread(file, chunk.data(), READ_CHUNK);
     if (n <= 0) break;  // end of stream, or a damaged one read as far as it goes
@@ -271,17 +305,20 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
     const char* end = p + n;
     while (p < end && !stop) {
       const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-      if (!nl) {
-        line.append(p, end);
-        break;
-      }
-      line.append(p, nl);
-      takeLine(line);
+      const char* stopAt = nl ? nl : end;
+      overlong = overlong || line.size() + static_cast<size_t>(stopAt - p) > MAX_LINE;
+      if (overlong)
+        line.clear();
+      else
+        line.append(p, stopAt);
+      if (!nl) break;
+      if (!overlong) takeLine(line);
+      overlong = false;
       line.clear();
       p = nl + 1;
     }
   }
-  if (!stop && !line.empty()) takeLine(line);
+  if (!stop && !overlong && !line.empty()) takeLine(line);
   gzclose(file);
   Fparents.clear();
 

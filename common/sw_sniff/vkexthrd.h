@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,14 +24,30 @@ class TexThread {
   TexThread& operator=(const TexThread&) = delete;
 
   // Decodes raw into the three vectors; blocks until done. raw must not
-  // change during the call.
+  // change during the call. Decodes and loads on one object run one at a time.
   bool startDecode(std::vector<uint8_t>* raw);
   // Display rows loaded, or 0 (and the vectors unchanged) when none.
   uint64_t sampleFileRead(std::string& path);
 
-  TrowVecPtr pEventVec() const { return FeventVec; }
-  TrowVecPtr pTreeRootVec() const { return FtreeRootVec; }
-  TlinVecPtr pLinearRowVec() const { return FlinearRowVec; }
+  // A decode empties and refills these vectors in place; a load puts new ones
+  // in place. Read through a handle only on the thread that decodes; other
+  // threads read the rows through linearRowCount() and withLinearRow().
+  TrowVecPtr pEventVec() const {
+    std::lock_guard<std::mutex> guard(FresultLock);
+    return FeventVec;
+  }
+  TrowVecPtr pTreeRootVec() const {
+    std::lock_guard<std::mutex> guard(FresultLock);
+    return FtreeRootVec;
+  }
+  TlinVecPtr pLinearRowVec() const {
+    std::lock_guard<std::mutex> guard(FresultLock);
+    return FlinearRowVec;
+  }
+  size_t linearRowCount() const;
+  // Calls use with display row index while no decode or load can change the
+  // rows (nor another reader work on them); false when index is out of range.
+  bool withLinearRow(size_t index, const std::function<void(const TrowPtr&)>& use) const;
 
   bool getDone() const { return Fdone.load(std::memory_order_acquire); }
   uint64_t getDecodedCount() const { return FdecodedCount.load(std::memory_order_acquire); }
@@ -37,9 +55,11 @@ class TexThread {
   void setDone(bool done) { Fdone.store(done, std::memory_order_release); }
 
  private:
-  void threadFn();
-  void clearResults();
+  void threadFn(TrowVecPtr events, TrowVecPtr roots, TlinVecPtr rows);
 
+  // The decode fills vectors of its own, moved in under FresultLock at the end.
+  mutable std::mutex FresultLock;
+  std::mutex FdecodeLock;
   TrowVecPtr FeventVec;
   TrowVecPtr FtreeRootVec;
   TlinVecPtr FlinearRowVec;

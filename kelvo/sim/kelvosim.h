@@ -69,9 +69,10 @@
 // - Capture logic (channel 1): each read starts with one dummy byte. Register 4: with
 //   0x20 set, bit 2 connects the target; else bit 0 clears (the down counter loads
 //   register 14, full is cleared) and bit 1 arms a run that replays the traffic from
-//   its start. Register 14 reads the 18-bit down counter, decremented per byte written;
-//   past zero it wraps to 0x3FFFF (bit 17: full) and recording stops, so a count of
-//   n - 1 records n bytes. Bytes are recorded only while register 12's next action is
+//   its start. Register 14 reads the 18-bit down counter: a clear loads it with the
+//   written count plus 2, each byte written takes one off, and the byte that takes
+//   it below 2 wraps it to 0x3FFFF (bit 17: full) and recording stops. So a count of
+//   n - 1 records n bytes, and after k bytes the counter reads n + 1 - k. Bytes are recorded only while register 12's next action is
 //   write. Register 12 with chip select off, or next action idle, ends the SRAM access.
 //   Memory reads pass one byte register, so data follows the port's dummy, that
 //   register and (dual and quad mode) the SRAM's dummy byte: 3 bytes in quad mode.

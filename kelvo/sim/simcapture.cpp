@@ -22,6 +22,9 @@ constexpr unsigned CTL_CLEAR = 0x01;
 constexpr unsigned CTL_RUN = 0x02;
 
 constexpr uint32_t COUNT_MASK = 0x3FFFF;
+// The counter reads n + 1 - k after k of n bytes (register 14 holds n - 1), the
+// way the capture thread's n - counter + 1 reads it back.
+constexpr uint32_t COUNT_OFFSET = 2;
 constexpr uint8_t DUMMY = 0x00;
 constexpr uint8_t FLOATING = 0xFF;
 
@@ -112,7 +115,7 @@ void TsimCapture::writeControl(unsigned v) {
   if (v & CTL_CLEAR) {
     Farmed = false;
     Ffull = false;
-    Fcounter = FcountReg;
+    Fcounter = (FcountReg + COUNT_OFFSET) & COUNT_MASK;
   }
   if (v & CTL_RUN) {
     Farmed = true;
@@ -185,7 +188,7 @@ void TsimCapture::advance() {
     if (!keep) continue;
     clockByte(b);
     Frecorded.push_back(b);
-    if (Fcounter == 0) {
+    if (Fcounter <= COUNT_OFFSET) {
       Ffull = true;  // the 18-bit down counter wraps to all ones: bit 17 reads "full"
       Fcounter = COUNT_MASK;
     } else {

@@ -10,7 +10,11 @@ constexpr int PAUSES_WITHOUT_BOARD = 4;
 
 }  // namespace
 
-TloThread::TloThread() { thread = std::make_unique<std::thread>(&TloThread::threadFunc, this); }
+TloThread::TloThread() {
+  // A flash erase waits up to seconds for the FPGA: destruction must not.
+  lo.pLo()->setCancel(&quit);
+  thread = std::make_unique<std::thread>(&TloThread::threadFunc, this);
+}
 
 TloThread::~TloThread() {
   quit.store(true, std::memory_order_release);
@@ -25,8 +29,12 @@ void TloThread::setConnect(bool aConnect) {
 }
 
 void TloThread::setRun(bool aRun) {
-  // A stop left over from an earlier run must not end the new one.
-  if (aRun) stopRequest.store(false, std::memory_order_release);
+  // A stop left over from an earlier run must not end the new one, nor a done
+  // flag of an abandoned run pass for the end of the new one.
+  if (aRun) {
+    stopRequest.store(false, std::memory_order_release);
+    done.store(false, std::memory_order_release);
+  }
   runRequest.store(aRun, std::memory_order_release);
 }
 
@@ -46,10 +54,10 @@ bool TloThread::getString(std::string& aText, int aSelector) {
   return lo.getString(aText, aSelector);
 }
 
-bool TloThread::doThreadInit() {
+bool TloThread::doThreadInit(bool aAfterFault) {
   const int before = hardwareStatus.load(std::memory_order_relaxed);
   const bool ok = doThreadInitX();
-  if (hardwareStatus.load(std::memory_order_relaxed) != before) setHardwareChanged();
+  if (aAfterFault || hardwareStatus.load(std::memory_order_relaxed) != before) setHardwareChanged();
   return ok;
 }
 
@@ -129,9 +137,11 @@ bool TloThread::doThreadRun() {
     std::lock_guard<std::mutex> guard(FboardLock);
     ok = lo.doIdle(static_cast<uint32_t>(captured));
   }
+  FrunFault = !ok;
   // A failed count read leaves nothing trustworthy in memory: hand over no bytes.
   if (countFailed || captured == 0) {
     rawData.clear();
+    setCaptureCount(0);
     return false;
   }
 
@@ -157,8 +167,11 @@ bool TloThread::doThreadRun() {
   if (!readOk) {
     // Zeros where the capture should be would pass for a capture without its magic.
     rawData.clear();
+    setCaptureCount(0);
+    FrunFault = true;
     return true;
   }
+  FrunFault = !ok;
   rawData.erase(rawData.begin(), rawData.begin() + 3);
   return true;
 }
@@ -192,10 +205,15 @@ void TloThread::threadFunc() {
         doThreadRun();
         threadState.store(LO_FINISHED, std::memory_order_release);
         break;
-      case LO_FINISHED:
+      case LO_FINISHED: {
+        // A failed transfer is a board fault: the board is opened afresh and the
+        // change is raised before done, so the caller sees both together.
+        const bool armed = !FrunFault || doThreadInit(true);
+        FrunFault = false;
         setDone(true);
-        threadState.store(LO_ARMED, std::memory_order_release);
+        threadState.store(armed ? LO_ARMED : LO_INIT, std::memory_order_release);
         break;
+      }
       default:
         badStateCount.fetch_add(1, std::memory_order_release);
         break;

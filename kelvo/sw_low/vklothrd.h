@@ -64,7 +64,8 @@ class TloThread {
   void setHardwareChanged() { hardwareChanged.store(true, std::memory_order_release); }
   void setCaptureCount(uint64_t aCount) { captureCount.store(aCount, std::memory_order_release); }
   bool getString(std::string& aText, int aSelector);
-  bool doThreadInit();
+  // aAfterFault raises hardware-changed even when the status comes back the same.
+  bool doThreadInit(bool aAfterFault = false);
   bool doThreadInitX();
   bool doThreadRun();
   bool probe();
@@ -90,5 +91,7 @@ class TloThread {
   std::atomic<bool> stopRequest{false};
   std::atomic<bool> done{false};
   std::atomic<bool> hardwareChanged{false};
+  // Capture thread only: a transfer of the last run failed.
+  bool FrunFault = false;
   std::unique_ptr<std::thread> thread;
 };

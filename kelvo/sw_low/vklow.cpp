@@ -190,7 +190,7 @@ bool TvkLow::waitNotBusy(unsigned aLimitMs, bool* aTimedOut) {
   if (aTimedOut) *aTimedOut = false;
   bool ok = true;
   while (isBusy(&ok)) {
-    if (Clock::now() >= deadline) {
+    if (Clock::now() >= deadline || (Fcancel && Fcancel->load(std::memory_order_acquire))) {
       if (aTimedOut) *aTimedOut = true;
       return false;
     }

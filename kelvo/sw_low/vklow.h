@@ -3,6 +3,7 @@
 // capture logic's register port on SPI channel 1. Produces bool results and counts.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -64,8 +65,11 @@ public:
   uint16_t getFEAbits();
   uint32_t getUsercode(bool* aOk);
 
-  // False on a failed poll, or when the FPGA is still busy after aLimitMs.
+  // False on a failed poll, or when the FPGA is still busy after aLimitMs or
+  // once the cancel flag is raised (both count as timed out).
   bool waitNotBusy(unsigned aLimitMs = PAGE_BUSY_LIMIT_MS, bool* aTimedOut = nullptr);
+  // A flag, owned by the caller, that ends every busy wait early; null: none.
+  void setCancel(const std::atomic<bool>* aCancel) { Fcancel = aCancel; }
   int getFPGAmodel();
   void showCfgStatus();
   bool updateFPGA(bool aForce) { return updateFPGAinner(aForce); }
@@ -80,4 +84,6 @@ public:
 
 private:
   bool updateFPGAinner(bool aForce);
+
+  const std::atomic<bool>* Fcancel = nullptr;
 };

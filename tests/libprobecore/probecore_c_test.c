@@ -3,9 +3,14 @@
  *
  *   probecore_c_test check          the interface's rules on a live capture
  *   probecore_c_test nohw           no board: status, serial, empty results
+ *   probecore_c_test null           every function given a null handle
+ *   probecore_c_test threads PATH   decodes and sample-file loads racing with row
+ *                                   readers, on one handle and on two
  *   probecore_c_test dump N         capture N bytes, print every row text line
  *   probecore_c_test file PATH      load a sample file, print every row text line
  */
+#include <pthread.h>
+#include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,7 +19,7 @@
 
 #include "libprobecore.h"
 
-static int failures = 0;
+static atomic_int failures = 0;
 
 #define CHECK(cond)                                                   \
   do {                                                                \
@@ -178,6 +183,130 @@ static int modeNoHardware(void) {
   return failures ? 1 : 0;
 }
 
+/* A null handle, as a failed sniffInit gives, answers as an out-of-range call. */
+static int modeNull(void) {
+  char buf[16];
+  sniffEnd(NULL);
+  setConnect(NULL, 1);
+  setRun(NULL, 1);
+  setStop(NULL, 1);
+  CHECK(getRun(NULL) == 0);
+  CHECK(getStop(NULL) == 0);
+  CHECK(getCaptureDone(NULL) == 0);
+  CHECK(getHardwareChanged(NULL) == 0);
+  setNeeded(NULL, 4096);
+  CHECK(getCaptureCount(NULL) == 0);
+  startDecode(NULL);
+  CHECK(getDecodeDone(NULL) == 0);
+  CHECK(getDecodedCount(NULL) == 0);
+  CHECK(getHardwareStatus(NULL) == -1);
+  strcpy(buf, "junk");
+  CHECK(getSerial(NULL, buf, sizeof buf) == 0);
+  CHECK(buf[0] == '\0');
+  CHECK(getSerialX(NULL) == NULL);
+  CHECK(getPacketDataRowCount(NULL) == 0);
+  strcpy(buf, "junk");
+  CHECK(getPacketDataRow(NULL, 0, buf, sizeof buf) == 0);
+  CHECK(buf[0] == '\0');
+  CHECK(getPacketDataRowX(NULL, 0) == NULL);
+  CHECK(getBoxStrX(NULL, 0) == NULL);
+  CHECK(linix2rowptr(NULL, 0) == NULL);
+  CHECK(sampleFileRead(NULL, "/nonexistent/file.vkd") == 0);
+  CHECK(loh(NULL) == NULL);
+  CHECK(exh(NULL) == NULL);
+  return failures ? 1 : 0;
+}
+
+/* ---- threads: a decoder and a reader on one handle, two of both on two ---- */
+
+enum { ROUNDS = 150 };
+
+typedef struct {
+  void* h;
+  const char* path;   /* the decoder alternates decodes with loads of this file */
+  int readAlso;       /* the decoder reads its own rows after each step */
+  atomic_int* stop;   /* set by the decoder when it is through */
+} Tworker;
+
+/* Every row text of h, checked. When no other thread changes h's rows (own), the
+ * X text equals the plain form taken after it, so a text overwritten by another
+ * thread's X call shows. */
+static void readRows(void* h, int own) {
+  char buf[4096];
+  uint32_t count = getPacketDataRowCount(h);
+  for (uint32_t i = 0; i <= count; ++i) {
+    const char* x = getPacketDataRowX(h, i);
+    uint32_t n = getPacketDataRow(h, i, buf, sizeof buf);
+    if (x) {
+      size_t len = strlen(x);
+      CHECK(len > 0 && x[len - 1] == '\n');
+      CHECK(!own || (n > 0 && (n > sizeof buf || strcmp(x, buf) == 0)));
+    }
+    const char* boxes = getBoxStrX(h, i);
+    CHECK(boxes == NULL || boxes[0] != '\0');
+    (void)linix2rowptr(h, i);
+  }
+}
+
+static void* decoder(void* arg) {
+  Tworker* w = (Tworker*)arg;
+  for (int r = 0; r < ROUNDS; ++r) {
+    if (r % 2 == 0)
+      startDecode(w->h);
+    else
+      CHECK(sampleFileRead(w->h, w->path) > 0);
+    CHECK(getDecodeDone(w->h) == 1);
+    if (w->readAlso) readRows(w->h, 1);
+  }
+  atomic_store(w->stop, 1);
+  return NULL;
+}
+
+static void* reader(void* arg) {
+  Tworker* w = (Tworker*)arg;
+  while (!atomic_load(w->stop)) {
+    readRows(w->h, 0);
+    (void)getDecodedCount(w->h);
+  }
+  return NULL;
+}
+
+static int modeThreads(const char* path) {
+  void* h = sniffInit();
+  CHECK(h != NULL);
+  if (!h || !waitStatusOk(h) || !captureAndDecode(h, 16384)) {
+    fprintf(stderr, "capture failed\n");
+    sniffEnd(h);
+    return 1;
+  }
+  CHECK(getPacketDataRowCount(h) > 10);
+
+  /* One handle: one thread decodes and loads, the other reads rows and texts. */
+  atomic_int stop = 0;
+  Tworker w = {h, path, 0, &stop};
+  pthread_t t1, t2;
+  pthread_create(&t1, NULL, decoder, &w);
+  pthread_create(&t2, NULL, reader, &w);
+  pthread_join(t1, NULL);
+  pthread_join(t2, NULL);
+
+  /* Two handles: each thread decodes or loads its own and reads its own texts. */
+  void* h2 = sniffInit();
+  CHECK(h2 != NULL);
+  if (h2) {
+    atomic_int stop1 = 0, stop2 = 0;
+    Tworker w1 = {h, path, 1, &stop1};
+    Tworker w2 = {h2, path, 1, &stop2};
+    pthread_create(&t1, NULL, decoder, &w1);
+    pthread_create(&t2, NULL, decoder, &w2);
+    pthread_join(t1, NULL);
+    pthread_join(t2, NULL);
+    sniffEnd(h2);
+  }
+  sniffEnd(h);
+  return failures ? 1 : 0;
+}
+
 static void printRows(void* h) {
   uint32_t count = getPacketDataRowCount(h);
   for (uint32_t i = 0; i < count; ++i) fputs(getPacketDataRowX(h, i), stdout);
@@ -207,8 +336,10 @@ static int modeFile(const char* path) {
 int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "check") == 0) return modeCheck();
   if (argc >= 2 && strcmp(argv[1], "nohw") == 0) return modeNoHardware();
+  if (argc >= 2 && strcmp(argv[1], "null") == 0) return modeNull();
+  if (argc >= 3 && strcmp(argv[1], "threads") == 0) return modeThreads(argv[2]);
   if (argc >= 3 && strcmp(argv[1], "dump") == 0) return modeDump((uint32_t)strtoul(argv[2], NULL, 0));
   if (argc >= 3 && strcmp(argv[1], "file") == 0) return modeFile(argv[2]);
-  fprintf(stderr, "usage: %s check | nohw | dump BYTES | file PATH\n", argv[0]);
+  fprintf(stderr, "usage: %s check | nohw | null | threads PATH | dump BYTES | file PATH\n", argv[0]);
   return 2;
 }

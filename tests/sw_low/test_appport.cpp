@@ -171,16 +171,16 @@ TEST_F(AppPort, DoRunWritesTwoToControlEvenWhenArmingFails) {
 
 TEST_F(AppPort, CountReadTakesBytesOneToThree) {
   openBoard();
-  // Register 14 reads back the loaded down counter: 00 34 12 03 00 on the wire.
+  // Register 14 reads back the loaded down counter (the count plus 2): 00 36 12 03 00.
   ASSERT_TRUE(lib().sniffSetCount(0x31234));
   ASSERT_TRUE(lib().wrFpgaReg(4, 1));
   kelvosim::clearLog();
   uint32_t v = 0;
   EXPECT_TRUE(lib().sniffGetCount(v));
-  EXPECT_EQ(v, 0x31234u);
+  EXPECT_EQ(v, 0x31236u);
   const auto log = kelvosim::transfers();
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.back().Fdata, (Bytes{0x00, 0x34, 0x12, 0x03, 0x00}));
+  EXPECT_EQ(log.back().Fdata, (Bytes{0x00, 0x36, 0x12, 0x03, 0x00}));
 
   kelvosim::TfaultRule rule;
   rule.Fkind = kelvosim::XK_BULK_OUT;

@@ -111,21 +111,40 @@ TEST_F(CaptureThread, CountNeverExceedsTheBytesWanted) {
   EXPECT_EQ(head(*lo.pRawData()), MAGIC);
 }
 
-TEST_F(CaptureThread, StopEndsACaptureOnAQuietBus) {
+// A stopped capture hands over exactly the bytes the board recorded: none on a
+// quiet bus, and k bytes of traffic byte for byte as the memory holds them.
+TEST_F(CaptureThread, StopHandsOverExactlyTheRecordedBytes) {
   addBoard();
-  kelvosim::setTrafficQuiet();
+  kelvosim::setTicksPerTransfer(0);  // bus time moves only when the test says so
   TloThread lo;
   ASSERT_TRUE(ready(lo));
-  lo.setNeeded(65536);
-  lo.setRun(true);
-  ASSERT_TRUE(waitFor([&] { return kelvosim::captureState(0).Farmed && lo.getCaptureCount() > 0; }));
-  EXPECT_FALSE(lo.consumeDone());
-  lo.setStop(true);
-  ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
-  const std::vector<uint8_t>& raw = *lo.pRawData();
-  EXPECT_LT(lo.getCaptureCount(), 65536u);
-  EXPECT_EQ(raw.size(), lo.getCaptureCount() + 8);
-  EXPECT_EQ(head(raw), MAGIC);
+  kelvosim::setSram(0, std::vector<uint8_t>(kelvosim::SRAM_SIZE, 0xA5));  // older memory
+  for (size_t k : {size_t(0), size_t(1), size_t(500)}) {
+    SCOPED_TRACE(k);
+    std::vector<uint8_t> stream(k);
+    for (size_t i = 0; i < k; ++i) stream[i] = static_cast<uint8_t>(i % 61);  // 6 ticks each
+    kelvosim::setTrafficStream(stream);
+    const unsigned runs = kelvosim::captureState(0).Fruns;
+    lo.setNeeded(4096);
+    lo.setRun(true);
+    ASSERT_TRUE(waitFor([&] { return kelvosim::captureState(0).Fruns > runs && kelvosim::captureState(0).Farmed; }));
+    kelvosim::advanceTicks(6 * k);  // the idle bus after the stream never ends a record
+    ASSERT_TRUE(waitFor([&] { return kelvosim::captureState(0).Frecorded == k && lo.getCaptureCount() == k; }));
+    EXPECT_FALSE(lo.consumeDone());
+    lo.setStop(true);
+    ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
+    EXPECT_EQ(lo.getCaptureCount(), k);
+    const std::vector<uint8_t>& raw = *lo.pRawData();
+    if (k == 0) {
+      EXPECT_TRUE(raw.empty());
+      continue;
+    }
+    ASSERT_EQ(raw.size(), k + 8);
+    EXPECT_EQ(head(raw), MAGIC);
+    EXPECT_TRUE(std::equal(raw.begin() + 8, raw.end(), stream.begin()));
+    const std::vector<uint8_t> sram = kelvosim::sram(0);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), sram.begin()));
+  }
 }
 
 TEST_F(CaptureThread, StaleStopDoesNotEndTheNextRun) {
@@ -161,6 +180,7 @@ TEST_F(CaptureThread, FailedCountReadHandsOverNothing) {
   kelvosim::setTicksPerTransfer(12000000ull);
   TloThread lo;
   ASSERT_TRUE(ready(lo));
+  ASSERT_TRUE(lo.consumeHardwareChanged());
   ASSERT_TRUE(capture(lo, 2048)) << "a first run fills the buffer";
   ASSERT_EQ(lo.pRawData()->size(), 2048u + 8);
   // Every bulk IN fails from now on: the first count read of the next run.
@@ -171,6 +191,48 @@ TEST_F(CaptureThread, FailedCountReadHandsOverNothing) {
   lo.setRun(true);  // no setNeeded: the old buffer must not come back
   ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));
   EXPECT_TRUE(lo.pRawData()->empty());
+  EXPECT_EQ(lo.getCaptureCount(), 0u) << "the count matches what is handed over";
+  // A board fault, shown as an unplug would be: re-opened, status re-read, flag raised.
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+  EXPECT_NE(lo.getHardwareStatus(), HW_OK) << "the board no longer answers";
+}
+
+TEST_F(CaptureThread, FailedReadBackIsABoardFault) {
+  addBoard();
+  kelvosim::setTicksPerTransfer(12000000ull);
+  TloThread lo;
+  ASSERT_TRUE(ready(lo));
+  ASSERT_TRUE(lo.consumeHardwareChanged());
+  const unsigned opens = kelvosim::usbState(0).Fopens;
+  // The run's bulk INs: one count read (the memory is full at once), then the read-back.
+  kelvosim::TfaultRule rule;
+  rule.Fkind = kelvosim::XK_BULK_IN;
+  rule.Fskip = 1;
+  rule.Fcount = 1;
+  kelvosim::addFault(rule);
+  ASSERT_TRUE(capture(lo, 8192));
+  EXPECT_TRUE(lo.pRawData()->empty());
+  EXPECT_EQ(lo.getCaptureCount(), 0u);
+  // Raised before done, so a caller that sees done can ask at once.
+  EXPECT_TRUE(lo.consumeHardwareChanged());
+  EXPECT_EQ(lo.getHardwareStatus(), HW_OK) << "the board answers again after re-opening";
+  EXPECT_GT(kelvosim::usbState(0).Fopens, opens);
+  ASSERT_TRUE(capture(lo, 2048)) << "the next capture works";
+  EXPECT_EQ(lo.pRawData()->size(), 2048u + 8);
+  EXPECT_FALSE(lo.consumeHardwareChanged());
+}
+
+TEST_F(CaptureThread, DestructionDuringAFlashEraseIsPrompt) {
+  kelvosim::TdevConfig c = kelvosim::boardConfig();
+  c.Fusercode = 0x12345678;          // out of date: the thread reprograms the flash
+  c.FeraseBusyPolls = 1000000000u;   // and the erase outlasts the wait for it
+  kelvosim::addDevice(c);
+  auto lo = std::make_unique<TloThread>();
+  ASSERT_TRUE(waitFor([&] { return kelvosim::fpgaState(0).Ferases > 0; }));
+  const auto start = Clock::now();
+  lo.reset();
+  EXPECT_LT(Clock::now() - start, 1000ms);
+  EXPECT_EQ(kelvosim::openHandles(), 0);
 }
 
 TEST_F(CaptureThread, NoBoardKeepsStatusAndEndsWithinOnePause) {
@@ -233,7 +295,7 @@ TEST_F(CaptureThread, DestructionDuringAQuietCaptureIsPrompt) {
   ASSERT_TRUE(ready(*lo));
   lo->setNeeded(131061);
   lo->setRun(true);
-  ASSERT_TRUE(waitFor([&] { return lo->getThreadState() == LO_RUN && lo->getCaptureCount() > 0; }));
+  ASSERT_TRUE(waitFor([&] { return lo->getThreadState() == LO_RUN && kelvosim::captureState(0).Farmed; }));
   const auto start = Clock::now();
   lo.reset();
   EXPECT_LT(Clock::now() - start, 1000ms);
@@ -250,7 +312,7 @@ TEST_F(CaptureThread, ConnectIsSerialisedWithTheThreadsTraffic) {
   kelvosim::clearLog();
   lo.setNeeded(65536);
   lo.setRun(true);  // the poll keeps the bus busy while we connect
-  ASSERT_TRUE(waitFor([&] { return lo.getCaptureCount() > 0; }));
+  ASSERT_TRUE(waitFor([&] { return lo.getThreadState() == LO_RUN && kelvosim::captureState(0).Farmed; }));
   for (int i = 0; i < 20; ++i) lo.setConnect(i % 2 == 0);
   lo.setStop(true);
   ASSERT_TRUE(waitFor([&] { return lo.consumeDone(); }));

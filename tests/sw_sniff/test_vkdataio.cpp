@@ -477,6 +477,53 @@ TEST(SampleFile, FailedWriteKeepsEarlierFile) {
   EXPECT_EQ(dir.entries(), 1u);
 }
 
+// Names at the file system's limit save, and a link that names no file yet
+// is written through: the file it names is made and the link stays.
+TEST(SampleFile, SaveTakesLongNamesAndDanglingLinks) {
+  TempDir dir;
+  const std::string longName = dir.file(std::string(249, 'n') + ".vkd");  // 253 bytes
+  EXPECT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("S S R")), longName), 4);
+  auto roots = std::make_shared<TrowVec>();
+  auto rows = std::make_shared<TlinVec>();
+  EXPECT_EQ(TdataIO().loadLinearFile(longName, roots, rows), 4);
+
+  fs::create_directory(dir.file("sub"));
+  const std::string link = dir.file("dangling.vkd");
+  fs::create_symlink("sub/target.vkd", link);  // relative to the link's folder
+  ASSERT_FALSE(fs::exists(link));
+  EXPECT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("R R")), link), 2);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(TdataIO().loadLinearFile(dir.file("sub/target.vkd"), roots, rows), 2);
+  EXPECT_EQ(dir.entries(), 3u);  // the long name, "sub" and the link: no temporary left
+
+  const std::string loop = dir.file("loop.vkd");
+  fs::create_symlink("loop.vkd", loop);
+  EXPECT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("R")), loop), 0);
+  EXPECT_TRUE(fs::is_symlink(loop));
+}
+
+// A line longer than any real row is skipped whole, even when it would parse.
+TEST(SampleFile, OverlongLinesAreSkipped) {
+  TempDir dir;
+  const std::string path = dir.file("long.vkd");
+  TrowVec events = makeEvents("OUT1.1 D0/400000 R");
+  const std::string huge = rowutils::toString(events[1]);
+  ASSERT_GT(huge.size(), size_t(1) << 20);
+  std::string bare = huge.substr(0, huge.size() - 1);
+  ASSERT_TRUE(rowutils::fromString(bare)) << "the line is a good row but for its length";
+  const std::string reset = rowutils::toString(events[2]);
+  const std::string small = rowutils::toString(makeEvents("D0/8")[0]);
+  std::ofstream(path, std::ios::binary) << "VKFMT01\n0\n" << huge << reset << huge << small << reset
+                                        << bare;  // no final '\n'
+  auto roots = std::make_shared<TrowVec>();
+  auto rows = std::make_shared<TlinVec>();
+  EXPECT_EQ(TdataIO().loadLinearFile(path, roots, rows), 3);
+  ASSERT_EQ(rows->size(), 3u);
+  EXPECT_EQ(rows->at(0).row->kind, RK_RESET);
+  EXPECT_EQ(rows->at(1).row->kind, RK_DATA);  // a short data line still loads
+  EXPECT_EQ(rows->at(2).row->kind, RK_RESET);
+}
+
 // Deep nesting from a hostile file is cut off instead of overflowing the stack.
 TEST(SampleFile, DeepNestingIsBounded) {
   TempDir dir;

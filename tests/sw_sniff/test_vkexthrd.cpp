@@ -13,6 +13,7 @@
 #include "rowbuild.h"
 #include "vkdataio.h"
 #include "vkexthrd.h"
+#include "vkrowutils.h"
 
 // Allocation failure on demand, only on threads other than the test's own,
 // so that the decode thread runs out of memory and nothing else does.
@@ -222,6 +223,43 @@ TEST_F(SampleRead, NothingToLoadKeepsRows) {
     EXPECT_EQ(ex.pLinearRowVec(), rows);
     EXPECT_EQ(rows->size(), 4u);
   }
+}
+
+// Decodes and loads on one thread; handles taken and rows read on another.
+TEST_F(SampleRead, RowsAreReadableFromAnotherThreadDuringDecodes) {
+  std::vector<uint8_t> raw = buswords::capture(TRAFFIC);
+  TexThread ex;
+  ex.startDecode(&raw);
+  const size_t decoded = ex.pLinearRowVec()->size();
+  std::string path = dir + "/small.vkd";
+  ASSERT_EQ(TdataIO().saveLinearToFile(ex.pLinearRowVec(), path), static_cast<int>(decoded));
+  std::vector<uint8_t> other = buswords::capture("R S S");
+  std::atomic<bool> stop{false};
+  std::atomic<size_t> reads{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      TlinVecPtr handle = ex.pLinearRowVec();
+      TrowVecPtr roots = ex.pTreeRootVec();
+      const size_t count = ex.linearRowCount();
+      EXPECT_TRUE(count == 0 || count == 4 || count == decoded) << count;
+      for (size_t i = 0; i <= count; ++i) {
+        std::string text;
+        if (ex.withLinearRow(i, [&](const TrowPtr& row) { text = rowutils::toString(row); })) {
+          EXPECT_FALSE(text.empty());
+          reads.fetch_add(1);
+        }
+      }
+    }
+  });
+  for (int round = 0; round < 300; ++round) {
+    ex.startDecode(round % 3 == 0 ? &other : &raw);
+    if (round % 3 == 2) {
+      EXPECT_EQ(ex.sampleFileRead(path), decoded);
+    }
+  }
+  stop = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0u);
 }
 
 // Running out of memory anywhere in the decode leaves empty vectors and done.

@@ -131,8 +131,10 @@ void TmainFrame::OnClose(wxCloseEvent&) { Destroy(); }
 
 Ttoolbar::Ttoolbar(wxWindow* parent, int id) : wxPanel(parent, id) {
   // Creation order is the keyboard order; the sizer below gives the visual one.
-  zoomInBtn = new wxButton(this, ID_ZOOM_IN, "+");
-  zoomOutBtn = new wxButton(this, ID_ZOOM_OUT, "-");
+  // Exact-fit: GTK 3 centres a default button's label in its full natural
+  // width (85 pixels), so squeezed square it would show no label at all.
+  zoomInBtn = new wxButton(this, ID_ZOOM_IN, "+", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+  zoomOutBtn = new wxButton(this, ID_ZOOM_OUT, "-", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
   captureBtn = new wxButton(this, ID_CAPTURE, "Capture");
   sofBtn = new wxButton(this, ID_SHOW_SOF, sofLabel());
   nakBtn = new wxButton(this, ID_SHOW_NAK, nakLabel());
@@ -140,9 +142,12 @@ Ttoolbar::Ttoolbar(wxWindow* parent, int id) : wxPanel(parent, id) {
   helpBtn = new wxButton(this, wxID_HELP, "Help");
   exitBtn = new wxButton(this, wxID_EXIT, "Exit");
 
-  const int h = zoomInBtn->GetSize().y;
-  zoomInBtn->SetMaxSize(wxSize(h, h));
-  zoomOutBtn->SetMaxSize(wxSize(h, h));
+  // Square, as high as the other buttons.
+  const int h = std::max(zoomInBtn->GetSize().y, captureBtn->GetSize().y);
+  for (wxButton* b : {zoomInBtn, zoomOutBtn}) {
+    b->SetInitialSize(wxSize(h, h));
+    b->SetMaxSize(wxSize(h, h));
+  }
 
   auto* sizer = new wxBoxSizer(wxHORIZONTAL);
   for (wxButton* b : {captureBtn, sofBtn, nakBtn, pktBtn}) sizer->Add(b, 0, wxALL, BUTTON_BORDER);

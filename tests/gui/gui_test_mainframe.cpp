@@ -166,8 +166,17 @@ TEST_F(MainFrame, ButtonBarLayoutAndRule) {
     EXPECT_LT(button(order[i - 1])->GetPosition().x, button(order[i])->GetPosition().x) << i;
   wxWindow* bar = button(ID_CAPTURE)->GetParent();
   EXPECT_GT(button(ID_ZOOM_OUT)->GetRect().GetRight(), bar->GetClientSize().x - 60);
-  const wxSize plus = button(ID_ZOOM_IN)->GetSize();
-  EXPECT_LE(plus.x, plus.y);  // square at most
+  // The zoom buttons are squares as high as the others, their labels drawn.
+  for (int id : {ID_ZOOM_IN, ID_ZOOM_OUT}) {
+    const wxSize sz = button(id)->GetSize();
+    EXPECT_EQ(sz.x, sz.y);
+    EXPECT_EQ(sz.y, button(ID_CAPTURE)->GetSize().y);
+    const wxImage face = guitest::grab(button(id));
+    int dark = 0;
+    for (int y = 0; y < face.GetHeight(); ++y)
+      for (int x = 0; x < face.GetWidth(); ++x) dark += face.GetRed(x, y) < 100 ? 1 : 0;
+    EXPECT_GT(dark, 3) << "no label drawn on button " << id;
+  }
 
   // The rule: one pixel of RGB(192, 192, 192) right under the bar.
   ThLine* rule = nullptr;

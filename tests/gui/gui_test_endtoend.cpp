@@ -3,15 +3,13 @@
 // rows into the row view, and saving them gives the file the engine makes of
 // the board's own bytes. The dialog is driven by real clicks from a timer,
 // since its modal loop holds the test until it ends.
-#include <zlib.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <wx/timer.h>
 #include <wx/log.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 
 #include "kelvosim.h"
@@ -26,17 +24,6 @@
 #include "wxsPanes.h"
 
 namespace {
-
-std::string gunzip(const std::string& path) {
-  std::string out;
-  gzFile f = gzopen(path.c_str(), "rb");
-  if (!f) return out;
-  char buf[65536];
-  int n;
-  while ((n = gzread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  gzclose(f);
-  return out;
-}
 
 void clickOn(wxWindow* w) {
   wxUIActionSimulator sim;
@@ -184,9 +171,9 @@ TEST_F(EndToEnd, CaptureButtonToRowViewToSavedFile) {
   const std::string engine = (dir.path / "engine.vkd").string();
   frame->publishPath(TOPIC_FILE_SAVE, wxString::FromUTF8(saved.c_str()));
   ASSERT_EQ(io.saveLinearToFile(rows, engine), static_cast<int>(rows->size()));
-  const std::string savedText = gunzip(saved);
+  const std::string savedText = startdir::gunzip(saved);
   ASSERT_FALSE(savedText.empty());
-  EXPECT_TRUE(savedText == gunzip(engine)) << "saved file differs from the engine's decode";
+  EXPECT_TRUE(savedText == startdir::gunzip(engine)) << "saved file differs from the engine's decode";
 
   // File > Capture opens the same dialog; Cancel keeps the rows.
   TdialogDriver cancel(TdialogDriver::CANCEL);

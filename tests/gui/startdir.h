@@ -4,6 +4,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <string>
@@ -48,6 +49,18 @@ class TstartDir {
   }
   fs::path old;
 };
+
+// The text inside a gzip file ("" when it cannot be read).
+inline std::string gunzip(const std::string& path) {
+  std::string out;
+  gzFile f = gzopen(path.c_str(), "rb");
+  if (!f) return out;
+  char buf[65536];
+  int n;
+  while ((n = gzread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  gzclose(f);
+  return out;
+}
 
 // Each start begins with the settings a fresh process has.
 inline void freshSettings() {

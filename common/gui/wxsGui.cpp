@@ -63,12 +63,32 @@ TcaptureDialogInner::TcaptureDialogInner()
   gui = new TsnifferGui(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(gui, 0, 0, 0);
-  SetSizerAndFit(sizer);
+  SetSizer(sizer);
+  fitToContents();
+  Bind(wxEVT_CLOSE_WINDOW, &TcaptureDialogInner::OnCloseWindow, this);
+  // GTK 3 reports the notebook's and the footer's real sizes only once they
+  // are on screen; fitted before that, the button row of the Control page
+  // is squeezed to nothing. So fit again once shown.
+  Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+    if (event.IsShown()) CallAfter(&TcaptureDialogInner::fitToContents);
+    event.Skip();
+  });
+}
+
+// The fitted size is both the smallest and the largest: no resizing.
+void TcaptureDialogInner::fitToContents() {
+  for (wxWindow* w : {static_cast<wxWindow*>(gui->ctlPage), static_cast<wxWindow*>(gui->helpPage),
+                      static_cast<wxWindow*>(gui->footer)}) {
+    w->InvalidateBestSize();
+    for (wxWindow* child : w->GetChildren()) child->InvalidateBestSize();
+  }
+  SetMinClientSize(wxDefaultSize);
+  SetMaxClientSize(wxDefaultSize);
+  Fit();
   const wxSize fitted = GetClientSize();
   SetMinClientSize(fitted);
   SetMaxClientSize(fitted);
   Centre(wxBOTH);
-  Bind(wxEVT_CLOSE_WINDOW, &TcaptureDialogInner::OnCloseWindow, this);
 }
 
 void TcaptureDialogInner::OnCloseWindow(wxCloseEvent&) {

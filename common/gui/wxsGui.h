@@ -46,4 +46,7 @@ class TcaptureDialogInner : public wxDialog {
   TlinVecPtr plinVec();
 
   TsnifferGui* gui = nullptr;
+
+ private:
+  void fitToContents();
 };

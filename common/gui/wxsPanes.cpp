@@ -81,6 +81,8 @@ const char* hardwareStatusMsg(int status) {
 
 int upBy(int a, int b) { return a + b; }
 
+uint32_t clampBufKB(uint32_t v) { return std::max(std::min(v, _G.maxBuffer), MIN_BUFFER_KB); }
+
 uint32_t percentOf(uint64_t shown, uint64_t total) {
   if (shown == 0) return 0;
   if (shown >= total) return 100;
@@ -245,8 +247,7 @@ void TctlPage::refresh() {
 }
 
 void TctlPage::startCapture() {
-  const uint32_t v = wxstr2num(bufSize->GetValue());
-  bufKB = std::max(std::min(v, _G.maxBuffer), MIN_BUFFER_KB);
+  bufKB = clampBufKB(wxstr2num(bufSize->GetValue()));
   bufSize->ChangeValue(num2str(bufKB));
   setAcqProgress(0);
   setDecProgress(0);

@@ -39,6 +39,8 @@ enum TctlState : int {
 const char* hardwareStatusMsg(int status);
 // Font steps: a + b.
 int upBy(int a, int b);
+// The buffer size a Start uses: v KBytes clamped to 4 .. maxBuffer of _G.
+uint32_t clampBufKB(uint32_t v);
 // shown of total in whole percent, rounded through single precision.
 uint32_t percentOf(uint64_t shown, uint64_t total);
 

@@ -1,0 +1,203 @@
+// The real modal capture dialog under Xvfb: its own 300 ms timer steps the
+// page while a driver timer presses the buttons with real mouse clicks. Every
+// run is bounded: past its deadline the driver fails the test and ends the
+// modal loop itself.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include <wx/notebook.h>
+#include <wx/uiaction.h>
+
+#include "kelvosim.h"
+#include "vkcapture.h"
+#include "wxsGui.h"
+#include "wxsPanes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Calls step every 50 ms with the open dialog until step returns true.
+class Tdriver : public wxTimer {
+ public:
+  using Tstep = std::function<bool(TcaptureDialogInner&)>;
+  Tdriver(Tstep step, std::chrono::seconds limit) : Fstep(std::move(step)), Fend(Clock::now() + limit) {
+    Start(50);
+  }
+  void Notify() override {
+    auto* panel = dynamic_cast<TsnifferGui*>(wxWindow::FindWindowById(ID_SNIFFER_PANEL));
+    auto* dialog = panel ? dynamic_cast<TcaptureDialogInner*>(panel->GetParent()) : nullptr;
+    if (!dialog || !dialog->IsModal()) return;
+    if (Clock::now() > Fend) {
+      Stop();
+      ADD_FAILURE() << "the dialog did not get there in time";
+      panel->doExit(wxID_CANCEL);
+      return;
+    }
+    // The pointer was moved on the previous call; click now that it is there.
+    if (Fpressing) {
+      Fpressing = false;
+      wxUIActionSimulator().MouseClick();
+      return;
+    }
+    if (Fdone) {
+      Stop();
+      return;
+    }
+    Fdone = Fstep(*dialog);
+    if (Fdone && !Fpressing) Stop();
+  }
+  // Moves the pointer onto button; the next call clicks it.
+  static void press(wxWindow* button) {
+    wxUIActionSimulator().MouseMove(button->GetScreenPosition() + button->GetSize() / 2);
+    Fpressing = true;
+  }
+
+ private:
+  static bool Fpressing;
+  bool Fdone = false;
+  Tstep Fstep;
+  Clock::time_point Fend;
+};
+
+bool Tdriver::Fpressing = false;
+
+// Steps that end in a press stop the driver only after the click went out.
+void click(wxWindow* button) { Tdriver::press(button); }
+
+TctlPage& pageOf(TcaptureDialogInner& d) { return *d.gui->ctlPage; }
+
+class CaptureDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kelvosim::reset();
+    kelvosim::setLogging(false);
+    kelvosim::TdevConfig c = kelvosim::boardConfig();
+    c.Fserial = "KV-DLG";
+    kelvosim::addDevice(c);
+    kelvosim::setTicksPerTransfer(12000000ull);
+  }
+  void TearDown() override {
+    EXPECT_EQ(kelvosim::openHandles(), 0) << "the dialog closed the board";
+    kelvosim::reset();
+  }
+
+  // Steps run one after another, each until it returns true.
+  static Tdriver::Tstep steps(std::vector<Tdriver::Tstep> list) {
+    auto at = std::make_shared<size_t>(0);
+    return [list, at](TcaptureDialogInner& d) {
+      if (*at < list.size() && list[*at](d)) ++*at;
+      return *at == list.size();
+    };
+  }
+};
+
+TEST_F(CaptureDialog, StartThroughAClickRunsToDoneAndOKHandsOverTheRows) {
+  bool sawDone = false;
+  size_t rowsAtDone = 0;
+  Tdriver driver(steps({
+                     [](TcaptureDialogInner& d) {
+                       if (pageOf(d).state != ST_READY) return false;
+                       // As opened: fixed size, Control tab, footer lines, field.
+                       EXPECT_FALSE(d.HasFlag(wxRESIZE_BORDER));
+                       EXPECT_EQ(d.GetMinClientSize(), d.GetMaxClientSize());
+                       EXPECT_EQ(d.GetClientSize(), d.GetMinClientSize());
+                       auto* book = dynamic_cast<wxNotebook*>(wxWindow::FindWindowById(ID_NOTEBOOK, &d));
+                       EXPECT_TRUE(book && book->GetSelection() == 0 &&
+                                   book->GetPageText(0) == "Control" && book->GetPageText(1) == "Help");
+                       EXPECT_EQ(d.gui->footer->statusText->GetLabel(), "Hardware Initialized OK");
+                       EXPECT_EQ(d.gui->footer->idText->GetLabel(), "Hardware Serial: KV-DLG");
+                       EXPECT_EQ(pageOf(d).bufSize->GetValue(), "32");
+                       click(pageOf(d).startStopBtn);
+                       return true;
+                     },
+                     [&](TcaptureDialogInner& d) {
+                       if (pageOf(d).state == ST_DONE) {
+                         sawDone = true;
+                         rowsAtDone = d.plinVec()->size();
+                       }
+                       if (!sawDone || !pageOf(d).okBtn->IsEnabled()) return false;
+                       click(pageOf(d).okBtn);
+                       return true;
+                     },
+                 }),
+                 30s);
+  TcaptureDialog capture;
+  EXPECT_TRUE(sawDone);
+  EXPECT_TRUE(capture.retOK());
+  ASSERT_TRUE(capture.linRows && capture.events && capture.treeRoots);
+  EXPECT_GT(capture.linRows->size(), 0u);
+  EXPECT_EQ(capture.linRows->size(), rowsAtDone);
+  EXPECT_GT(capture.events->size(), 0u);
+}
+
+TEST_F(CaptureDialog, CancelAndTheCloseBoxGiveNoOKAndEmptyVectors) {
+  Tdriver cancel(
+      [](TcaptureDialogInner& d) {
+        if (pageOf(d).state != ST_READY) return false;
+        click(pageOf(d).cancelBtn);
+        return true;
+      },
+      30s);
+  TcaptureDialog cancelled;
+  EXPECT_FALSE(cancelled.retOK());
+  ASSERT_TRUE(cancelled.linRows && cancelled.events && cancelled.treeRoots);
+  EXPECT_TRUE(cancelled.linRows->empty() && cancelled.events->empty() && cancelled.treeRoots->empty());
+
+  bool timerGone = false;
+  Tdriver closeBox(
+      [&](TcaptureDialogInner& d) {
+        if (pageOf(d).state != ST_READY) return false;
+        d.Close();  // what the window manager's close box sends
+        timerGone = d.gui->timer == nullptr;
+        return true;
+      },
+      30s);
+  TcaptureDialog closed;
+  EXPECT_TRUE(timerGone);
+  EXPECT_FALSE(closed.retOK());
+  ASSERT_TRUE(closed.linRows);
+  EXPECT_TRUE(closed.linRows->empty());
+}
+
+// OK during a later capture on a quiet bus: the earlier rows come back and
+// leaving does not wait for a memory that never fills.
+TEST_F(CaptureDialog, OKDuringALaterQuietCaptureReturnsAtOnceWithTheEarlierRows) {
+  size_t earlierRows = 0;
+  Clock::time_point okAt;
+  Tdriver driver(steps({
+                     [](TcaptureDialogInner& d) {
+                       if (pageOf(d).state != ST_READY) return false;
+                       click(pageOf(d).startStopBtn);
+                       return true;
+                     },
+                     [&](TcaptureDialogInner& d) {
+                       if (pageOf(d).state != ST_READY || !pageOf(d).okBtn->IsEnabled()) return false;
+                       earlierRows = d.plinVec()->size();
+                       kelvosim::setTrafficQuiet();
+                       click(pageOf(d).startStopBtn);
+                       return true;
+                     },
+                     [&](TcaptureDialogInner& d) {
+                       if (pageOf(d).state != ST_CAPTURING || !kelvosim::captureState(0).Farmed)
+                         return false;
+                       okAt = Clock::now();
+                       click(pageOf(d).okBtn);
+                       return true;
+                     },
+                 }),
+                 30s);
+  TcaptureDialog capture;
+  const auto leaving = Clock::now() - okAt;
+  EXPECT_TRUE(capture.retOK());
+  EXPECT_GT(earlierRows, 0u);
+  ASSERT_TRUE(capture.linRows);
+  EXPECT_EQ(capture.linRows->size(), earlierRows);
+  EXPECT_LT(leaving, 1500ms) << "the quiet capture was ended, not waited for";
+}
+
+}  // namespace

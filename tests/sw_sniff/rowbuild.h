@@ -62,32 +62,25 @@ inline std::string describeList(const TrowVec& rows) {
 }
 
 inline std::string describe(const TrowPtr& row) {
-  switch (row->kind) {
-    case RK_RESET: return "R";
-    case RK_SOF: return "S";
-    case RK_TOKEN: {
-      auto t = std::static_pointer_cast<Ttoken>(row);
-      const char* name = t->pid == 9 ? "IN" : t->pid == 1 ? "OUT" : "SETUP";
-      return name + std::to_string(t->addr) + "." + std::to_string(t->endp);
-    }
-    case RK_DATA: {
-      auto d = std::static_pointer_cast<Tdata>(row);
-      const char* name = d->pid == 3 ? "D0" : d->pid == 11 ? "D1" : d->pid == 7 ? "D2" : "DM";
-      return name + ("/" + std::to_string(d->data.size()));
-    }
-    case RK_HANDSHAKE: {
-      const int pid = std::static_pointer_cast<Thandshake>(row)->pid;
-      return pid == 2 ? "ACK" : pid == 10 ? "NAK" : "STALL";
-    }
-    case RK_SOFGROUP: return "G[" + describeList(std::static_pointer_cast<Tgrouper>(row)->children) + "]";
-    case RK_TRANSAX: {
-      auto x = std::static_pointer_cast<Ttransax>(row);
-      const char* type = x->trxType == TRX_SETUP ? "SETUP" : x->trxType == TRX_IN ? "IN" : "OUT";
-      return std::string("X:") + type + "[" + describeList(x->children) + "]";
-    }
-    case RK_TRANSFER: return "C[" + describeList(std::static_pointer_cast<Tgrouper>(row)->children) + "]";
-  }
-  return "?";
+  return visitRow(*row, Toverload{
+      [](const Treset&) -> std::string { return "R"; },
+      [](const Tsof&) -> std::string { return "S"; },
+      [](const Ttoken& t) {
+        const char* name = t.pid == PID_IN ? "IN" : t.pid == PID_OUT ? "OUT" : "SETUP";
+        return name + std::to_string(t.addr) + "." + std::to_string(t.endp);
+      },
+      [](const Tdata& d) {
+        const char* name = d.pid == PID_DATA0 ? "D0" : d.pid == PID_DATA1 ? "D1" : d.pid == PID_DATA2 ? "D2" : "DM";
+        return name + ("/" + std::to_string(d.data.size()));
+      },
+      [](const Thandshake& h) -> std::string { return h.pid == PID_ACK ? "ACK" : h.pid == PID_NAK ? "NAK" : "STALL"; },
+      [](const TsofGroup& g) { return "G[" + describeList(g.children) + "]"; },
+      [](const Ttransax& x) {
+        const char* type = x.trxType == TRX_SETUP ? "SETUP" : x.trxType == TRX_IN ? "IN" : "OUT";
+        return std::string("X:") + type + "[" + describeList(x.children) + "]";
+      },
+      [](const Ttransfer& c) { return "C[" + describeList(c.children) + "]"; }},
+      std::string("?"));
 }
 
 inline size_t countLeaves(const TrowVec& rows) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "lineencoder.h"
+#include "vkboard.h"
 #include "vkdataio.h"
 #include "vkrawgrp.h"
 #include "vkrowutils.h"
@@ -61,7 +62,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t CAPTURE_BYTES = 131061;
+constexpr size_t CAPTURE_BYTES = kelvo::MAX_CAPTURE;
 constexpr size_t SAMPLE_ROWS = 1000000;
 constexpr uint32_t FRAME_TICKS = 12000;  // 1 ms at full speed
 

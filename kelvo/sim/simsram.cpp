@@ -11,13 +11,13 @@ constexpr uint8_t CMD_RDMR = 0x05;
 constexpr uint8_t CMD_EQIO = 0x38;
 constexpr uint8_t CMD_EDIO = 0x3B;
 constexpr uint8_t CMD_RSTIO = 0xFF;
-constexpr uint32_t ADDRESS_MASK = SRAM_SIZE - 1;
+constexpr uint32_t ADDRESS_MASK = kelvo::CAPTURE_MEMORY - 1;
 
 unsigned modeWidth(TsramMode m) { return m == SM_SQI ? 4 : m == SM_SDI ? 2 : 1; }
 
 }  // namespace
 
-TsimSram::TsimSram() : Fmem(SRAM_SIZE, 0xFF), FpendingMode(SM_SPI) {}
+TsimSram::TsimSram() : Fmem(kelvo::CAPTURE_MEMORY, 0xFF), FpendingMode(SM_SPI) {}
 
 unsigned TsimSram::width() const { return modeWidth(Fmode); }
 

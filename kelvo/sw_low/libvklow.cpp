@@ -1,5 +1,7 @@
 #include "libvklow.h"
 
+#include "vkboard.h"
+
 namespace {
 
 // REG_MEM_CTRL bits.
@@ -24,9 +26,6 @@ constexpr uint8_t Q_CMD_EQIO = 0x38;
 constexpr uint8_t Q_CMD_RSTIO = 0xFF;
 [[maybe_unused]] constexpr uint8_t Q_CMD_RDMR = 0x05;
 [[maybe_unused]] constexpr uint8_t Q_CMD_WRMR = 0x01;
-
-constexpr char RAW_MAGIC[] = "VARNOKE.";
-constexpr unsigned RAW_MAGIC_SIZE = 8;
 
 constexpr uint8_t GPIO_RESET = 7;
 constexpr uint8_t GPIO_PUSH_PULL = 2;
@@ -107,7 +106,7 @@ bool TlibVkLow::QSPIwrStart(uint32_t aAddress) {
   TllBuf b;
   b.ta(REG_MEM_CTRL).td(MEM_CTRL_QUAD).ta(REG_MEM_DATA).tdBE(Q_CMD_WRITE);
   addAddress(b, aAddress);
-  for (unsigned i = 0; i < RAW_MAGIC_SIZE; ++i) b.tdBE(static_cast<uint8_t>(RAW_MAGIC[i]));
+  for (unsigned i = 0; i < kelvo::RAW_MAGIC_SIZE; ++i) b.tdBE(static_cast<uint8_t>(kelvo::RAW_MAGIC[i]));
   b.ta(REG_MEM_CTRL).td(MEM_CTRL_WRITE);
   return appWrite(b);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "vkboard.h"
+
 namespace {
 
 // CP2130 vendor requests.
@@ -85,7 +87,8 @@ bool TlibusbDevice::open() {
   for (ssize_t i = 0; i < count && !found; ++i) {
     libusb_device_descriptor d{};
     libusb_get_device_descriptor(list[i], &d);
-    if (d.idVendor == VENDOR_ID && (d.idProduct == PRODUCT_ID_A || d.idProduct == PRODUCT_ID_B)) {
+    if (d.idVendor == kelvo::VENDOR_ID &&
+        (d.idProduct == kelvo::PRODUCT_ID_BRIDGE || d.idProduct == kelvo::PRODUCT_ID_BOARD)) {
       found = list[i];
       desc = d;
     }

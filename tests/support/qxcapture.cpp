@@ -332,7 +332,7 @@ TdenseCapture denseFullCapture(uint32_t seed) {
   Tdice dice(seed);
   TdenseCapture cap;
   TlineEncoder enc;
-  const size_t target = 8 + FULL_CAPTURE_BYTES;
+  const size_t target = kelvo::RAW_MAGIC_SIZE + FULL_CAPTURE_BYTES;
   // Leaves room for the last frame, the pending run and the open byte.
   const size_t stopAt = target - 4096;
   for (int frame = static_cast<int>(dice.below(2048)); enc.coder().bytesCoded() < stopAt; ++frame) {

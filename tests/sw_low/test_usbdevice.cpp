@@ -60,7 +60,7 @@ TEST_F(UsbDevice, OpenFindsPreparesOrFailsClosed) {
        {kelvosim::otherConfig(0x10C4, 0x87A1), kelvosim::otherConfig(0x10C5, 0x87A0)}, 0, false, -1, "", 0},
       {"first of two boards in list order",
        {kelvosim::otherConfig(0x1D6B, 2),
-        board([](TdevConfig& c) { c.Fproduct = kelvosim::PID_CP2130; c.Fserial = "FIRST"; }),
+        board([](TdevConfig& c) { c.Fproduct = kelvo::PRODUCT_ID_BRIDGE; c.Fserial = "FIRST"; }),
         board([](TdevConfig& c) { c.Fserial = "SECOND"; })},
        0, true, 1, "FIRST", 0},
       {"unconfigured device", {board([](TdevConfig& c) { c.FactiveConfig = 0; })}, 0, true, 0, "KV000001", 0},

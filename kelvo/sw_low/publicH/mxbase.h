@@ -26,10 +26,6 @@ private:
 // The board's USB device: found by the bridge's ids, opened with interface 0 claimed.
 class TlibusbDevice : public Tlibusb {
 public:
-  static constexpr uint16_t VENDOR_ID = 0x10C4;
-  static constexpr uint16_t PRODUCT_ID_A = 0x87A0;
-  static constexpr uint16_t PRODUCT_ID_B = 0x8C57;
-
   TlibusbDevice() = default;
   ~TlibusbDevice();
 

@@ -5,50 +5,13 @@
 #include <sstream>
 #include <string>
 
+#include "qxwords.h"
 #include "vkrows.h"
 
 namespace rowbuild {
 
-// Packet list from words: R (reset), S (SOF), IN5.0 / OUT5.0 / SETUP5.0
-// (token on address 5 endpoint 0), D0/8 (DATA0, 8 bytes; D1, D2, DM = DATA1,
-// DATA2, MDATA), ACK, NAK, STALL.
-inline TrowVec makeEvents(const std::string& words) {
-  TrowVec events;
-  std::istringstream in(words);
-  std::string w;
-  uint64_t tick = 0;
-  while (in >> w) {
-    TrowPtr row;
-    if (w == "R") {
-      row = std::make_shared<Treset>();
-    } else if (w == "S") {
-      auto sof = std::make_shared<Tsof>();
-      sof->pid = 5;
-      row = sof;
-    } else if (w == "ACK" || w == "NAK" || w == "STALL") {
-      auto hs = std::make_shared<Thandshake>();
-      hs->pid = w == "ACK" ? 2 : w == "NAK" ? 10 : 14;
-      row = hs;
-    } else if (w[0] == 'D') {
-      auto data = std::make_shared<Tdata>();
-      const char which = w[1];
-      data->pid = which == '0' ? 3 : which == '1' ? 11 : which == '2' ? 7 : 15;
-      data->data.assign(std::stoul(w.substr(w.find('/') + 1)), 0xA5);
-      row = data;
-    } else {
-      auto token = std::make_shared<Ttoken>();
-      const auto digits = w.find_first_of("0123456789");
-      const std::string name = w.substr(0, digits);
-      token->pid = name == "IN" ? 9 : name == "OUT" ? 1 : 13;
-      token->addr = std::stoi(w.substr(digits));
-      token->endp = std::stoi(w.substr(w.find('.') + 1));
-      row = token;
-    }
-    row->tick = tick++;
-    events.push_back(row);
-  }
-  return events;
-}
+// Packet list from words (see qxwords.h).
+inline TrowVec makeEvents(const std::string& words) { return qxtest::wordRows(words); }
 
 inline std::string describe(const TrowPtr& row);
 

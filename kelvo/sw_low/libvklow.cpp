@@ -57,10 +57,12 @@ bool TlibVkLow::snifferOpen() {
   if (!lo.open()) return false;
   uint8_t version[2] = {0x11, 0x22};
   uint8_t idcode[8] = {0xE0, 0, 0, 0, 0, 0, 0, 0};
-  return lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 0) && lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 1) &&
-         lo.get_readonly_version(version) && lo.assignEndpoints() &&
-         lo.set_clockdiv(CLOCK_DIV_24MHZ) && lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) &&
-         lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) && lo.cfgxWriteRead(idcode, sizeof idcode);
+  const bool ok = lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 0) && lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 1) &&
+                  lo.get_readonly_version(version) && lo.assignEndpoints() &&
+                  lo.set_clockdiv(CLOCK_DIV_24MHZ) && lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) &&
+                  lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) && lo.cfgxWriteRead(idcode, sizeof idcode);
+  if (!ok) xprintf("\nboard: bridge set-up failed (last libusb error %d)\n", lo.getLastError());
+  return ok;
 }
 
 bool TlibVkLow::sniffSetCount(uint32_t aCount) {

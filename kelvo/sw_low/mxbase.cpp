@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -48,6 +49,15 @@ void spiHeader(std::vector<uint8_t>& aOut, uint8_t aCmd, uint32_t aLen) {
 
 }  // namespace
 
+void xprintf(const char* aFormat, ...) {
+  static const bool TRACE = std::getenv("QX_BOARD_TRACE") != nullptr;
+  if (!TRACE) return;
+  va_list args;
+  va_start(args, aFormat);
+  std::vfprintf(stderr, aFormat, args);
+  va_end(args);
+}
+
 // ---- Tlibusb ----
 
 Tlibusb::Tlibusb() { Finitialised = (libusb_init(nullptr) == 0); }
@@ -61,7 +71,9 @@ Tlibusb::~Tlibusb() {
 TlibusbDevice::~TlibusbDevice() { close(); }
 
 void TlibusbDevice::err(int aCode) {
-  if (aCode < 0) lastError = aCode;
+  if (aCode >= 0) return;
+  lastError = aCode;
+  xprintf("\nboard: libusb error %d (%s)\n", aCode, libusb_error_name(aCode));
 }
 
 void TlibusbDevice::close() {
@@ -94,6 +106,8 @@ bool TlibusbDevice::open() {
     }
   }
   if (!found) {
+    xprintf("\nboard: no device %04x:%04x or %04x:%04x among %zd\n", kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BRIDGE,
+            kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BOARD, count);
     libusb_free_device_list(list, 1);
     return false;
   }

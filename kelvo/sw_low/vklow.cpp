@@ -31,9 +31,6 @@ constexpr uint8_t CFG_USERCODE = 0xC0;
 const char* const CFG_ERROR_TEXT[8] = {"No Error",     "ID ERR",    "CMD ERR",      "CRC ERR",
                                        "Preamble ERR", "Abort ERR", "Overflow ERR", "SDM EOF"};
 
-// The board layer keeps no log at run time; trace lines go nowhere.
-void xprintf(const char*, ...) {}
-
 TvkLow::Tbytes cmd4(uint8_t aOp, uint8_t a1 = 0, uint8_t a2 = 0, uint8_t a3 = 0) {
   return {aOp, a1, a2, a3};
 }

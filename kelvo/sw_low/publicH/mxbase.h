@@ -9,6 +9,10 @@
 
 struct libusb_device_handle;
 
+// The board layer's trace: printf-style lines to standard error when the
+// environment variable QX_BOARD_TRACE is set (to anything), nothing otherwise.
+void xprintf(const char* aFormat, ...) __attribute__((format(printf, 1, 2)));
+
 // One use of the libusb default context, paired init and exit.
 class Tlibusb {
 public:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vkboard.h"
+#include "vkchips.h"
 
 // The simulator provides the libusb-1.0 functions themselves (same signatures and
 // result codes as <libusb.h>); this header is only the side door for tests.
@@ -84,8 +85,8 @@
 namespace kelvosim {
 
 // Identification values of the two MachXO2 models and of their current images.
-constexpr uint32_t IDCODE_640HC = 0x012B9043;
-constexpr uint32_t IDCODE_1200HC = 0x012BA043;
+using kelvo::IDCODE_1200HC;
+using kelvo::IDCODE_640HC;
 constexpr uint32_t USERCODE_640HC = 0x8E5AEC17;
 constexpr uint32_t USERCODE_1200HC = 0x5EF2715F;
 constexpr uint32_t FRAMES_640HC = 599;

@@ -39,8 +39,7 @@ void spiHeader(std::vector<uint8_t>& aOut, uint8_t aCmd, uint32_t aLen) {
 }  // namespace
 
 void xprintf(const char* aFormat, ...) {
-  static const bool TRACE = std::getenv("QX_BOARD_TRACE") != nullptr;
-  if (!TRACE) return;
+  if (!std::getenv("QX_BOARD_TRACE")) return;
   va_list args;
   va_start(args, aFormat);
   std::vfprintf(stderr, aFormat, args);

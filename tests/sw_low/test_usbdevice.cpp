@@ -2,6 +2,7 @@
 // simulated USB device list.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,22 @@ TEST_F(UsbDevice, ContextIsSharedAndReleased) {
     EXPECT_EQ(kelvosim::contextRefs(), 2);
   }
   EXPECT_EQ(kelvosim::contextRefs(), 0);
+}
+
+// A failed open is silent unless the trace is asked for.
+TEST_F(UsbDevice, TraceSaysWhyNoBoardOpened) {
+  kelvosim::addDevice(kelvosim::otherConfig(0x1234, 0x5678));
+  TlibusbDevice dev;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(dev.open());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  setenv("QX_BOARD_TRACE", "1", 1);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(dev.open());
+  xprintf("%s %d\n", "status", 7);
+  unsetenv("QX_BOARD_TRACE");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\nboard: no device 10c4:87a0 or 10c4:8c57 among 1\nstatus 7\n");
 }
 
 struct OpenCase {

@@ -192,13 +192,12 @@ namespace rowkind {
 template <class B, class T>
 using Tlike = std::conditional_t<std::is_const_v<B>, const T, T>;
 
+template <class B, class V, class... T>
+constexpr bool takesAll = (std::is_invocable_v<V, Tlike<B, T>&> && ...);
+
 // The visitor must take every row class: a forgotten kind does not compile.
 template <class B, class V>
-constexpr bool takesEveryKind =
-    std::is_invocable_v<V, Tlike<B, Treset>&> && std::is_invocable_v<V, Tlike<B, Tsof>&> &&
-    std::is_invocable_v<V, Tlike<B, Ttoken>&> && std::is_invocable_v<V, Tlike<B, Tdata>&> &&
-    std::is_invocable_v<V, Tlike<B, Thandshake>&> && std::is_invocable_v<V, Tlike<B, TsofGroup>&> &&
-    std::is_invocable_v<V, Tlike<B, Ttransax>&> && std::is_invocable_v<V, Tlike<B, Ttransfer>&>;
+constexpr bool takesEveryKind = takesAll<B, V, Treset, Tsof, Ttoken, Tdata, Thandshake, TsofGroup, Ttransax, Ttransfer>;
 
 template <class T, class B, class V, class R>
 R call(B& row, V& visitor, R otherwise) {

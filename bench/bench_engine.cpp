@@ -14,6 +14,7 @@
 #include <string>
 
 #include "lineencoder.h"
+#include "vkboard.h"
 #include "vkdataio.h"
 #include "vkrawgrp.h"
 #include "vkrowutils.h"
@@ -61,7 +62,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t CAPTURE_BYTES = 131061;
+constexpr size_t CAPTURE_BYTES = kelvo::MAX_CAPTURE;
 constexpr size_t SAMPLE_ROWS = 1000000;
 constexpr uint32_t FRAME_TICKS = 12000;  // 1 ms at full speed
 
@@ -89,12 +90,12 @@ std::vector<uint8_t> denseCapture() {
   while (enc.coder().bytesCoded() < CAPTURE_BYTES + 64) {
     enc.add(linegen::sof(frame++ & 0x7FF, 4));
     for (int i = 0; i < 6; ++i) {
-      enc.add(linegen::token(9, 3, 1, 2));
-      enc.add(linegen::data(i & 1 ? 11 : 3, payload(rng, 64), 2));
-      enc.add(linegen::handshake(2, 2));
-      enc.add(linegen::token(1, 3, 2, 2));
-      enc.add(linegen::data(i & 1 ? 11 : 3, payload(rng, 64), 2));
-      enc.add(linegen::handshake(i == 5 ? 10 : 2, 2));
+      enc.add(linegen::token(PID_IN, 3, 1, 2));
+      enc.add(linegen::data(i & 1 ? PID_DATA1 : PID_DATA0, payload(rng, 64), 2));
+      enc.add(linegen::handshake(PID_ACK, 2));
+      enc.add(linegen::token(PID_OUT, 3, 2, 2));
+      enc.add(linegen::data(i & 1 ? PID_DATA1 : PID_DATA0, payload(rng, 64), 2));
+      enc.add(linegen::handshake(i == 5 ? PID_NAK : PID_ACK, 2));
     }
   }
   return finish(enc);
@@ -117,21 +118,21 @@ std::vector<uint8_t> sparseCapture() {
     enc.add(linegen::sof(frame++ & 0x7FF, 20));
     switch (step++ % 12) {
       case 0:
-        enc.add({linegen::token(13, 0, 0, 6), linegen::data(3, getDevice, 10), linegen::handshake(2, 30)});
+        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, getDevice, 10), linegen::handshake(PID_ACK, 30)});
         break;
       case 1:
-        enc.add({linegen::token(9, 0, 0, 6), linegen::handshake(10, 30)});
+        enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::handshake(PID_NAK, 30)});
         break;
       case 2:
-        enc.add({linegen::token(9, 0, 0, 6), linegen::data(11, payload(rng, 8), 10), linegen::handshake(2, 30),
-                 linegen::token(9, 0, 0, 6), linegen::data(3, payload(rng, 8), 10), linegen::handshake(2, 30)});
+        enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, payload(rng, 8), 10), linegen::handshake(PID_ACK, 30),
+                 linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA0, payload(rng, 8), 10), linegen::handshake(PID_ACK, 30)});
         break;
       case 3:
-        enc.add({linegen::token(1, 0, 0, 6), linegen::data(11, {}, 10), linegen::handshake(2, 30)});
+        enc.add({linegen::token(PID_OUT, 0, 0, 6), linegen::data(PID_DATA1, {}, 10), linegen::handshake(PID_ACK, 30)});
         break;
       case 6:
-        enc.add({linegen::token(13, 0, 0, 6), linegen::data(3, setAddress, 10), linegen::handshake(2, 30),
-                 linegen::token(9, 0, 0, 6), linegen::data(11, {}, 10), linegen::handshake(2, 30)});
+        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, setAddress, 10), linegen::handshake(PID_ACK, 30),
+                 linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, {}, 10), linegen::handshake(PID_ACK, 30)});
         break;
       default:
         break;  // an empty frame: only the SOF
@@ -216,7 +217,7 @@ Tdecoded sampleRows() {
   uint64_t tick = 1000;
   int frame = 0;
   auto sof = [&] {
-    auto s = packet<Tsof>(5, tick, 20);
+    auto s = packet<Tsof>(PID_SOF, tick, 20);
     s->frame = frame++ & 0x7FF;
     s->crc5 = static_cast<int>(rng() & 31);
     events->push_back(s);
@@ -243,30 +244,30 @@ Tdecoded sampleRows() {
     if (pick < 3) {
       for (unsigned i = 0, n = 2 + rng() % 20; i < n; ++i) sof();  // idle frames
     } else if (pick < 6) {
-      token(9, 4, 1);
-      data(3, 64);
-      hs(2);
-      token(1, 4, 2);
-      data(11, 64);
-      hs(2);
+      token(PID_IN, 4, 1);
+      data(PID_DATA0, 64);
+      hs(PID_ACK);
+      token(PID_OUT, 4, 2);
+      data(PID_DATA1, 64);
+      hs(PID_ACK);
     } else if (pick < 8) {
-      token(9, 4, 3);
-      hs(10);
-      token(9, 4, 3);
-      data(3, 1 + rng() % 8);
-      hs(2);
+      token(PID_IN, 4, 3);
+      hs(PID_NAK);
+      token(PID_IN, 4, 3);
+      data(PID_DATA0, 1 + rng() % 8);
+      hs(PID_ACK);
     } else {
-      token(13, 4, 0);
-      data(3, 8);
-      hs(2);
-      token(9, 4, 0);
-      hs(10);
-      token(9, 4, 0);
-      data(11, 18);
-      hs(2);
-      token(1, 4, 0);
-      data(11, 0);
-      hs(2);
+      token(PID_SETUP, 4, 0);
+      data(PID_DATA0, 8);
+      hs(PID_ACK);
+      token(PID_IN, 4, 0);
+      hs(PID_NAK);
+      token(PID_IN, 4, 0);
+      data(PID_DATA1, 18);
+      hs(PID_ACK);
+      token(PID_OUT, 4, 0);
+      data(PID_DATA1, 0);
+      hs(PID_ACK);
     }
     if (rng() % 500 == 0) {
       auto r = std::make_shared<Treset>();

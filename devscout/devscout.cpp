@@ -5,10 +5,15 @@
 
 #include <libusb.h>
 
+#include "vkboard.h"
+
 namespace {
 
-constexpr uint16_t BOARD_VENDOR = 0x10C4;
-constexpr uint16_t BOARD_PRODUCT = 0x8C57;
+// Only the board's own product id marks a board here, where the board layer
+// also takes the bridge's stock id: devscout checks that a Kelvo board is
+// plugged in, and any other device built on the same bridge carries that one.
+constexpr uint16_t BOARD_VENDOR = kelvo::VENDOR_ID;
+constexpr uint16_t BOARD_PRODUCT = kelvo::PRODUCT_ID_BOARD;
 constexpr char BUILD_STAMP[] = __DATE__ " " __TIME__;
 
 // Opens and claims the board the way the board layer does, then lets it go again.

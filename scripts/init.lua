@@ -94,7 +94,7 @@ end
 -- USB tables
 
 local PID = {
-  [0] = { "Reserved", "a reserved PID that no device sends" },
+  [0] = { "RESERVED", "a reserved PID that no device sends" },
   [1] = { "OUT", "the host will send a data packet to the endpoint" },
   [2] = { "ACK", "the receiver took the data packet without error" },
   [3] = { "DATA0", "data packet, toggle 0" },
@@ -106,7 +106,7 @@ local PID = {
   [9] = { "IN", "the host asks the endpoint to send a data packet" },
   [10] = { "NAK", "the endpoint cannot send or take data now; the host will retry" },
   [11] = { "DATA1", "data packet, toggle 1" },
-  [12] = { "PRE/ERR", "low-speed preamble or split error" },
+  [12] = { "ERR/PRE", "low-speed preamble or split error" },
   [13] = { "SETUP", "the host will send an 8-byte control request" },
   [14] = { "STALL", "the endpoint is halted or the request is not supported" },
   [15] = { "MDATA", "high-speed split data, not legal at full speed" },

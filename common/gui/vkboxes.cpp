@@ -11,8 +11,6 @@ namespace {
 
 constexpr int ROW_INDENT_STEP = 16;  // pixels per tree level
 constexpr int FIT = -1;               // width that fits the box's texts
-constexpr int PID_DATA1 = 11;
-constexpr int PID_DATA2 = 7;
 constexpr size_t SHOWN_DATA_BYTES = 8;
 
 constexpr int NUM_REQ_NAMES = 13;
@@ -42,11 +40,6 @@ std::string hex2(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02x", value & 0xffu);
   return text;
-}
-
-template <class T>
-T* rowAs(const TrowPtr& row) {
-  return dynamic_cast<T*>(row.get());
 }
 
 }  // namespace
@@ -178,23 +171,15 @@ void Tboxes::genTransactionBoxes(const Ttransax& trx) {
   genLeftBox(FG_TRANSACTION, BG_TRANSACTION, "Transaction", trx.number);
   for (const TrowPtr& child : trx.children) {
     if (!child) continue;
-    switch (child->kind) {
-      case RK_TOKEN:
-        genBoxes(child, true, trx.level);
-        break;
-      case RK_DATA:
-        if (trx.trxType == TRX_SETUP) {
-          if (auto data = rowAs<Tdata>(child)) genSetupBoxes(*data);
-        } else {
-          genBoxes(child, true, 1);
-        }
-        break;
-      case RK_HANDSHAKE:
-        genBoxes(child, true, 1);
-        break;
-      default:
-        break;  // only a hand-made file puts anything else here: no boxes
-    }
+    // Only a hand-made file puts anything but packets here: no boxes for it.
+    visitRow(*child, Toverload{
+        [this, &child, &trx](Ttoken&) { genBoxes(child, true, trx.level); },
+        [this, &child, &trx](Tdata& data) {
+          if (trx.trxType == TRX_SETUP) genSetupBoxes(data);
+          else genBoxes(child, true, 1);
+        },
+        [this, &child](Thandshake&) { genBoxes(child, true, 1); },
+        [](Treset&) {}, [](Tsof&) {}, [](Tgrouper&) {}});
   }
 }
 
@@ -214,76 +199,57 @@ void Tboxes::genTransferBoxes(Ttransfer& tfr) {
 
 void Tboxes::genBoxes(TrowPtr row, bool compact, int level) {
   if (!row) return;
-  switch (row->kind) {
-    case RK_RESET:
-      if (auto r = rowAs<Treset>(row)) {
-        genResetBox(r->duration, r->tick);
-        genIdleBox(r->idleTicks);
-      }
-      break;
-    case RK_SOF:
-      if (auto s = rowAs<Tsof>(row)) {
-        genLeftPacketBox(s->number, s->tick);
-        genPidBox(s->level, 5);  // always SOF, whatever the pid field holds
-        genFrameBox(s->frame);
-        genCrc5Box(s->crc5, s->crcOK);
-        genIdleBox(s->idle);
-      }
-      break;
-    case RK_TOKEN:
-      if (auto k = rowAs<Ttoken>(row)) {
-        if (!compact) genLeftPacketBox(k->number, k->tick);
-        genPidBox(compact ? level : k->level, k->pid);
-        genAddrBox(k->addr);
-        genEndpBox(k->endp);
+  visitRow(*row, Toverload{
+      [this](Treset& r) {
+        genResetBox(r.duration, r.tick);
+        genIdleBox(r.idleTicks);
+      },
+      [this](Tsof& s) {
+        genLeftPacketBox(s.number, s.tick);
+        genPidBox(s.level, PID_SOF);  // always SOF, whatever the pid field holds
+        genFrameBox(s.frame);
+        genCrc5Box(s.crc5, s.crcOK);
+        genIdleBox(s.idle);
+      },
+      [this, compact, level](Ttoken& k) {
+        if (!compact) genLeftPacketBox(k.number, k.tick);
+        genPidBox(compact ? level : k.level, k.pid);
+        genAddrBox(k.addr);
+        genEndpBox(k.endp);
         if (!compact) {
-          genCrc5Box(k->crc5, k->crcOK);
-          genIdleBox(k->idle);
+          genCrc5Box(k.crc5, k.crcOK);
+          genIdleBox(k.idle);
         }
-      }
-      break;
-    case RK_DATA:
-      if (auto d = rowAs<Tdata>(row)) {
-        if (!compact) genLeftPacketBox(d->number, d->tick);
-        genPidBox(compact ? 0 : d->level, d->pid);
-        genDataToggleBox(d->pid, false);
-        genDataBox(d->data);
+      },
+      [this, compact](Tdata& d) {
+        if (!compact) genLeftPacketBox(d.number, d.tick);
+        genPidBox(compact ? 0 : d.level, d.pid);
+        genDataToggleBox(d.pid, false);
+        genDataBox(d.data);
         if (!compact) {
-          genCrc16Box(d->crc16, d->crcOK);
-          genIdleBox(d->idle);
+          genCrc16Box(d.crc16, d.crcOK);
+          genIdleBox(d.idle);
         }
-      }
-      break;
-    case RK_HANDSHAKE:
-      if (auto h = rowAs<Thandshake>(row)) {
-        if (!compact) genLeftPacketBox(h->number, h->tick);
-        genPidBox(compact ? 0 : h->level, h->pid);
-        if (!compact) genIdleBox(h->idle);
-      }
-      break;
-    case RK_SOFGROUP:
-      if (auto g = rowAs<TsofGroup>(row)) {
+      },
+      [this, compact](Thandshake& h) {
+        if (!compact) genLeftPacketBox(h.number, h.tick);
+        genPidBox(compact ? 0 : h.level, h.pid);
+        if (!compact) genIdleBox(h.idle);
+      },
+      [this](TsofGroup& g) {
         std::string range;
-        if (!g->children.empty()) {
-          const TrowPtr& first = g->children.front();
-          const TrowPtr& last = g->children.back();
+        if (!g.children.empty()) {
+          const TrowPtr& first = g.children.front();
+          const TrowPtr& last = g.children.back();
           if (first && first->kind == RK_SOF) range += std::to_string(first->number);
           range += " .. ";
           if (last && last->kind == RK_SOF) range += std::to_string(last->number);
         }
         genLeftBox(FG_PACKET, BG_PACKET, "Packets", range);
-        genSofGroupBox(std::to_string(g->children.size()) + " SOFs");
-      }
-      break;
-    case RK_TRANSAX:
-      if (auto t = rowAs<Ttransax>(row)) genTransactionBoxes(*t);
-      break;
-    case RK_TRANSFER:
-      if (auto c = rowAs<Ttransfer>(row)) genTransferBoxes(*c);
-      break;
-    default:
-      break;
-  }
+        genSofGroupBox(std::to_string(g.children.size()) + " SOFs");
+      },
+      [this](Ttransax& t) { genTransactionBoxes(t); },
+      [this](Ttransfer& c) { genTransferBoxes(c); }});
 }
 
 std::string Tboxes::tickToStr(uint64_t ticks) {

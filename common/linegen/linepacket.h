@@ -7,25 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace linegen {
+#include "vkpids.h"
 
-enum TpidCode : int {
-  PID_OUT = 1,
-  PID_ACK = 2,
-  PID_DATA0 = 3,
-  PID_PING = 4,
-  PID_SOF = 5,
-  PID_NYET = 6,
-  PID_DATA2 = 7,
-  PID_SPLIT = 8,
-  PID_IN = 9,
-  PID_NAK = 10,
-  PID_DATA1 = 11,
-  PID_PRE = 12,
-  PID_SETUP = 13,
-  PID_STALL = 14,
-  PID_MDATA = 15
-};
+namespace linegen {
 
 // PID in the low nibble, its complement in the high nibble.
 uint8_t pidByte(int pid);

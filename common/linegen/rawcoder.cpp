@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "vkboard.h"
+
 namespace {
 
-const uint8_t MAGIC[8] = {'V', 'A', 'R', 'N', 'O', 'K', 'E', '.'};
 const uint8_t FILLER[6] = {0xFF, 0x80, 0xC0, 0xE0, 0xA5, 0xDF};
 constexpr uint32_t MAX_RUN = 0xFFFFFFFFu;
 
@@ -12,7 +13,7 @@ constexpr uint32_t MAX_RUN = 0xFFFFFFFFu;
 
 TrawCoder::TrawCoder(const TrawCoderOptions& options) : Fopt(options), Frng(options.seed) {
   if (Fopt.header) {
-    Fout.assign(MAGIC, MAGIC + sizeof MAGIC);
+    Fout.assign(kelvo::RAW_MAGIC, kelvo::RAW_MAGIC + kelvo::RAW_MAGIC_SIZE);
     for (unsigned i = 0; i < Fopt.filler; ++i) Fout.push_back(FILLER[i % sizeof FILLER]);
   }
   Fcap = startCapacity();
@@ -122,7 +123,7 @@ void TrawCoder::emitCount(uint32_t count) {
   const bool mixed = Fopt.counts == CF_MIXED;
   bool first = true;
   if (mixed && random(5) == 0) {
-    Fout.push_back(0x80);  // an empty count
+    Fout.push_back(kelvo::countStartByte(0));  // an empty count
     first = false;
   }
   // A group is one 10cccccc byte (weight 1) and 110ccccc bytes of weight
@@ -130,7 +131,7 @@ void TrawCoder::emitCount(uint32_t count) {
   while (count > 0) {
     if (mixed && count > 1 && random(4) == 0) {
       const uint32_t part = 1 + random(std::min<uint32_t>(count - 1, 63));
-      Fout.push_back(static_cast<uint8_t>(0x80u | part));
+      Fout.push_back(kelvo::countStartByte(part));
       count -= part;
       first = false;
       continue;
@@ -147,11 +148,11 @@ void TrawCoder::emitCount(uint32_t count) {
     digit[0] = std::min<uint32_t>(count - value, 63);
     value += digit[0];
     if (first && mixed && digit[0] < 32 && random(2) == 0)
-      Fout.push_back(static_cast<uint8_t>(0xC0u | digit[0]));  // weight starts at 1 anyway
+      Fout.push_back(kelvo::countMoreByte(digit[0]));  // weight starts at 1 anyway
     else
-      Fout.push_back(static_cast<uint8_t>(0x80u | digit[0]));
+      Fout.push_back(kelvo::countStartByte(digit[0]));
     while (top > 0 && digit[top] == 0) --top;
-    for (int k = 1; k <= top; ++k) Fout.push_back(static_cast<uint8_t>(0xC0u | digit[k]));
+    for (int k = 1; k <= top; ++k) Fout.push_back(kelvo::countMoreByte(digit[k]));
     count -= value;
     first = false;
   }

@@ -139,41 +139,27 @@ void TdataIO::treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& r
   const int h = static_cast<int>(rows->size());
   row->handle = h;
   row->parent = parent;
-  uint32_t* counter = nullptr;
-  bool group = false;
-  switch (static_cast<unsigned>(row->kind)) {
-    case RK_RESET:
-      counter = &resetCount;
-      break;
-    case RK_SOF:
-      flags |= ROW_FLAGS_SOF;
-      counter = &packetCount;
-      break;
-    case RK_TOKEN:
-    case RK_DATA:
-    case RK_HANDSHAKE:
-      flags |= LR_PACKET;
-      counter = &packetCount;
-      break;
-    case RK_SOFGROUP:
-      flags |= ROW_FLAGS_SOF;
-      counter = &sofGroupCount;
-      group = true;
-      break;
-    case RK_TRANSAX:
-      counter = &transactionCount;
-      group = true;
-      break;
-    case RK_TRANSFER:
-      counter = &transferCount;
-      group = true;
-      break;
-    default:
-      return;
-  }
+  // The counter that numbers the row; the flags go to the row and its children.
+  uint32_t* counter = visitRow(*row, Toverload{
+      [this](const Treset&) { return &resetCount; },
+      [this, &flags](const Tsof&) {
+        flags |= ROW_FLAGS_SOF;
+        return &packetCount;
+      },
+      [this, &flags](const TpacketBase&) {
+        flags |= LR_PACKET;
+        return &packetCount;
+      },
+      [this, &flags](const TsofGroup&) {
+        flags |= ROW_FLAGS_SOF;
+        return &sofGroupCount;
+      },
+      [this](const Ttransax&) { return &transactionCount; },
+      [this](const Ttransfer&) { return &transferCount; }},
+      static_cast<uint32_t*>(nullptr));
+  if (!counter) return;
   rows->emplace_back(row, flags);
   row->number = ++*counter;
-  if (!group) return;
   if (auto grouper = std::dynamic_pointer_cast<Tgrouper>(row)) {
     for (const TrowPtr& child : grouper->children) treeRow2Linear(child, h, rows, flags);
   }

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int PID_ACK = 2;
-
 template <class T>
 std::shared_ptr<T> firstChildOf(const TrowVec& children, int kind) {
   for (const TrowPtr& child : children) {

@@ -2,17 +2,15 @@
 
 #include <climits>
 
-namespace {
+#include "vkboard.h"
 
-const uint8_t MAGIC[8] = {'V', 'A', 'R', 'N', 'O', 'K', 'E', '.'};
+namespace {
 
 constexpr int ST_K = 1;
 constexpr int ST_J = 2;
 
 // Symbol bytes have top bits 00 or 01; filler, count and stray bytes do not.
 inline bool isSymbol(uint8_t b) { return (b & 0x80u) == 0; }
-inline bool isCountStart(uint8_t b) { return (b & 0xC0u) == 0x80u; }
-inline bool isCountMore(uint8_t b) { return (b & 0xE0u) == 0xC0u; }
 inline bool isCount(uint8_t b) { return static_cast<uint8_t>(b - 0x80u) < 0x60u; }
 
 // A run must stay a positive int even when count bytes code up to 2^32 - 1
@@ -82,7 +80,10 @@ constexpr std::array<TkjByte, 256> KJ_BYTES = makeKjBytes();
 // 110ccccc both weigh 1; 0 for any other byte.
 constexpr std::array<uint8_t, 256> makeOneCount() {
   std::array<uint8_t, 256> table{};
-  for (unsigned c = 0x80; c < 0xE0; ++c) table[c] = static_cast<uint8_t>(c & (c < 0xC0 ? 0x3Fu : 0x1Fu));
+  for (unsigned c = 0x80; c < 0xE0; ++c) {
+    const uint8_t b = static_cast<uint8_t>(c);
+    table[c] = static_cast<uint8_t>(kelvo::isCountStart(b) ? kelvo::countStartValue(b) : kelvo::countMoreValue(b));
+  }
   return table;
 }
 
@@ -96,15 +97,15 @@ uint32_t countAt(const uint8_t* data, uint64_t size, uint64_t& ix) {
   uint32_t weight = 1;
   while (ix < size) {
     const uint8_t c = data[ix];
-    if (isCountStart(c)) {
+    if (kelvo::isCountStart(c)) {
       weight = 1;
-      count += (c & 0x3Fu) * weight;
-    } else if (isCountMore(c)) {
-      count += (c & 0x1Fu) * weight;
+      count += kelvo::countStartValue(c) * weight;
+    } else if (kelvo::isCountMore(c)) {
+      count += kelvo::countMoreValue(c) * weight;
     } else {
       break;
     }
-    weight *= 64;
+    weight *= kelvo::COUNT_WEIGHT;
     ++ix;
   }
   return count > MAX_COUNT ? MAX_COUNT : count;
@@ -139,10 +140,10 @@ Traw::Traw(const std::vector<uint8_t>& raw) : Fdata(raw.data()), Fsize(raw.size(
 }
 
 bool Traw::checkHeader() {
-  if (Fsize < sizeof MAGIC) return false;
-  for (unsigned i = 0; i < sizeof MAGIC; ++i)
-    if (Fdata[i] != MAGIC[i]) return false;
-  FreadIx = sizeof MAGIC;
+  if (Fsize < kelvo::RAW_MAGIC_SIZE) return false;
+  for (unsigned i = 0; i < kelvo::RAW_MAGIC_SIZE; ++i)
+    if (Fdata[i] != static_cast<uint8_t>(kelvo::RAW_MAGIC[i])) return false;
+  FreadIx = kelvo::RAW_MAGIC_SIZE;
   while (FreadIx < Fsize && !isSymbol(Fdata[FreadIx])) ++FreadIx;
   return FreadIx < Fsize;
 }

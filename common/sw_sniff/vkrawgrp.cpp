@@ -2,15 +2,6 @@
 
 namespace {
 
-constexpr int PID_OUT = 1;
-constexpr int PID_ACK = 2;
-constexpr int PID_DATA0 = 3;
-constexpr int PID_IN = 9;
-constexpr int PID_NAK = 10;
-constexpr int PID_DATA1 = 11;
-constexpr int PID_SETUP = 13;
-constexpr int PID_STALL = 14;
-
 bool isSof(const TrowPtr& row) { return row && row->kind == RK_SOF; }
 
 bool hasEmptyPayload(const TrowPtr& row) {
@@ -28,16 +19,10 @@ TrawTree::TrawTree(TrowVec& events_, TrowVec& roots_) : events(events_), roots(r
 
 int TrawTree::getPid(const TrowPtr& row) {
   if (!row) return -1;
-  switch (static_cast<unsigned>(row->kind)) {
-    case RK_SOF:
-    case RK_TOKEN:
-    case RK_DATA:
-    case RK_HANDSHAKE:
-      if (auto packet = std::dynamic_pointer_cast<TpacketBase>(row)) return packet->pid;
-      return -1;
-    default:
-      return -1;
-  }
+  return visitRow(*row, Toverload{
+      [](const TpacketBase& packet) { return packet.pid; },
+      [](const Treset&) { return -1; },
+      [](const Tgrouper&) { return -1; }}, -1);
 }
 
 int TrawTree::portRef(int addr, int endp) { return ((addr & 0x7F) << 4) | (endp & 0x0F); }

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "vkpids.h"
 
 // No time: rows that never got a tick carry all ones.
 constexpr uint64_t MAX_TICK = 0xFFFFFFFFFFFFFFFFull;
@@ -172,6 +175,69 @@ class TlinRow {
   TrowPtr row;
   uint8_t flags;
 };
+
+// ---- dispatch on the row kind ----
+
+// Lambdas joined into one overload set: visitRow(row, Toverload{[](const Treset&) {...}, ...}).
+template <class... F>
+struct Toverload : F... {
+  using F::operator()...;
+};
+template <class... F>
+Toverload(F...) -> Toverload<F...>;
+
+namespace rowkind {
+
+// T with the constness of B.
+template <class B, class T>
+using Tlike = std::conditional_t<std::is_const_v<B>, const T, T>;
+
+template <class B, class V, class... T>
+constexpr bool takesAll = (std::is_invocable_v<V, Tlike<B, T>&> && ...);
+
+// The visitor must take every row class: a forgotten kind does not compile.
+template <class B, class V>
+constexpr bool takesEveryKind = takesAll<B, V, Treset, Tsof, Ttoken, Tdata, Thandshake, TsofGroup, Ttransax, Ttransfer>;
+
+template <class T, class B, class V, class R>
+R call(B& row, V& visitor, R otherwise) {
+  auto* typed = dynamic_cast<Tlike<B, T>*>(&row);
+  if (!typed) return otherwise;
+  if constexpr (std::is_void_v<std::invoke_result_t<V&, Tlike<B, T>&>>) {
+    visitor(*typed);
+    return R(true);
+  } else {
+    return visitor(*typed);
+  }
+}
+
+}  // namespace rowkind
+
+// Calls the visitor with the row as the class of its kind and gives its result.
+// A row of no kind (outside 0..7), or one whose class does not match its kind,
+// is not visited and gives `otherwise`. A visitor that returns nothing makes
+// visitRow say whether the row was visited.
+template <class B, class V, class R>
+R visitRow(B& row, V&& visitor, R otherwise) {
+  static_assert(std::is_base_of_v<Tbase, std::remove_const_t<B>>, "visitRow takes a row");
+  static_assert(rowkind::takesEveryKind<B, V>, "the visitor misses a row kind");
+  switch (row.kind) {
+    case RK_RESET: return rowkind::call<Treset>(row, visitor, otherwise);
+    case RK_SOF: return rowkind::call<Tsof>(row, visitor, otherwise);
+    case RK_TOKEN: return rowkind::call<Ttoken>(row, visitor, otherwise);
+    case RK_DATA: return rowkind::call<Tdata>(row, visitor, otherwise);
+    case RK_HANDSHAKE: return rowkind::call<Thandshake>(row, visitor, otherwise);
+    case RK_SOFGROUP: return rowkind::call<TsofGroup>(row, visitor, otherwise);
+    case RK_TRANSAX: return rowkind::call<Ttransax>(row, visitor, otherwise);
+    case RK_TRANSFER: return rowkind::call<Ttransfer>(row, visitor, otherwise);
+    default: return otherwise;
+  }
+}
+
+template <class B, class V>
+bool visitRow(B& row, V&& visitor) {
+  return visitRow(row, std::forward<V>(visitor), false);
+}
 
 using TlinVec = std::vector<TlinRow>;
 using TlinVecPtr = std::shared_ptr<TlinVec>;

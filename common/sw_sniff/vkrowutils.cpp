@@ -26,11 +26,6 @@ constexpr size_t CHARS_PER_BYTE = 3;
 
 const char HEX_DIGITS[] = "0123456789abcdef";
 
-template <class T>
-const T* rowAs(const TrowPtr& row) {
-  return dynamic_cast<const T*>(row.get());
-}
-
 // ---- writing ----
 
 template <class N>
@@ -78,109 +73,83 @@ void beginLine(std::string& line, const Tbase& row, size_t extra) {
 }
 
 bool writeLine(const TrowPtr& row, std::string& line) {
-  switch (row->kind) {
-    case RK_RESET: {
-      auto r = rowAs<Treset>(row);
-      if (!r) return false;
-      beginLine(line, *r, 0);
-      appendField(line, "Y:Reset;TI:");
-      appendDec(line, r->tick);
-      appendField(line, "RL:");
-      appendDec(line, r->duration);
-      appendField(line, "TL:");
-      appendDec(line, r->idleTicks);
-      return true;
-    }
-    case RK_SOF: {
-      auto s = rowAs<Tsof>(row);
-      if (!s) return false;
-      beginLine(line, *s, 0);
-      appendField(line, "S:");
-      appendDec(line, s->pid);
-      appendField(line, "TI:");
-      appendDec(line, s->tick);
-      appendField(line, "FR:");
-      appendDec(line, s->frame);
-      appendCrc(line, '5', s->crcOK, s->crc5);
-      appendField(line, "TL:");
-      appendDec(line, s->idle);
-      return true;
-    }
-    case RK_TOKEN: {
-      auto k = rowAs<Ttoken>(row);
-      if (!k) return false;
-      beginLine(line, *k, 0);
-      appendField(line, "K:");
-      appendDec(line, k->pid);
-      appendField(line, "TI:");
-      appendDec(line, k->tick);
-      appendField(line, "AD:");
-      appendDec(line, k->addr);
-      appendField(line, "EP:");
-      appendDec(line, k->endp);
-      appendCrc(line, '5', k->crcOK, k->crc5);
-      appendField(line, "TL:");
-      appendDec(line, k->idle);
-      return true;
-    }
-    case RK_DATA: {
-      auto d = rowAs<Tdata>(row);
-      if (!d) return false;
-      beginLine(line, *d, CHARS_PER_BYTE * d->data.size());
-      appendField(line, "D:");
-      appendDec(line, d->pid);
-      appendField(line, "TI:");
-      appendDec(line, d->tick);
-      appendField(line, "DA:");
-      for (size_t i = 0; i < d->data.size(); ++i) {
-        if (i > 0) line += ',';
-        line += HEX_DIGITS[d->data[i] >> 4];
-        line += HEX_DIGITS[d->data[i] & 15u];
-      }
-      appendCrc(line, '6', d->crcOK, d->crc16);
-      appendField(line, "TL:");
-      appendDec(line, d->idle);
-      return true;
-    }
-    case RK_HANDSHAKE: {
-      auto h = rowAs<Thandshake>(row);
-      if (!h) return false;
-      beginLine(line, *h, 0);
-      appendField(line, "H:");
-      appendDec(line, h->pid);
-      appendField(line, "TI:");
-      appendDec(line, h->tick);
-      appendField(line, "TL:");
-      appendDec(line, h->idle);
-      return true;
-    }
-    case RK_SOFGROUP: {
-      auto g = rowAs<TsofGroup>(row);
-      if (!g) return false;
-      beginLine(line, *g, 0);
-      appendField(line, "G:SOFgroup;X:");
-      appendDec(line, g->children.size());
-      return true;
-    }
-    case RK_TRANSAX: {
-      auto t = rowAs<Ttransax>(row);
-      if (!t) return false;
-      beginLine(line, *t, 0);
-      appendField(line, t->trxType == TRX_SETUP ? "T:SETUP;X:" : t->trxType == TRX_IN ? "T:IN;X:" : "T:OUT;X:");
-      appendDec(line, t->children.size());
-      return true;
-    }
-    case RK_TRANSFER: {
-      auto c = rowAs<Ttransfer>(row);
-      if (!c) return false;
-      beginLine(line, *c, 0);
-      appendField(line, "C:CONTROL;X:");
-      appendDec(line, c->children.size());
-      return true;
-    }
-    default:
-      return false;
-  }
+  const Tbase& base = *row;
+  return visitRow(base, Toverload{
+      [&line](const Treset& r) {
+        beginLine(line, r, 0);
+        appendField(line, "Y:Reset;TI:");
+        appendDec(line, r.tick);
+        appendField(line, "RL:");
+        appendDec(line, r.duration);
+        appendField(line, "TL:");
+        appendDec(line, r.idleTicks);
+      },
+      [&line](const Tsof& s) {
+        beginLine(line, s, 0);
+        appendField(line, "S:");
+        appendDec(line, s.pid);
+        appendField(line, "TI:");
+        appendDec(line, s.tick);
+        appendField(line, "FR:");
+        appendDec(line, s.frame);
+        appendCrc(line, '5', s.crcOK, s.crc5);
+        appendField(line, "TL:");
+        appendDec(line, s.idle);
+      },
+      [&line](const Ttoken& k) {
+        beginLine(line, k, 0);
+        appendField(line, "K:");
+        appendDec(line, k.pid);
+        appendField(line, "TI:");
+        appendDec(line, k.tick);
+        appendField(line, "AD:");
+        appendDec(line, k.addr);
+        appendField(line, "EP:");
+        appendDec(line, k.endp);
+        appendCrc(line, '5', k.crcOK, k.crc5);
+        appendField(line, "TL:");
+        appendDec(line, k.idle);
+      },
+      [&line](const Tdata& d) {
+        beginLine(line, d, CHARS_PER_BYTE * d.data.size());
+        appendField(line, "D:");
+        appendDec(line, d.pid);
+        appendField(line, "TI:");
+        appendDec(line, d.tick);
+        appendField(line, "DA:");
+        for (size_t i = 0; i < d.data.size(); ++i) {
+          if (i > 0) line += ',';
+          line += HEX_DIGITS[d.data[i] >> 4];
+          line += HEX_DIGITS[d.data[i] & 15u];
+        }
+        appendCrc(line, '6', d.crcOK, d.crc16);
+        appendField(line, "TL:");
+        appendDec(line, d.idle);
+      },
+      [&line](const Thandshake& h) {
+        beginLine(line, h, 0);
+        appendField(line, "H:");
+        appendDec(line, h.pid);
+        appendField(line, "TI:");
+        appendDec(line, h.tick);
+        appendField(line, "TL:");
+        appendDec(line, h.idle);
+      },
+      [&line](const TsofGroup& g) {
+        beginLine(line, g, 0);
+        appendField(line, "G:SOFgroup;X:");
+        appendDec(line, g.children.size());
+      },
+      [&line](const Ttransax& t) {
+        beginLine(line, t, 0);
+        appendField(line, t.trxType == TRX_SETUP ? "T:SETUP;X:" : t.trxType == TRX_IN ? "T:IN;X:" : "T:OUT;X:");
+        appendDec(line, t.children.size());
+      },
+      [&line](const Ttransfer& c) {
+        beginLine(line, c, 0);
+        appendField(line, "C:CONTROL;X:");
+        appendDec(line, c.children.size());
+      }});
 }
 
 // ---- reading ----

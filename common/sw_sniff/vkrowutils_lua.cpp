@@ -57,97 +57,71 @@ void setChildrenParams(lua_State* L, const Tgrouper& group) {
   lua_rawset(L, -3);
 }
 
+// A group's table; subType null for a group without one.
+void pushGroupTable(lua_State* L, const Tgrouper& group, const char* type, const char* subType) {
+  lua_createtable(L, 0, 5);
+  setBaseParams(L, group);
+  setChildrenParams(L, group);
+  setStringField(L, "type", type);
+  if (subType) setStringField(L, "subType", subType);
+}
+
 // Pushes the row table; false (nothing pushed) for a row of no kind or one
 // whose class does not match its kind.
 bool pushRowTable(lua_State* L, const Tbase& row) {
-  switch (row.kind) {
-    case RK_RESET: {
-      auto r = dynamic_cast<const Treset*>(&row);
-      if (!r) return false;
-      lua_createtable(L, 0, 4);
-      setBaseParams(L, row);
-      setStringField(L, "type", "reset");
-      setIntField(L, "duration", r->duration);
-      setIntField(L, "idleTicks", r->idleTicks);
-      return true;
-    }
-    case RK_SOF: {
-      auto s = dynamic_cast<const Tsof*>(&row);
-      if (!s) return false;
-      lua_createtable(L, 0, 5);
-      setBaseParams(L, row);
-      setIntField(L, "pid", s->pid);
-      setStringField(L, "type", "sof");
-      setIntField(L, "frame", s->frame);
-      setIntField(L, "crc5", s->crc5);
-      setBoolField(L, "crcOK", s->crcOK);
-      return true;
-    }
-    case RK_TOKEN: {
-      auto k = dynamic_cast<const Ttoken*>(&row);
-      if (!k) return false;
-      lua_createtable(L, 0, 5);
-      setBaseParams(L, row);
-      setIntField(L, "pid", k->pid);
-      setStringField(L, "type", "token");
-      setIntField(L, "addr", k->addr);
-      setIntField(L, "endp", k->endp);
-      setIntField(L, "crc5", k->crc5);
-      setBoolField(L, "crcOK", k->crcOK);
-      return true;
-    }
-    case RK_DATA: {
-      auto d = dynamic_cast<const Tdata*>(&row);
-      if (!d) return false;
-      lua_createtable(L, 0, 5);
-      setBaseParams(L, row);
-      setIntField(L, "pid", d->pid);
-      setStringField(L, "type", "data");
-      lua_createtable(L, 0, 0);
-      for (size_t i = 0; i < d->data.size(); ++i) {
-        lua_pushinteger(L, d->data[i]);
-        lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
-      }
-      lua_setfield(L, -2, "data");
-      setIntField(L, "crc16", d->crc16);
-      setBoolField(L, "crcOK", d->crcOK);
-      return true;
-    }
-    case RK_HANDSHAKE: {
-      auto h = dynamic_cast<const Thandshake*>(&row);
-      if (!h) return false;
-      lua_createtable(L, 0, 5);
-      setBaseParams(L, row);
-      setIntField(L, "pid", h->pid);
-      setStringField(L, "type", "handshake");
-      return true;
-    }
-    case RK_SOFGROUP:
-    case RK_TRANSAX:
-    case RK_TRANSFER: {
-      auto g = dynamic_cast<const Tgrouper*>(&row);
-      auto t = dynamic_cast<const Ttransax*>(&row);
-      if (!g || (row.kind == RK_TRANSAX && !t) ||
-          (row.kind == RK_TRANSFER && !dynamic_cast<const Ttransfer*>(&row)))
-        return false;
-      lua_createtable(L, 0, 5);
-      setBaseParams(L, row);
-      setChildrenParams(L, *g);
-      if (row.kind == RK_SOFGROUP) {
-        setStringField(L, "type", "sofgroup");
-      } else if (t) {
-        setStringField(L, "type", "transaction");
-        setStringField(L, "subType",
-                       t->trxType == TRX_SETUP ? "SETUP" : t->trxType == TRX_IN ? "IN" : "OUT");
-      } else {
-        setStringField(L, "type", "transfer");
-        setStringField(L, "subType", "CONTROL");
-      }
-      return true;
-    }
-    default:
-      return false;
-  }
+  return visitRow(row, Toverload{
+      [L](const Treset& r) {
+        lua_createtable(L, 0, 4);
+        setBaseParams(L, r);
+        setStringField(L, "type", "reset");
+        setIntField(L, "duration", r.duration);
+        setIntField(L, "idleTicks", r.idleTicks);
+      },
+      [L](const Tsof& s) {
+        lua_createtable(L, 0, 5);
+        setBaseParams(L, s);
+        setIntField(L, "pid", s.pid);
+        setStringField(L, "type", "sof");
+        setIntField(L, "frame", s.frame);
+        setIntField(L, "crc5", s.crc5);
+        setBoolField(L, "crcOK", s.crcOK);
+      },
+      [L](const Ttoken& k) {
+        lua_createtable(L, 0, 5);
+        setBaseParams(L, k);
+        setIntField(L, "pid", k.pid);
+        setStringField(L, "type", "token");
+        setIntField(L, "addr", k.addr);
+        setIntField(L, "endp", k.endp);
+        setIntField(L, "crc5", k.crc5);
+        setBoolField(L, "crcOK", k.crcOK);
+      },
+      [L](const Tdata& d) {
+        lua_createtable(L, 0, 5);
+        setBaseParams(L, d);
+        setIntField(L, "pid", d.pid);
+        setStringField(L, "type", "data");
+        lua_createtable(L, 0, 0);
+        for (size_t i = 0; i < d.data.size(); ++i) {
+          lua_pushinteger(L, d.data[i]);
+          lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
+        }
+        lua_setfield(L, -2, "data");
+        setIntField(L, "crc16", d.crc16);
+        setBoolField(L, "crcOK", d.crcOK);
+      },
+      [L](const Thandshake& h) {
+        lua_createtable(L, 0, 5);
+        setBaseParams(L, h);
+        setIntField(L, "pid", h.pid);
+        setStringField(L, "type", "handshake");
+      },
+      [L](const TsofGroup& g) { pushGroupTable(L, g, "sofgroup", nullptr); },
+      [L](const Ttransax& t) {
+        pushGroupTable(L, t, "transaction",
+                       t.trxType == TRX_SETUP ? "SETUP" : t.trxType == TRX_IN ? "IN" : "OUT");
+      },
+      [L](const Ttransfer& c) { pushGroupTable(L, c, "transfer", "CONTROL"); }});
 }
 
 // What the protected call needs; trivially destructible, so an unwinding error

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "vkboard.h"
+#include "vkchips.h"
+
 // The simulator provides the libusb-1.0 functions themselves (same signatures and
 // result codes as <libusb.h>); this header is only the side door for tests.
 //
@@ -83,26 +86,20 @@
 namespace kelvosim {
 
 // Identification values of the two MachXO2 models and of their current images.
-constexpr uint32_t IDCODE_640HC = 0x012B9043;
-constexpr uint32_t IDCODE_1200HC = 0x012BA043;
+using kelvo::IDCODE_1200HC;
+using kelvo::IDCODE_640HC;
 constexpr uint32_t USERCODE_640HC = 0x8E5AEC17;
 constexpr uint32_t USERCODE_1200HC = 0x5EF2715F;
 constexpr uint32_t FRAMES_640HC = 599;
 constexpr uint32_t FRAMES_1200HC = 792;
-
-constexpr uint16_t VID_CP2130 = 0x10C4;
-constexpr uint16_t PID_KELVO = 0x8C57;
-constexpr uint16_t PID_CP2130 = 0x87A0;
-
-constexpr size_t SRAM_SIZE = 0x20000;
 
 // One USB device of the list. A board (FisBoard) has a CP2130, the FPGA and the
 // SRAM behind it; any other device stalls every vendor request and has no bulk
 // endpoints.
 struct TdevConfig {
   bool FisBoard = true;
-  uint16_t Fvendor = VID_CP2130;
-  uint16_t Fproduct = PID_KELVO;
+  uint16_t Fvendor = kelvo::VENDOR_ID;
+  uint16_t Fproduct = kelvo::PRODUCT_ID_BOARD;
   uint16_t FbcdDevice = 0x0100;
   uint8_t FdeviceClass = 0;
   std::string Fmanufacturer = "Silicon Labs";
@@ -137,8 +134,8 @@ struct TdevConfig {
   unsigned FpageBusyPolls = 1;            // ... after programming one page
 };
 
-TdevConfig boardConfig(uint16_t product = PID_KELVO);        // 640HC, image current
-TdevConfig board1200Config(uint16_t product = PID_KELVO);    // 1200HC, image current
+TdevConfig boardConfig(uint16_t product = kelvo::PRODUCT_ID_BOARD);       // 640HC, image current
+TdevConfig board1200Config(uint16_t product = kelvo::PRODUCT_ID_BOARD);   // 1200HC, image current
 TdevConfig otherConfig(uint16_t vendor, uint16_t product);   // a plain device
 
 enum TxferKind { XK_ANY = 0, XK_CONTROL = 1, XK_BULK_OUT = 2, XK_BULK_IN = 3 };

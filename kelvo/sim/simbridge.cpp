@@ -3,30 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vkchips.h"
+
 namespace kelvosim {
 
 namespace {
 
-constexpr uint8_t RT_VENDOR_OUT = 0x40;
-constexpr uint8_t RT_VENDOR_IN = 0xC0;
-
-constexpr uint8_t REQ_GET_READONLY_VERSION = 0x11;
-constexpr uint8_t REQ_SET_GPIO_MODE_LEVEL = 0x23;
-constexpr uint8_t REQ_GET_GPIO_CS = 0x24;
-constexpr uint8_t REQ_SET_GPIO_CS = 0x25;
-constexpr uint8_t REQ_GET_SPI_WORD = 0x30;
-constexpr uint8_t REQ_SET_SPI_WORD = 0x31;
-constexpr uint8_t REQ_SET_CLOCK_DIVIDER = 0x47;
-constexpr uint8_t REQ_GET_USB_CONFIG = 0x60;
-
-constexpr uint8_t CMD_READ = 0x00;
-constexpr uint8_t CMD_WRITE_READ = 0x02;
-
 constexpr int STALL = -9;  // LIBUSB_ERROR_PIPE
 constexpr unsigned CHANNELS = 11;
-constexpr unsigned GPIO_FPGA_RESET = 7;
-constexpr uint32_t PACKET = 64;
-constexpr uint32_t HEADER = 8;
 constexpr uint32_t MAX_READ = 16u << 20;
 
 }  // namespace
@@ -59,9 +43,9 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
     ++FprotocolErrors;
     return STALL;
   };
-  if (requestType == RT_VENDOR_OUT) {
+  if (requestType == kelvo::REQ_TYPE_OUT) {
     switch (request) {
-      case REQ_SET_GPIO_CS: {
+      case kelvo::REQ_SET_GPIO_CS: {
         if (length != 2 || !data || data[0] >= CHANNELS || data[1] > 2) return stall();
         const unsigned bit = 1u << data[0];
         if (data[1] == 0) FcsEnabled &= ~bit;
@@ -71,16 +55,16 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
         ++FcsRequests;
         return 2;
       }
-      case REQ_SET_GPIO_MODE_LEVEL:
+      case kelvo::REQ_SET_GPIO_MODE_LEVEL:
         if (length != 3 || !data || data[0] >= CHANNELS || data[1] > 2 || data[2] > 1)
           return stall();
         setGpio(data[0], data[1], data[2]);
         return 3;
-      case REQ_SET_CLOCK_DIVIDER:
+      case kelvo::REQ_SET_CLOCK_DIVIDER:
         if (length != 1 || !data) return stall();
         FclockDivider = data[0];
         return 1;
-      case REQ_SET_SPI_WORD:
+      case kelvo::REQ_SET_SPI_WORD:
         if (length != 2 || !data || data[0] >= CHANNELS) return stall();
         FspiWord[data[0]] = data[1];
         return 2;
@@ -88,20 +72,20 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
         return stall();
     }
   }
-  if (requestType == RT_VENDOR_IN) {
+  if (requestType == kelvo::REQ_TYPE_IN) {
     switch (request) {
-      case REQ_GET_READONLY_VERSION:
+      case kelvo::REQ_GET_READONLY_VERSION:
         return reply(Fversion, 2);
-      case REQ_GET_USB_CONFIG: {
+      case kelvo::REQ_GET_USB_CONFIG: {
         const uint8_t c[9] = {uint8_t(Fvendor), uint8_t(Fvendor >> 8), uint8_t(Fproduct),
                               uint8_t(Fproduct >> 8), 0x32, 0x00, 0x01, 0x00, Fpriority};
         return reply(c, 9);
       }
-      case REQ_GET_GPIO_CS: {
+      case kelvo::REQ_GET_GPIO_CS: {
         const uint8_t c[4] = {uint8_t(FcsEnabled), uint8_t(FcsEnabled >> 8), 0, 0};
         return reply(c, 4);
       }
-      case REQ_GET_SPI_WORD: {
+      case kelvo::REQ_GET_SPI_WORD: {
         uint8_t w[CHANNELS];
         for (unsigned i = 0; i < CHANNELS; ++i) w[i] = FspiWord[i] < 0 ? 0 : uint8_t(FspiWord[i]);
         return reply(w, CHANNELS);
@@ -117,7 +101,7 @@ void TsimBridge::setGpio(unsigned index, unsigned mode, unsigned level) {
   FgpioMode[index] = static_cast<uint8_t>(mode);
   FgpioLevel[index] = static_cast<uint8_t>(level);
   // GPIO 7 is the capture design's reset, active low; an input floats high.
-  if (index == GPIO_FPGA_RESET) FappPort.setResetHeld(mode != 0 && level == 0);
+  if (index == kelvo::GPIO_FPGA_RESET) FappPort.setResetHeld(mode != 0 && level == 0);
 }
 
 void TsimBridge::bulkOut(const uint8_t* data, uint32_t length) {
@@ -125,15 +109,15 @@ void TsimBridge::bulkOut(const uint8_t* data, uint32_t length) {
     packet(data, 0);
     return;
   }
-  for (uint32_t at = 0; at < length; at += PACKET)
-    packet(data + at, std::min(PACKET, length - at));
+  for (uint32_t at = 0; at < length; at += kelvo::BULK_PACKET_SIZE)
+    packet(data + at, std::min(kelvo::BULK_PACKET_SIZE, length - at));
 }
 
 void TsimBridge::packet(const uint8_t* p, uint32_t n) {
   uint32_t i = 0;
   if (!Fopen) {
     if (n == 0) return;
-    if (n < HEADER) {
+    if (n < kelvo::SPI_HEADER_SIZE) {
       ++FprotocolErrors;
       return;
     }
@@ -141,25 +125,25 @@ void TsimBridge::packet(const uint8_t* p, uint32_t n) {
     const uint32_t len = uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 |
                          uint32_t(p[7]) << 24;
     if (p[0] || p[1] || p[3]) ++FprotocolErrors;
-    if (cmd > CMD_WRITE_READ || (cmd == CMD_READ && len > MAX_READ)) {
+    if (cmd > kelvo::SPI_CMD_WRITE_READ || (cmd == kelvo::SPI_CMD_READ && len > MAX_READ)) {
       ++FprotocolErrors;
       return;
     }
-    i = HEADER;
+    i = kelvo::SPI_HEADER_SIZE;
     beginTransaction(cmd, len);
-    if (cmd == CMD_READ) {
+    if (cmd == kelvo::SPI_CMD_READ) {
       for (uint32_t k = 0; k < len; ++k) {
         const uint8_t b = exchange(0x00);
         FinData.push_back(b);
         Frecord.Fmiso.push_back(b);
       }
       endTransaction();
-      if (n > HEADER) ++FprotocolErrors;
+      if (n > kelvo::SPI_HEADER_SIZE) ++FprotocolErrors;
       return;
     }
     if (len == 0) {
       endTransaction();
-      if (n > HEADER) ++FprotocolErrors;
+      if (n > kelvo::SPI_HEADER_SIZE) ++FprotocolErrors;
       return;
     }
   }
@@ -179,7 +163,7 @@ void TsimBridge::beginTransaction(uint8_t command, uint32_t length) {
       Frecord.Fchannel = static_cast<int>(c);
       break;
     }
-  if (command == CMD_READ || command == CMD_WRITE_READ) {
+  if (command == kelvo::SPI_CMD_READ || command == kelvo::SPI_CMD_WRITE_READ) {
     if (pendingIn()) ++FprotocolErrors;  // the last reply was never fetched
     FinData.clear();
     FinPos = 0;
@@ -198,7 +182,7 @@ uint8_t TsimBridge::exchange(uint8_t mosi) {
 void TsimBridge::dataByte(uint8_t b) {
   const uint8_t miso = exchange(b);
   Frecord.Fmosi.push_back(b);
-  if (Fcommand == CMD_WRITE_READ) {
+  if (Fcommand == kelvo::SPI_CMD_WRITE_READ) {
     FinData.push_back(miso);
     Frecord.Fmiso.push_back(miso);
   }

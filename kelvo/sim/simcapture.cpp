@@ -1,25 +1,10 @@
 #include "simcapture.h"
 
+#include "vkchips.h"
+
 namespace kelvosim {
 
 namespace {
-
-constexpr unsigned REG_CONTROL = 4;
-constexpr unsigned REG_MEM_CTRL = 12;
-constexpr unsigned REG_MEM_DATA = 13;
-constexpr unsigned REG_COUNT = 14;
-constexpr unsigned REG_DATA_PORT = 35;
-
-constexpr unsigned MC_CS_OFF = 0x20;
-constexpr unsigned MC_DRIVE = 0x10;
-constexpr unsigned MC_NEXT_WR = 1;
-constexpr unsigned MC_NEXT_RD = 2;
-constexpr unsigned MC_NEXT_IDLE = 3;
-
-constexpr unsigned CTL_CONNECT_SET = 0x20;  // with it, bit 2 connects the target
-constexpr unsigned CTL_CONNECT = 0x04;
-constexpr unsigned CTL_CLEAR = 0x01;
-constexpr unsigned CTL_RUN = 0x02;
 
 constexpr uint32_t COUNT_MASK = 0x3FFFF;
 // The counter reads n + 1 - k after k of n bytes (register 14 holds n - 1), the
@@ -38,7 +23,7 @@ void TsimCapture::powerUp() {
   Fsel = 0;
   for (uint8_t& r : Fregs) r = 0;
   Fcontrol = 0;
-  FmemCtrl = MC_CS_OFF;
+  FmemCtrl = kelvo::RC_CSnOff;
   Fsram.select(false);
   FcountReg = 0;
   Fcounter = 0;
@@ -89,7 +74,7 @@ uint8_t TsimCapture::exchange(uint8_t mosi) {
   if (tag == 1) {
     Fsel = mosi & 0x3F;
     FreadPos = 0;
-    if (Fsel == REG_DATA_PORT) FportPos = 0;
+    if (Fsel == kelvo::REG_DATA_PORT) FportPos = 0;
   } else if (tag == 2) {
     writeReg(Fsel, mosi & 0x3F);
   }
@@ -98,26 +83,26 @@ uint8_t TsimCapture::exchange(uint8_t mosi) {
 
 void TsimCapture::writeReg(unsigned reg, unsigned v) {
   switch (reg) {
-    case REG_CONTROL: writeControl(v); break;
-    case REG_MEM_CTRL: writeMemCtrl(v); break;
-    case REG_MEM_DATA: writeMemData(v); break;
-    case REG_COUNT: FcountReg = ((FcountReg << 6) | v) & COUNT_MASK; break;
+    case kelvo::REG_CONTROL: writeControl(v); break;
+    case kelvo::REG_MEM_CTRL: writeMemCtrl(v); break;
+    case kelvo::REG_MEM_DATA: writeMemData(v); break;
+    case kelvo::REG_COUNT: FcountReg = ((FcountReg << 6) | v) & COUNT_MASK; break;
     default: Fregs[reg] = static_cast<uint8_t>(v); break;
   }
 }
 
 void TsimCapture::writeControl(unsigned v) {
   Fcontrol = static_cast<uint8_t>(v);
-  if (v & CTL_CONNECT_SET) {
-    FtargetConnected = (v & CTL_CONNECT) != 0;
+  if (v & kelvo::CTL_CONNECT_SET) {
+    FtargetConnected = (v & kelvo::CTL_CONNECT) != 0;
     return;
   }
-  if (v & CTL_CLEAR) {
+  if (v & kelvo::CTL_CLEAR) {
     Farmed = false;
     Ffull = false;
     Fcounter = (FcountReg + COUNT_OFFSET) & COUNT_MASK;
   }
-  if (v & CTL_RUN) {
+  if (v & kelvo::CTL_RUN) {
     Farmed = true;
     FrunStart = Fenv.Fnow;
     Frecorder.start(Fenv.Ftraffic);
@@ -131,23 +116,23 @@ void TsimCapture::writeMemCtrl(unsigned v) {
   FmemCtrl = static_cast<uint8_t>(v);
   const unsigned next = v & 3;
   // Chip select off, or the end of a streaming access, releases the memory.
-  if ((v & MC_CS_OFF) || next == MC_NEXT_IDLE) {
+  if ((v & kelvo::RC_CSnOff) || next == kelvo::RC_NEXT_IDLE) {
     Fsram.select(false);
     return;
   }
   Fsram.select(true);
-  if (next == MC_NEXT_RD) Fpipe = 0;
+  if (next == kelvo::RC_NEXT_RD) Fpipe = 0;
 }
 
 void TsimCapture::writeMemData(unsigned v) {
   const unsigned w = busWidth();
-  if ((FmemCtrl & MC_CS_OFF) || !(FmemCtrl & MC_DRIVE) || w == 0) return;
+  if ((FmemCtrl & kelvo::RC_CSnOff) || !(FmemCtrl & kelvo::RC_OEon) || w == 0) return;
   Fsram.clockIn(v & ((1u << w) - 1));
 }
 
 void TsimCapture::clockByte(uint8_t b) {
   const unsigned w = busWidth();
-  if (!(FmemCtrl & MC_DRIVE) || w == 0) return;
+  if (!(FmemCtrl & kelvo::RC_OEon) || w == 0) return;
   for (int shift = 8 - static_cast<int>(w); shift >= 0; shift -= static_cast<int>(w))
     Fsram.clockIn((b >> shift) & ((1u << w) - 1));
 }
@@ -155,19 +140,19 @@ void TsimCapture::clockByte(uint8_t b) {
 uint8_t TsimCapture::readNext() {
   const unsigned pos = FreadPos++;
   switch (Fsel) {
-    case REG_MEM_DATA: {
-      if ((FmemCtrl & 3) != MC_NEXT_RD || !Fsram.selected()) return FLOATING;
+    case kelvo::REG_MEM_DATA: {
+      if ((FmemCtrl & 3) != kelvo::RC_NEXT_RD || !Fsram.selected()) return FLOATING;
       const uint8_t out = Fpipe;
       Fpipe = Fsram.clockOutByte(busWidth());
       return out;
     }
-    case REG_DATA_PORT:
+    case kelvo::REG_DATA_PORT:
       return FportPos < Frecorded.size() ? Frecorded[FportPos++] : 0x00;
-    case REG_COUNT:
+    case kelvo::REG_COUNT:
       return pos < 3 ? static_cast<uint8_t>(Fcounter >> (8 * pos)) : 0x00;
-    case REG_CONTROL:
+    case kelvo::REG_CONTROL:
       return pos == 0 ? Fcontrol : 0x00;
-    case REG_MEM_CTRL:
+    case kelvo::REG_MEM_CTRL:
       return pos == 0 ? FmemCtrl : 0x00;
     default:
       return pos == 0 ? Fregs[Fsel] : 0x00;
@@ -175,7 +160,7 @@ uint8_t TsimCapture::readNext() {
 }
 
 bool TsimCapture::writing() const {
-  return (FmemCtrl & MC_CS_OFF) == 0 && (FmemCtrl & 3) == MC_NEXT_WR && Fsram.selected();
+  return (FmemCtrl & kelvo::RC_CSnOff) == 0 && (FmemCtrl & 3) == kelvo::RC_NEXT_WR && Fsram.selected();
 }
 
 void TsimCapture::advance() {

@@ -1,5 +1,6 @@
 // Set-up from the KELVOSIM_* environment variables, for programs that run with the
 // simulator preloaded and cannot call the control functions.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "simworld.h"
+#include "vkboard.h"
 
 namespace kelvosim {
 
@@ -207,9 +209,9 @@ bool applyEnvironment(TsimWorld& w) {
   }
   if (const char* capture = std::getenv("KELVOSIM_CAPTURE")) {
     std::vector<uint8_t> bytes;
-    if (readFile(capture, bytes) && bytes.size() >= 8 &&
-        std::string(bytes.begin(), bytes.begin() + 8) == "VARNOKE.") {
-      bytes.erase(bytes.begin(), bytes.begin() + 8);
+    if (readFile(capture, bytes) && bytes.size() >= kelvo::RAW_MAGIC_SIZE &&
+        std::equal(kelvo::RAW_MAGIC, kelvo::RAW_MAGIC + kelvo::RAW_MAGIC_SIZE, bytes.begin())) {
+      bytes.erase(bytes.begin(), bytes.begin() + kelvo::RAW_MAGIC_SIZE);
       w.Fenv.Ftraffic = TsimTraffic::stream(std::move(bytes));
     } else {
       warn(std::string("cannot replay capture ") + capture);

@@ -1,4 +1,5 @@
 // The test-side control functions of kelvosim.h, each under the simulation's lock.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,9 +11,6 @@
 namespace kelvosim {
 
 namespace {
-
-constexpr char RAW_MAGIC[] = "VARNOKE.";
-constexpr size_t RAW_MAGIC_LEN = 8;
 
 // Runs f on the world under its lock, after the first-use set-up.
 template <typename F>
@@ -205,9 +203,10 @@ bool setTrafficFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < RAW_MAGIC_LEN || !std::equal(RAW_MAGIC, RAW_MAGIC + RAW_MAGIC_LEN, bytes.begin()))
+  if (bytes.size() < kelvo::RAW_MAGIC_SIZE ||
+      !std::equal(kelvo::RAW_MAGIC, kelvo::RAW_MAGIC + kelvo::RAW_MAGIC_SIZE, bytes.begin()))
     return false;
-  bytes.erase(bytes.begin(), bytes.begin() + RAW_MAGIC_LEN);
+  bytes.erase(bytes.begin(), bytes.begin() + kelvo::RAW_MAGIC_SIZE);
   setTrafficStream(bytes);
   return true;
 }

@@ -81,25 +81,25 @@ class Tframes {
 };
 
 Tevents setupStage(int addr, const std::vector<uint8_t>& setup) {
-  return {linegen::token(linegen::PID_SETUP, addr, 0, TURNAROUND),
-          linegen::data(linegen::PID_DATA0, setup, TURNAROUND),
-          linegen::handshake(linegen::PID_ACK, GAP)};
+  return {linegen::token(PID_SETUP, addr, 0, TURNAROUND),
+          linegen::data(PID_DATA0, setup, TURNAROUND),
+          linegen::handshake(PID_ACK, GAP)};
 }
 
 Tevents inNak(int addr, int ep) {
-  return {linegen::token(linegen::PID_IN, addr, ep, TURNAROUND),
-          linegen::handshake(linegen::PID_NAK, GAP)};
+  return {linegen::token(PID_IN, addr, ep, TURNAROUND),
+          linegen::handshake(PID_NAK, GAP)};
 }
 
 Tevents inData(int addr, int ep, int pid, const std::vector<uint8_t>& payload) {
-  return {linegen::token(linegen::PID_IN, addr, ep, TURNAROUND),
-          linegen::data(pid, payload, TURNAROUND), linegen::handshake(linegen::PID_ACK, GAP)};
+  return {linegen::token(PID_IN, addr, ep, TURNAROUND),
+          linegen::data(pid, payload, TURNAROUND), linegen::handshake(PID_ACK, GAP)};
 }
 
 Tevents outZeroLength(int addr) {
-  return {linegen::token(linegen::PID_OUT, addr, 0, TURNAROUND),
-          linegen::data(linegen::PID_DATA1, {}, TURNAROUND),
-          linegen::handshake(linegen::PID_ACK, GAP)};
+  return {linegen::token(PID_OUT, addr, 0, TURNAROUND),
+          linegen::data(PID_DATA1, {}, TURNAROUND),
+          linegen::handshake(PID_ACK, GAP)};
 }
 
 // A control read: SETUP, a NAK while the device prepares, the data stage in packets
@@ -111,12 +111,12 @@ void controlRead(Tframes& f, int addr, const std::vector<uint8_t>& setup,
   const std::vector<uint8_t> data(reply.begin(), reply.begin() + std::min(reply.size(), wLength));
   f.frame({setupStage(addr, setup)});
   std::vector<Tevents> stage{inNak(addr, 0)};
-  int pid = linegen::PID_DATA1;
+  int pid = PID_DATA1;
   size_t at = 0;
   for (;;) {
     const size_t n = std::min<size_t>(EP0_SIZE, data.size() - at);
     stage.push_back(inData(addr, 0, pid, std::vector<uint8_t>(data.begin() + at, data.begin() + at + n)));
-    pid = pid == linegen::PID_DATA1 ? linegen::PID_DATA0 : linegen::PID_DATA1;
+    pid = pid == PID_DATA1 ? PID_DATA0 : PID_DATA1;
     at += n;
     if (n < EP0_SIZE || at == wLength) break;
   }
@@ -127,7 +127,7 @@ void controlRead(Tframes& f, int addr, const std::vector<uint8_t>& setup,
 // A control write without data stage: SETUP, then the IN status stage.
 void controlNoData(Tframes& f, int addr, const std::vector<uint8_t>& setup) {
   f.frame({setupStage(addr, setup)});
-  f.frame({inData(addr, 0, linegen::PID_DATA1, {})});
+  f.frame({inData(addr, 0, PID_DATA1, {})});
 }
 
 std::vector<uint8_t> build() {
@@ -141,8 +141,8 @@ std::vector<uint8_t> build() {
   controlRead(f, a, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00}, DEVICE_DESCRIPTOR);
   // A full-speed device has no device qualifier: it stalls the request.
   f.frame({setupStage(a, {0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0A, 0x00})});
-  f.frame({{linegen::token(linegen::PID_IN, a, 0, TURNAROUND),
-            linegen::handshake(linegen::PID_STALL, GAP)}});
+  f.frame({{linegen::token(PID_IN, a, 0, TURNAROUND),
+            linegen::handshake(PID_STALL, GAP)}});
   controlRead(f, a, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x09, 0x00}, CONFIG_DESCRIPTOR);
   controlRead(f, a, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x22, 0x00}, CONFIG_DESCRIPTOR);
   controlRead(f, a, {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0xFF, 0x00}, {0x04, 0x03, 0x09, 0x04});
@@ -150,7 +150,7 @@ std::vector<uint8_t> build() {
   controlRead(f, a, {0x80, 0x06, 0x01, 0x03, 0x09, 0x04, 0xFF, 0x00}, stringDescriptor("Quellix"));
   controlNoData(f, a, {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
   // Interrupt IN polling every frame: mostly NAK, a report every eighth poll.
-  int toggle = linegen::PID_DATA0;
+  int toggle = PID_DATA0;
   unsigned report = 0;
   while (f.bytes() < TARGET_BYTES && f.frames() < MAX_FRAMES) {
     if (f.frames() % 8 == 0) {
@@ -159,7 +159,7 @@ std::vector<uint8_t> build() {
                                    static_cast<uint8_t>(report * 3), static_cast<uint8_t>(0x100 - report),
                                    0x00};
       f.frame({inData(a, 1, toggle, r)});
-      toggle = toggle == linegen::PID_DATA0 ? linegen::PID_DATA1 : linegen::PID_DATA0;
+      toggle = toggle == PID_DATA0 ? PID_DATA1 : PID_DATA0;
     } else {
       f.frame({inNak(a, 1)});
     }

@@ -1,23 +1,18 @@
 #include "simsram.h"
 
+#include "vkchips.h"
+
 namespace kelvosim {
 
 namespace {
 
-constexpr uint8_t CMD_WRMR = 0x01;
-constexpr uint8_t CMD_WRITE = 0x02;
-constexpr uint8_t CMD_READ = 0x03;
-constexpr uint8_t CMD_RDMR = 0x05;
-constexpr uint8_t CMD_EQIO = 0x38;
-constexpr uint8_t CMD_EDIO = 0x3B;
-constexpr uint8_t CMD_RSTIO = 0xFF;
-constexpr uint32_t ADDRESS_MASK = SRAM_SIZE - 1;
+constexpr uint32_t ADDRESS_MASK = kelvo::CAPTURE_MEMORY - 1;
 
 unsigned modeWidth(TsramMode m) { return m == SM_SQI ? 4 : m == SM_SDI ? 2 : 1; }
 
 }  // namespace
 
-TsimSram::TsimSram() : Fmem(SRAM_SIZE, 0xFF), FpendingMode(SM_SPI) {}
+TsimSram::TsimSram() : Fmem(kelvo::CAPTURE_MEMORY, 0xFF), FpendingMode(SM_SPI) {}
 
 unsigned TsimSram::width() const { return modeWidth(Fmode); }
 
@@ -55,7 +50,7 @@ void TsimSram::byteIn(uint8_t b) {
       Faddress = (Faddress << 8) | b;
       if (++FaddressBytes == 3) {
         Faddress &= ADDRESS_MASK;
-        if (Fcommand == CMD_WRITE)
+        if (Fcommand == kelvo::Q_CMD_WRITE)
           Fphase = PH_WRITE;
         else
           Fphase = Fmode == SM_SPI ? PH_READ : PH_DUMMY;
@@ -81,25 +76,25 @@ void TsimSram::startCommand(uint8_t cmd) {
   Fcommand = cmd;
   Fphase = PH_IGNORE;
   switch (cmd) {
-    case CMD_READ:
-    case CMD_WRITE:
+    case kelvo::Q_CMD_READ:
+    case kelvo::Q_CMD_WRITE:
       Faddress = 0;
       FaddressBytes = 0;
       Fphase = PH_ADDRESS;
       break;
-    case CMD_EQIO:
+    case kelvo::Q_CMD_EQIO:
       FpendingMode = SM_SQI;
       break;
-    case CMD_EDIO:
+    case kelvo::Q_CMD_EDIO:
       FpendingMode = SM_SDI;
       break;
-    case CMD_RSTIO:
+    case kelvo::Q_CMD_RSTIO:
       FpendingMode = SM_SPI;
       break;
-    case CMD_RDMR:
+    case kelvo::Q_CMD_RDMR:
       Fphase = PH_MODE_READ;
       break;
-    case CMD_WRMR:
+    case kelvo::Q_CMD_WRMR:
       Fphase = PH_MODE_WRITE;
       break;
     default:

@@ -1,6 +1,7 @@
 #include "simtraffic.h"
 
 #include "simscenario.h"
+#include "vkboard.h"
 
 namespace kelvosim {
 
@@ -48,13 +49,13 @@ size_t recordAt(const uint8_t* p, size_t n, size_t i, uint64_t& ticks) {
   size_t j = i + 1;
   for (; j < n; ++j) {
     const uint8_t c = p[j];
-    if ((c & 0xC0) == 0x80) {
+    if (kelvo::isCountStart(c)) {
       weight = 1;
-      count += (c & 0x3Fu) * weight;
-      weight *= 64;
-    } else if ((c & 0xE0) == 0xC0) {
-      count += (c & 0x1Fu) * weight;
-      weight *= 64;
+      count += kelvo::countStartValue(c) * weight;
+      weight *= kelvo::COUNT_WEIGHT;
+    } else if (kelvo::isCountMore(c)) {
+      count += kelvo::countMoreValue(c) * weight;
+      weight *= kelvo::COUNT_WEIGHT;
     } else {
       break;
     }

@@ -1,33 +1,15 @@
 #include "simxo2.h"
 
+#include "vkchips.h"
+
 namespace kelvosim {
 
 namespace {
-
-constexpr uint8_t OP_IDCODE = 0xE0;
-constexpr uint8_t OP_USERCODE = 0xC0;
-constexpr uint8_t OP_STATUS = 0x3C;
-constexpr uint8_t OP_CHECK_BUSY = 0xF0;
-constexpr uint8_t OP_READ_FEABITS = 0xFB;
-constexpr uint8_t OP_READ_FEATURE = 0xE7;
-constexpr uint8_t OP_UIDCODE = 0x19;
-constexpr uint8_t OP_NOOP = 0xFF;
-constexpr uint8_t OP_ENABLE = 0xC6;
-constexpr uint8_t OP_ENABLE_X = 0x74;
-constexpr uint8_t OP_DISABLE = 0x26;
-constexpr uint8_t OP_REFRESH = 0x79;
-constexpr uint8_t OP_ERASE = 0x0E;
-constexpr uint8_t OP_INIT_ADDRESS = 0x46;
-constexpr uint8_t OP_PROG_INCR_NV = 0x70;
-constexpr uint8_t OP_PROGRAM_DONE = 0x5E;
-constexpr uint8_t OP_PROG_USERCODE = 0xC2;
-constexpr uint8_t OP_PROG_FEABITS = 0xF8;
 
 constexpr uint8_t ERASE_SRAM = 0x01;
 constexpr uint8_t ERASE_FEATURE = 0x02;
 constexpr uint8_t ERASE_FLASH = 0x04;
 
-constexpr size_t PAGE = 16;
 constexpr size_t MAX_PAGES = 8192;
 constexpr unsigned ERR_CMD = 2;
 constexpr unsigned ERR_CRC = 3;
@@ -43,8 +25,8 @@ uint64_t readBE(const std::vector<uint8_t>& v, size_t from, size_t bytes) {
 }
 
 bool isRead(uint8_t op) {
-  return op == OP_IDCODE || op == OP_USERCODE || op == OP_STATUS || op == OP_CHECK_BUSY ||
-         op == OP_READ_FEABITS || op == OP_READ_FEATURE || op == OP_UIDCODE;
+  return op == kelvo::CFG_IDCODE_PUB || op == kelvo::CFG_USERCODE || op == kelvo::CFG_LSC_READ_STATUS || op == kelvo::CFG_LSC_CHECK_BUSY ||
+         op == kelvo::CFG_LSC_READ_FEABITS || op == kelvo::CFG_LSC_READ_FEATURE || op == kelvo::CFG_UIDCODE_PUB;
 }
 
 }  // namespace
@@ -84,13 +66,13 @@ uint8_t TsimXo2::exchange(uint8_t mosi) {
 
 void TsimXo2::prepareReply(uint8_t opcode) {
   switch (opcode) {
-    case OP_IDCODE: appendBE(Freply, Fidcode, 4); break;
-    case OP_USERCODE: appendBE(Freply, Fusercode, 4); break;
-    case OP_STATUS: appendBE(Freply, status(), 4); break;
-    case OP_READ_FEABITS: appendBE(Freply, Ffeabits, 2); break;
-    case OP_READ_FEATURE: appendBE(Freply, FfeatureRow, 8); break;
-    case OP_UIDCODE: appendBE(Freply, FtraceId, 8); break;
-    case OP_CHECK_BUSY:
+    case kelvo::CFG_IDCODE_PUB: appendBE(Freply, Fidcode, 4); break;
+    case kelvo::CFG_USERCODE: appendBE(Freply, Fusercode, 4); break;
+    case kelvo::CFG_LSC_READ_STATUS: appendBE(Freply, status(), 4); break;
+    case kelvo::CFG_LSC_READ_FEABITS: appendBE(Freply, Ffeabits, 2); break;
+    case kelvo::CFG_LSC_READ_FEATURE: appendBE(Freply, FfeatureRow, 8); break;
+    case kelvo::CFG_UIDCODE_PUB: appendBE(Freply, FtraceId, 8); break;
+    case kelvo::CFG_LSC_CHECK_BUSY:
       ++FbusyPolls;
       Freply.push_back(busy() ? 0x80 : 0x00);
       if (!FbusyForever && FbusyLeft > 0) --FbusyLeft;
@@ -120,18 +102,18 @@ void TsimXo2::setMode(TcfgMode m) {
 
 void TsimXo2::execute() {
   const uint8_t op = Fcmd[0];
-  if (isRead(op) || op == OP_NOOP) return;
+  if (isRead(op) || op == kelvo::CFG_ISC_NOOP) return;
   if (busy()) {  // the port ignores commands until the flash is ready
     ++Frejected;
     return;
   }
   const size_t dataLen = Fcmd.size() > 4 ? Fcmd.size() - 4 : 0;
   switch (op) {
-    case OP_ENABLE: setMode(CM_OFFLINE); break;
-    case OP_ENABLE_X: setMode(CM_TRANSPARENT); break;
-    case OP_DISABLE: setMode(CM_USER); break;
-    case OP_REFRESH: refresh(); break;
-    case OP_ERASE: {
+    case kelvo::CFG_ISC_ENABLE: setMode(CM_OFFLINE); break;
+    case kelvo::CFG_ISC_ENABLE_X: setMode(CM_TRANSPARENT); break;
+    case kelvo::CFG_ISC_DISABLE: setMode(CM_USER); break;
+    case kelvo::CFG_LSC_REFRESH: refresh(); break;
+    case kelvo::CFG_ISC_ERASE: {
       if (!needsConfigMode()) return;
       const uint8_t what = Fcmd.size() > 1 ? Fcmd[1] : 0;
       if (what & ERASE_FLASH) {
@@ -152,36 +134,36 @@ void TsimXo2::execute() {
       FbusyLeft = FeraseBusyPolls;
       break;
     }
-    case OP_INIT_ADDRESS:
+    case kelvo::CFG_LSC_INIT_ADDRESS:
       if (!needsConfigMode()) return;
       FpagePointer = 0;
       break;
-    case OP_PROG_INCR_NV: {
+    case kelvo::CFG_LSC_PROG_INCR_NV: {
       if (!needsConfigMode()) return;
       const size_t pages = Fcmd.size() > 3 ? Fcmd[3] : 0;
-      if (pages == 0 || dataLen != pages * PAGE || FpagePointer + pages > MAX_PAGES) {
+      if (pages == 0 || dataLen != pages * kelvo::CFG_FRAME_SIZE || FpagePointer + pages > MAX_PAGES) {
         ++Frejected;
         return;
       }
       for (size_t p = 0; p < pages; ++p, ++FpagePointer) {
-        const size_t at = size_t(FpagePointer) * PAGE;
+        const size_t at = size_t(FpagePointer) * kelvo::CFG_FRAME_SIZE;
         if (at < Fflash.size()) {  // flash must be erased before it is written again
           Ffail = true;
           ++Frejected;
           continue;
         }
         Fflash.resize(at, 0xFF);
-        Fflash.insert(Fflash.end(), Fcmd.begin() + 4 + p * PAGE, Fcmd.begin() + 4 + (p + 1) * PAGE);
+        Fflash.insert(Fflash.end(), Fcmd.begin() + 4 + p * kelvo::CFG_FRAME_SIZE, Fcmd.begin() + 4 + (p + 1) * kelvo::CFG_FRAME_SIZE);
       }
       FbusyLeft = FpageBusyPolls;
       break;
     }
-    case OP_PROGRAM_DONE:
+    case kelvo::CFG_ISC_PROGRAM_DONE:
       if (!needsConfigMode()) return;
       FflashDone = true;
       if (!Fflash.empty()) ++FprogramCount;
       break;
-    case OP_PROG_USERCODE:
+    case kelvo::CFG_ISC_PROGRAM_USERCODE:
       if (!needsConfigMode()) return;
       if (dataLen != 4) {
         ++Frejected;
@@ -190,7 +172,7 @@ void TsimXo2::execute() {
       Fusercode = static_cast<uint32_t>(readBE(Fcmd, 4, 4));
       ++FusercodeWrites;
       break;
-    case OP_PROG_FEABITS:
+    case kelvo::CFG_LSC_PROG_FEABITS:
       if (!needsConfigMode()) return;
       if (dataLen != 2) {
         ++Frejected;
@@ -228,7 +210,7 @@ void TsimXo2::takeNonVolatile(const TsimXo2& old) {
 bool TsimXo2::imageValid() const {
   if (!FflashDone) return false;
   if (Fflash.empty()) return FpowerUpImage;
-  const size_t frames = Fflash.size() / PAGE;
+  const size_t frames = Fflash.size() / kelvo::CFG_FRAME_SIZE;
   if (Fidcode == IDCODE_640HC && frames != FRAMES_640HC) return false;
   if (Fidcode == IDCODE_1200HC && frames != FRAMES_1200HC) return false;
   const auto ref = Fenv.Fimages.find(Fidcode);
@@ -265,7 +247,7 @@ TfpgaState TsimXo2::state() const {
   s.Fconfigured = Fconfigured;
   s.FflashDone = FflashDone;
   s.FpagePointer = FpagePointer;
-  s.FpagesProgrammed = static_cast<uint32_t>(Fflash.size() / PAGE);
+  s.FpagesProgrammed = static_cast<uint32_t>(Fflash.size() / kelvo::CFG_FRAME_SIZE);
   s.Ferases = Ferases;
   s.FprogramCount = FprogramCount;
   s.Frefreshes = Frefreshes;

@@ -1,34 +1,12 @@
 #include "libvklow.h"
 
+#include "vkboard.h"
+#include "vkchips.h"
+
+using namespace kelvo;
+
 namespace {
 
-// REG_MEM_CTRL bits.
-constexpr uint8_t RC_CSnOn = 0x00;
-constexpr uint8_t RC_CSnOff = 0x20;
-constexpr uint8_t RC_OEon = 0x10;
-constexpr uint8_t RC_OEoff = 0x00;
-constexpr uint8_t RC_QSPI = 0x00;
-constexpr uint8_t RC_DSPI = 0x04;
-constexpr uint8_t RC_SPI = 0x08;
-[[maybe_unused]] constexpr uint8_t RC_NOOP = 0x0C;
-constexpr uint8_t RC_NEXT_NOOP = 0;
-constexpr uint8_t RC_NEXT_WR = 1;
-constexpr uint8_t RC_NEXT_RD = 2;
-constexpr uint8_t RC_NEXT_IDLE = 3;
-
-// Serial SRAM commands.
-constexpr uint8_t Q_CMD_READ = 0x03;
-constexpr uint8_t Q_CMD_WRITE = 0x02;
-[[maybe_unused]] constexpr uint8_t Q_CMD_EDIO = 0x3B;
-constexpr uint8_t Q_CMD_EQIO = 0x38;
-constexpr uint8_t Q_CMD_RSTIO = 0xFF;
-[[maybe_unused]] constexpr uint8_t Q_CMD_RDMR = 0x05;
-[[maybe_unused]] constexpr uint8_t Q_CMD_WRMR = 0x01;
-
-constexpr char RAW_MAGIC[] = "VARNOKE.";
-constexpr unsigned RAW_MAGIC_SIZE = 8;
-
-constexpr uint8_t GPIO_RESET = 7;
 constexpr uint8_t GPIO_PUSH_PULL = 2;
 constexpr uint8_t SPI_WORD_MODE0_12MHZ = 0x08;
 constexpr uint8_t CLOCK_DIV_24MHZ = 1;
@@ -58,10 +36,12 @@ bool TlibVkLow::snifferOpen() {
   if (!lo.open()) return false;
   uint8_t version[2] = {0x11, 0x22};
   uint8_t idcode[8] = {0xE0, 0, 0, 0, 0, 0, 0, 0};
-  return lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 0) && lo.set_gpio(GPIO_RESET, GPIO_PUSH_PULL, 1) &&
-         lo.get_readonly_version(version) && lo.assignEndpoints() &&
-         lo.set_clockdiv(CLOCK_DIV_24MHZ) && lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) &&
-         lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) && lo.cfgxWriteRead(idcode, sizeof idcode);
+  const bool ok = lo.set_gpio(GPIO_FPGA_RESET, GPIO_PUSH_PULL, 0) && lo.set_gpio(GPIO_FPGA_RESET, GPIO_PUSH_PULL, 1) &&
+                  lo.get_readonly_version(version) && lo.assignEndpoints() &&
+                  lo.set_clockdiv(CLOCK_DIV_24MHZ) && lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) &&
+                  lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) && lo.cfgxWriteRead(idcode, sizeof idcode);
+  if (!ok) xprintf("\nboard: bridge set-up failed (last libusb error %d)\n", lo.getLastError());
+  return ok;
 }
 
 bool TlibVkLow::sniffSetCount(uint32_t aCount) {
@@ -107,7 +87,7 @@ bool TlibVkLow::QSPIwrStart(uint32_t aAddress) {
   TllBuf b;
   b.ta(REG_MEM_CTRL).td(MEM_CTRL_QUAD).ta(REG_MEM_DATA).tdBE(Q_CMD_WRITE);
   addAddress(b, aAddress);
-  for (unsigned i = 0; i < RAW_MAGIC_SIZE; ++i) b.tdBE(static_cast<uint8_t>(RAW_MAGIC[i]));
+  for (unsigned i = 0; i < kelvo::RAW_MAGIC_SIZE; ++i) b.tdBE(static_cast<uint8_t>(kelvo::RAW_MAGIC[i]));
   b.ta(REG_MEM_CTRL).td(MEM_CTRL_WRITE);
   return appWrite(b);
 }

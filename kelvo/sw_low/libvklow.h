@@ -7,16 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "vkchips.h"
 #include "vklow.h"
 
 class TlibVkLow {
 public:
   // Application registers.
-  static constexpr unsigned REG_CONTROL = 4;
-  static constexpr unsigned REG_MEM_CTRL = 12;
-  static constexpr unsigned REG_MEM_DATA = 13;
-  static constexpr unsigned REG_COUNT = 14;
-  static constexpr unsigned REG_DATA_PORT = 35;
+  static constexpr unsigned REG_CONTROL = kelvo::REG_CONTROL;
 
   TlibVkLow();
   ~TlibVkLow();

@@ -3,27 +3,19 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
+#include "vkboard.h"
+#include "vkchips.h"
+
+using namespace kelvo;
+
 namespace {
 
-// CP2130 vendor requests.
-constexpr uint8_t REQ_OUT = 0x40;
-constexpr uint8_t REQ_IN = 0xC0;
-constexpr uint8_t REQ_GET_READONLY_VERSION = 0x11;
-constexpr uint8_t REQ_SET_GPIO_MODE_LEVEL = 0x23;
-constexpr uint8_t REQ_SET_GPIO_CS = 0x25;
-constexpr uint8_t REQ_SET_SPI_WORD = 0x31;
-constexpr uint8_t REQ_SET_CLOCK_DIVIDER = 0x47;
-constexpr uint8_t REQ_GET_USB_CONFIG = 0x60;
-
-constexpr uint8_t SPI_CMD_READ = 0x00;
-constexpr uint8_t SPI_CMD_WRITE = 0x01;
-constexpr uint8_t SPI_CMD_WRITE_READ = 0x02;
-constexpr uint32_t SPI_HEADER_SIZE = 8;
 // Header plus 56 bytes fill exactly one 64-byte full-speed bulk packet.
-constexpr uint32_t SPI_FIRST_DATA = 56;
+constexpr uint32_t SPI_FIRST_DATA = BULK_PACKET_SIZE - SPI_HEADER_SIZE;
 
 constexpr uint8_t CFG_CHANNEL = 0;
 constexpr uint8_t APP_CHANNEL = 1;
@@ -46,6 +38,14 @@ void spiHeader(std::vector<uint8_t>& aOut, uint8_t aCmd, uint32_t aLen) {
 
 }  // namespace
 
+void xprintf(const char* aFormat, ...) {
+  if (!std::getenv("QX_BOARD_TRACE")) return;
+  va_list args;
+  va_start(args, aFormat);
+  std::vfprintf(stderr, aFormat, args);
+  va_end(args);
+}
+
 // ---- Tlibusb ----
 
 Tlibusb::Tlibusb() { Finitialised = (libusb_init(nullptr) == 0); }
@@ -59,7 +59,9 @@ Tlibusb::~Tlibusb() {
 TlibusbDevice::~TlibusbDevice() { close(); }
 
 void TlibusbDevice::err(int aCode) {
-  if (aCode < 0) lastError = aCode;
+  if (aCode >= 0) return;
+  lastError = aCode;
+  xprintf("\nboard: libusb error %d (%s)\n", aCode, libusb_error_name(aCode));
 }
 
 void TlibusbDevice::close() {
@@ -85,12 +87,15 @@ bool TlibusbDevice::open() {
   for (ssize_t i = 0; i < count && !found; ++i) {
     libusb_device_descriptor d{};
     libusb_get_device_descriptor(list[i], &d);
-    if (d.idVendor == VENDOR_ID && (d.idProduct == PRODUCT_ID_A || d.idProduct == PRODUCT_ID_B)) {
+    if (d.idVendor == kelvo::VENDOR_ID &&
+        (d.idProduct == kelvo::PRODUCT_ID_BRIDGE || d.idProduct == kelvo::PRODUCT_ID_BOARD)) {
       found = list[i];
       desc = d;
     }
   }
   if (!found) {
+    xprintf("\nboard: no device %04x:%04x or %04x:%04x among %zd\n", kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BRIDGE,
+            kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BOARD, count);
     libusb_free_device_list(list, 1);
     return false;
   }
@@ -176,31 +181,31 @@ bool TlibusbDevice::bulk_transfer(int aEndpoint, uint8_t* aData, uint32_t aLen) 
 
 bool TmxLow::set_gpio_cs(uint8_t aChannel, uint8_t aControl) {
   uint8_t b[2] = {aChannel, aControl};
-  return control_transfer(REQ_OUT, REQ_SET_GPIO_CS, b, sizeof b, 0, 0);
+  return control_transfer(REQ_TYPE_OUT, REQ_SET_GPIO_CS, b, sizeof b, 0, 0);
 }
 
 bool TmxLow::set_gpio(uint8_t aIndex, uint8_t aMode, uint8_t aLevel) {
   uint8_t b[3] = {aIndex, aMode, aLevel};
-  return control_transfer(REQ_OUT, REQ_SET_GPIO_MODE_LEVEL, b, sizeof b, 0, 0);
+  return control_transfer(REQ_TYPE_OUT, REQ_SET_GPIO_MODE_LEVEL, b, sizeof b, 0, 0);
 }
 
 bool TmxLow::set_clockdiv(uint8_t aDivider) {
   uint8_t b[1] = {aDivider};
-  return control_transfer(REQ_OUT, REQ_SET_CLOCK_DIVIDER, b, sizeof b, 0, 0);
+  return control_transfer(REQ_TYPE_OUT, REQ_SET_CLOCK_DIVIDER, b, sizeof b, 0, 0);
 }
 
 bool TmxLow::set_spi_word(uint8_t aChannel, uint8_t aWord) {
   uint8_t b[2] = {aChannel, aWord};
-  return control_transfer(REQ_OUT, REQ_SET_SPI_WORD, b, sizeof b, 0, 0);
+  return control_transfer(REQ_TYPE_OUT, REQ_SET_SPI_WORD, b, sizeof b, 0, 0);
 }
 
 bool TmxLow::get_readonly_version(uint8_t* aBuf2) {
-  return control_transfer(REQ_IN, REQ_GET_READONLY_VERSION, aBuf2, 2, 0, 0);
+  return control_transfer(REQ_TYPE_IN, REQ_GET_READONLY_VERSION, aBuf2, 2, 0, 0);
 }
 
 bool TmxLow::assignEndpoints() {
   uint8_t config[9] = {};
-  if (!control_transfer(REQ_IN, REQ_GET_USB_CONFIG, config, sizeof config, 0, 0)) return false;
+  if (!control_transfer(REQ_TYPE_IN, REQ_GET_USB_CONFIG, config, sizeof config, 0, 0)) return false;
   if (config[8] != 0) {
     epOut = 0x01;
     epIn = 0x82;

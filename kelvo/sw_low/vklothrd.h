@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "libvklow.h"
+#include "vkboard.h"
 
 enum ThwStatus : int { HW_OK = 0, HW_NOT_FOUND = -1, HW_INIT_FAILED = -2, HW_NO_MEMORY = -5 };
 
@@ -21,7 +22,7 @@ enum TloState : uint32_t { LO_INIT = 0, LO_ARMED = 1, LO_RUN = 2, LO_FINISHED = 
 
 class TloThread {
  public:
-  static constexpr uint32_t CAPTURE_MEMORY = 0x20000;
+  static constexpr uint32_t CAPTURE_MEMORY = kelvo::CAPTURE_MEMORY;
   static constexpr uint32_t MIN_CAPTURE = 1024;
 
   TloThread();

@@ -7,32 +7,12 @@
 #include "vkxo2_1200dat.h"
 #include "vkxo2_640dat.h"
 
-namespace {
+using namespace kelvo;
 
-constexpr uint8_t CFG_ISC_ENABLE = 0xC6;
-constexpr uint8_t CFG_ISC_ENABLE_X = 0x74;
-constexpr uint8_t CFG_ISC_ERASE = 0x0E;
-constexpr uint8_t CFG_LSC_INIT_ADDRESS = 0x46;
-constexpr uint8_t CFG_ISC_PROGRAM_DONE = 0x5E;
-constexpr uint8_t CFG_LSC_REFRESH = 0x79;
-constexpr uint8_t CFG_ISC_DISABLE = 0x26;
-constexpr uint8_t CFG_ISC_NOOP = 0xFF;
-constexpr uint8_t CFG_LSC_PROG_INCR_NV = 0x70;
-constexpr uint8_t CFG_ISC_PROGRAM_USERCODE = 0xC2;
-constexpr uint8_t CFG_LSC_PROG_FEABITS = 0xF8;
-constexpr uint8_t CFG_LSC_CHECK_BUSY = 0xF0;
-constexpr uint8_t CFG_LSC_READ_STATUS = 0x3C;
-constexpr uint8_t CFG_IDCODE_PUB = 0xE0;
-constexpr uint8_t CFG_UIDCODE_PUB = 0x19;
-constexpr uint8_t CFG_LSC_READ_FEATURE = 0xE7;
-constexpr uint8_t CFG_LSC_READ_FEABITS = 0xFB;
-constexpr uint8_t CFG_USERCODE = 0xC0;
+namespace {
 
 const char* const CFG_ERROR_TEXT[8] = {"No Error",     "ID ERR",    "CMD ERR",      "CRC ERR",
                                        "Preamble ERR", "Abort ERR", "Overflow ERR", "SDM EOF"};
-
-// The board layer keeps no log at run time; trace lines go nowhere.
-void xprintf(const char*, ...) {}
 
 TvkLow::Tbytes cmd4(uint8_t aOp, uint8_t a1 = 0, uint8_t a2 = 0, uint8_t a3 = 0) {
   return {aOp, a1, a2, a3};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mxbase.h"
+#include "vkchips.h"
 
 class TvkLow : public TmxLow {
 public:
@@ -17,10 +18,8 @@ public:
   static constexpr int MODEL_640HC = 0;
   static constexpr int MODEL_1200HC = 1;
   static constexpr int MODEL_UNKNOWN = 3;
-  static constexpr uint32_t IDCODE_640HC = 0x012B9043;
-  static constexpr uint32_t IDCODE_1200HC = 0x012BA043;
   static constexpr uint16_t FEATURE_BITS = 0x0520;
-  static constexpr uint32_t FRAME_SIZE = 16;
+  static constexpr uint32_t FRAME_SIZE = kelvo::CFG_FRAME_SIZE;
   // Busy waits end as failures past these: a page programs in well under a
   // millisecond, an erase of the configuration flash in a few seconds.
   static constexpr unsigned PAGE_BUSY_LIMIT_MS = 200;

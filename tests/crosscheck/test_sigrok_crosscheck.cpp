@@ -50,37 +50,36 @@ std::string okText(bool ok) { return ok ? " ok" : " bad"; }
 std::string rowLine(const Tbase& r) {
   std::ostringstream os;
   os << "t" << r.tick << " ";
-  switch (r.kind) {
-    case RK_RESET: {
-      auto& x = static_cast<const Treset&>(r);
-      if (x.duration <= SIGROK_RESET_TICKS) return "";
-      os << "reset " << x.duration;
-      break;
-    }
-    case RK_SOF: {
-      auto& x = static_cast<const Tsof&>(r);
-      os << "SOF frame " << x.frame << " crc5 " << hex(unsigned(x.crc5), 2) << okText(x.crcOK);
-      break;
-    }
-    case RK_TOKEN: {
-      auto& x = static_cast<const Ttoken&>(r);
-      os << pidName(x.pid) << " addr " << x.addr << " endp " << x.endp << " crc5 " << hex(unsigned(x.crc5), 2)
-         << okText(x.crcOK);
-      break;
-    }
-    case RK_DATA: {
-      auto& x = static_cast<const Tdata&>(r);
-      os << pidName(x.pid) << " [";
-      for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << hex(x.data[i], 2);
-      os << "] crc16 " << hex(unsigned(x.crc16), 4) << okText(x.crcOK);
-      break;
-    }
-    case RK_HANDSHAKE:
-      os << pidName(static_cast<const TpacketBase&>(r).pid);
-      break;
-    default:
-      os << "kind " << r.kind;
-  }
+  const bool shown = visitRow(r, Toverload{
+      [&os](const Treset& x) {
+        os << "reset " << x.duration;
+        return x.duration > SIGROK_RESET_TICKS;
+      },
+      [&os](const Tsof& x) {
+        os << "SOF frame " << x.frame << " crc5 " << hex(unsigned(x.crc5), 2) << okText(x.crcOK);
+        return true;
+      },
+      [&os](const Ttoken& x) {
+        os << pidName(x.pid) << " addr " << x.addr << " endp " << x.endp << " crc5 " << hex(unsigned(x.crc5), 2)
+           << okText(x.crcOK);
+        return true;
+      },
+      [&os](const Tdata& x) {
+        os << pidName(x.pid) << " [";
+        for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << hex(x.data[i], 2);
+        os << "] crc16 " << hex(unsigned(x.crc16), 4) << okText(x.crcOK);
+        return true;
+      },
+      [&os](const Thandshake& x) {
+        os << pidName(x.pid);
+        return true;
+      },
+      [&os, &r](const Tgrouper&) {
+        os << "kind " << r.kind;
+        return true;
+      }}, true);
+  if (!shown) return "";
+  if (r.kind < RK_RESET || r.kind > RK_TRANSFER) os << "kind " << r.kind;
   return os.str();
 }
 
@@ -202,7 +201,7 @@ std::shared_ptr<T> row(TrowVec& rows, int pid, uint32_t idle = 5) {
 }
 
 void sof(TrowVec& rows, int frame, bool ok = true) {
-  auto s = row<Tsof>(rows, linegen::PID_SOF);
+  auto s = row<Tsof>(rows, PID_SOF);
   s->frame = frame;
   s->crcOK = ok;
 }
@@ -309,7 +308,7 @@ Ttraffic stuffingTraffic(uint32_t seed, size_t count) {
       for (size_t j = 0; j < run && k < p.size(); ++j) p[k++] = 0xFF;
       if (k < p.size()) p[k++] = static_cast<uint8_t>(rng());
     }
-    data(rows, (rng() & 1) ? linegen::PID_DATA1 : linegen::PID_DATA0, std::move(p), rng() % 8 != 0);
+    data(rows, (rng() & 1) ? PID_DATA1 : PID_DATA0, std::move(p), rng() % 8 != 0);
     static_cast<TpacketBase&>(*rows.back()).idle = 1 + rng() % 20;
   }
   Ttraffic t;

@@ -57,7 +57,7 @@ std::vector<Tcase> cases() {
   return {
       {"no devices", [] {}, std::string(LIST_HEAD) + " 0 USB devices detected\n\n\ncould not detect a Kelvo board.\n\nFAILED\n",
        1, [] {}},
-      {"board with product id 0x87A0 only", [] { addDevice(boardConfig(PID_CP2130)); },
+      {"board with product id 0x87A0 only", [] { addDevice(boardConfig(kelvo::PRODUCT_ID_BRIDGE)); },
        std::string(LIST_HEAD) + " 1 USB devices detected\n\n   0  VID=10c4  PID=87a0  bcdDevice=0100"
                                 "\n\ncould not detect a Kelvo board.\n\nFAILED\n",
        1, [] { EXPECT_EQ(usbState(0).Fopens, 0u); }},

@@ -9,6 +9,7 @@
 #include <libusb.h>
 
 #include "kelvosim.h"
+#include "qxcp2130.h"
 
 using Tbytes = std::vector<uint8_t>;
 
@@ -59,11 +60,9 @@ class TsimTest : public ::testing::Test {
                                    static_cast<uint16_t>(data.size()), 1000);
   }
 
-  bool selectChannel(int channel) { return ctrlOut(0x25, {uint8_t(channel), 2}) == 2; }
+  bool selectChannel(int channel) { return ctrlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel)) == 2; }
 
-  static Tbytes header(uint8_t command, uint32_t n) {
-    return {0, 0, command, 0, uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
-  }
+  static Tbytes header(uint8_t command, uint32_t n) { return qxcp2130::header(command, n); }
 
   bool bulkOut(Tbytes bytes) {
     int moved = 0;
@@ -78,26 +77,23 @@ class TsimTest : public ::testing::Test {
     return rc == 0 && moved == static_cast<int>(n);
   }
 
-  // A write: header and the first 56 bytes in one packet, the rest in a second transfer.
   bool spiWrite(const Tbytes& data) {
-    Tbytes first = header(1, static_cast<uint32_t>(data.size()));
-    const size_t head = data.size() < 56 ? data.size() : 56;
-    first.insert(first.end(), data.begin(), data.begin() + head);
-    if (!bulkOut(first)) return false;
-    return data.size() <= 56 || bulkOut(Tbytes(data.begin() + 56, data.end()));
+    bool ok = true;
+    for (const Tbytes& part : qxcp2130::writeTransfers(data)) ok = ok && bulkOut(part);
+    return ok;
   }
 
   Tbytes spiRead(uint32_t n) {
     Tbytes in;
-    if (!bulkOut(header(0, n)) || !bulkIn(in, n)) in.clear();
+    if (!bulkOut(header(qxcp2130::CMD_READ, n)) || !bulkIn(in, n)) in.clear();
     return in;
   }
 
   Tbytes spiWriteRead(const Tbytes& data) {
-    Tbytes out = header(2, static_cast<uint32_t>(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
     Tbytes in;
-    if (!bulkOut(out) || !bulkIn(in, static_cast<uint32_t>(data.size()))) in.clear();
+    if (!bulkOut(qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)) ||
+        !bulkIn(in, static_cast<uint32_t>(data.size())))
+      in.clear();
     return in;
   }
 

@@ -30,7 +30,7 @@ TEST_F(TsimTest, DeviceListShowsEveryDeviceWithItsProperties) {
   TdevConfig hub = otherConfig(0x1D6B, 0x0002);
   hub.FbcdDevice = 0x0515;
   hub.Faddress = 1;
-  TdevConfig odd = board1200Config(PID_CP2130);
+  TdevConfig odd = board1200Config(kelvo::PRODUCT_ID_BRIDGE);
   odd.FbcdDevice = 0x0123;
   const std::vector<TlistEntry> table = {
       {hub, 1, ""},

@@ -29,44 +29,37 @@ unsigned sentCrc(bool ok, unsigned own, unsigned right, unsigned mask) {
 
 // Event of one row, with the CRC it will carry written back into the row.
 bool rowEvent(Tbase& row, TlineEvent& e) {
-  switch (row.kind) {
-    case RK_RESET: {
-      auto& r = static_cast<Treset&>(row);
-      e = linegen::reset(r.duration, r.idleTicks);
-      return true;
-    }
-    case RK_SOF: {
-      auto& s = static_cast<Tsof&>(row);
-      const unsigned field = static_cast<unsigned>(s.frame) & 0x7FFu;
-      const unsigned right = linegen::crc5(field);
-      s.crc5 = static_cast<int>(sentCrc(s.crcOK, static_cast<unsigned>(s.crc5), right, 31));
-      e = linegen::packet(linegen::sofBytes(s.frame, right ^ static_cast<unsigned>(s.crc5)), s.idle);
-      e.bytes[0] = linegen::pidByte(s.pid);
-      return true;
-    }
-    case RK_TOKEN: {
-      auto& t = static_cast<Ttoken&>(row);
-      const unsigned field = (static_cast<unsigned>(t.addr) & 127u) | (static_cast<unsigned>(t.endp) & 15u) << 7;
-      const unsigned right = linegen::crc5(field);
-      t.crc5 = static_cast<int>(sentCrc(t.crcOK, static_cast<unsigned>(t.crc5), right, 31));
-      e = linegen::packet(linegen::tokenBytes(t.pid, t.addr, t.endp, right ^ static_cast<unsigned>(t.crc5)), t.idle);
-      return true;
-    }
-    case RK_DATA: {
-      auto& d = static_cast<Tdata&>(row);
-      const unsigned right = linegen::crc16(d.data.data(), d.data.size());
-      d.crc16 = static_cast<int>(sentCrc(d.crcOK, static_cast<unsigned>(d.crc16), right, 0xFFFF));
-      e = linegen::packet(linegen::dataBytes(d.pid, d.data, right ^ static_cast<unsigned>(d.crc16)), d.idle);
-      return true;
-    }
-    case RK_HANDSHAKE: {
-      auto& h = static_cast<Thandshake&>(row);
-      e = linegen::handshake(h.pid, h.idle);
-      return true;
-    }
-    default:
-      return false;
-  }
+  return visitRow(row, Toverload{
+      [&e](Treset& r) {
+        e = linegen::reset(r.duration, r.idleTicks);
+        return true;
+      },
+      [&e](Tsof& s) {
+        const unsigned field = static_cast<unsigned>(s.frame) & 0x7FFu;
+        const unsigned right = linegen::crc5(field);
+        s.crc5 = static_cast<int>(sentCrc(s.crcOK, static_cast<unsigned>(s.crc5), right, 31));
+        e = linegen::packet(linegen::sofBytes(s.frame, right ^ static_cast<unsigned>(s.crc5)), s.idle);
+        e.bytes[0] = linegen::pidByte(s.pid);
+        return true;
+      },
+      [&e](Ttoken& t) {
+        const unsigned field = (static_cast<unsigned>(t.addr) & 127u) | (static_cast<unsigned>(t.endp) & 15u) << 7;
+        const unsigned right = linegen::crc5(field);
+        t.crc5 = static_cast<int>(sentCrc(t.crcOK, static_cast<unsigned>(t.crc5), right, 31));
+        e = linegen::packet(linegen::tokenBytes(t.pid, t.addr, t.endp, right ^ static_cast<unsigned>(t.crc5)), t.idle);
+        return true;
+      },
+      [&e](Tdata& d) {
+        const unsigned right = linegen::crc16(d.data.data(), d.data.size());
+        d.crc16 = static_cast<int>(sentCrc(d.crcOK, static_cast<unsigned>(d.crc16), right, 0xFFFF));
+        e = linegen::packet(linegen::dataBytes(d.pid, d.data, right ^ static_cast<unsigned>(d.crc16)), d.idle);
+        return true;
+      },
+      [&e](Thandshake& h) {
+        e = linegen::handshake(h.pid, h.idle);
+        return true;
+      },
+      [](Tgrouper&) { return false; }}, false);
 }
 
 void collectLeaves(const TrowVec& rows, TrowVec& out) {
@@ -150,66 +143,57 @@ std::string rowDiff(const Tbase& want, const Tbase& got) {
   note(os, "tick", want.tick, got.tick);
   note(os, "level", want.level, got.level);
   if (os.tellp() != 0) return os.str();
-  switch (want.kind) {
-    case RK_RESET: {
-      auto& w = static_cast<const Treset&>(want);
-      auto& g = static_cast<const Treset&>(got);
-      note(os, "duration", w.duration, g.duration);
-      note(os, "idleTicks", w.idleTicks, g.idleTicks);
-      break;
-    }
-    case RK_SOF:
-    case RK_TOKEN:
-    case RK_DATA:
-    case RK_HANDSHAKE: {
-      auto& w = static_cast<const TpacketBase&>(want);
-      auto& g = static_cast<const TpacketBase&>(got);
-      note(os, "pid", w.pid, g.pid);
-      note(os, "idle", w.idle, g.idle);
-      if (want.kind == RK_SOF) {
-        auto& ws = static_cast<const Tsof&>(want);
-        auto& gs = static_cast<const Tsof&>(got);
-        note(os, "frame", ws.frame, gs.frame);
-        note(os, "crc5", ws.crc5, gs.crc5);
-        note(os, "crcOK", ws.crcOK, gs.crcOK);
-      } else if (want.kind == RK_TOKEN) {
-        auto& wt = static_cast<const Ttoken&>(want);
-        auto& gt = static_cast<const Ttoken&>(got);
-        note(os, "addr", wt.addr, gt.addr);
-        note(os, "endp", wt.endp, gt.endp);
-        note(os, "crc5", wt.crc5, gt.crc5);
-        note(os, "crcOK", wt.crcOK, gt.crcOK);
-      } else if (want.kind == RK_DATA) {
-        auto& wd = static_cast<const Tdata&>(want);
-        auto& gd = static_cast<const Tdata&>(got);
-        note(os, "data", bytesText(wd.data), bytesText(gd.data));
-        note(os, "crc16", wd.crc16, gd.crc16);
-        note(os, "crcOK", wd.crcOK, gd.crcOK);
-      }
-      break;
-    }
-    case RK_SOFGROUP:
-    case RK_TRANSAX:
-    case RK_TRANSFER: {
-      if (want.kind == RK_TRANSAX)
-        note(os, "trxType", int(static_cast<const Ttransax&>(want).trxType),
-             int(static_cast<const Ttransax&>(got).trxType));
-      if (want.kind == RK_TRANSFER) {
-        auto& wf = static_cast<const Ttransfer&>(want);
-        auto& gf = static_cast<const Ttransfer&>(got);
-        note(os, "tfrType", int(wf.tfrType), int(gf.tfrType));
-        note(os, "success", wf.success, gf.success);
-        note(os, "data", bytesText(wf.data), bytesText(gf.data));
-      }
-      if (os.tellp() != 0) return os.str();
-      const std::string sub = rowsDiff(static_cast<const Tgrouper&>(want).children,
-                                       static_cast<const Tgrouper&>(got).children);
-      if (!sub.empty()) os << "children: " << sub;
-      break;
-    }
-    default:
-      break;
-  }
+  auto packet = [&os, &got](const TpacketBase& w) {
+    auto& g = static_cast<const TpacketBase&>(got);
+    note(os, "pid", w.pid, g.pid);
+    note(os, "idle", w.idle, g.idle);
+  };
+  auto children = [&os, &got](const Tgrouper& w) {
+    if (os.tellp() != 0) return;
+    const std::string sub = rowsDiff(w.children, static_cast<const Tgrouper&>(got).children);
+    if (!sub.empty()) os << "children: " << sub;
+  };
+  visitRow(want, Toverload{
+      [&os, &got](const Treset& w) {
+        auto& g = static_cast<const Treset&>(got);
+        note(os, "duration", w.duration, g.duration);
+        note(os, "idleTicks", w.idleTicks, g.idleTicks);
+      },
+      [&os, &got, &packet](const Tsof& w) {
+        auto& g = static_cast<const Tsof&>(got);
+        packet(w);
+        note(os, "frame", w.frame, g.frame);
+        note(os, "crc5", w.crc5, g.crc5);
+        note(os, "crcOK", w.crcOK, g.crcOK);
+      },
+      [&os, &got, &packet](const Ttoken& w) {
+        auto& g = static_cast<const Ttoken&>(got);
+        packet(w);
+        note(os, "addr", w.addr, g.addr);
+        note(os, "endp", w.endp, g.endp);
+        note(os, "crc5", w.crc5, g.crc5);
+        note(os, "crcOK", w.crcOK, g.crcOK);
+      },
+      [&os, &got, &packet](const Tdata& w) {
+        auto& g = static_cast<const Tdata&>(got);
+        packet(w);
+        note(os, "data", bytesText(w.data), bytesText(g.data));
+        note(os, "crc16", w.crc16, g.crc16);
+        note(os, "crcOK", w.crcOK, g.crcOK);
+      },
+      [&packet](const Thandshake& w) { packet(w); },
+      [&children](const TsofGroup& w) { children(w); },
+      [&os, &got, &children](const Ttransax& w) {
+        note(os, "trxType", int(w.trxType), int(static_cast<const Ttransax&>(got).trxType));
+        children(w);
+      },
+      [&os, &got, &children](const Ttransfer& w) {
+        auto& g = static_cast<const Ttransfer&>(got);
+        note(os, "tfrType", int(w.tfrType), int(g.tfrType));
+        note(os, "success", w.success, g.success);
+        note(os, "data", bytesText(w.data), bytesText(g.data));
+        children(w);
+      }});
   return os.str();
 }
 
@@ -243,16 +227,16 @@ uint32_t randomIdle(Tdice& dice, const TrandomTraffic& t) {
 }
 
 TrowPtr randomPacket(Tdice& dice, const TrandomTraffic& t) {
-  static const int DATA_PIDS[] = {3, 11, 7, 15};
-  static const int TOKEN_PIDS[] = {1, 9, 13};
-  static const int HANDSHAKE_PIDS[] = {2, 10, 14, 6};
+  static const int DATA_PIDS[] = {PID_DATA0, PID_DATA1, PID_DATA2, PID_MDATA};
+  static const int TOKEN_PIDS[] = {PID_OUT, PID_IN, PID_SETUP};
+  static const int HANDSHAKE_PIDS[] = {PID_ACK, PID_NAK, PID_STALL, PID_NYET};
   const bool bad = t.crcErrors && dice.oneIn(8);
   TpacketBase* p = nullptr;
   TrowPtr row;
   switch (dice.below(4)) {
     case 0: {
       auto s = std::make_shared<Tsof>();
-      s->pid = 5;
+      s->pid = PID_SOF;
       s->frame = static_cast<int>(dice.below(2048));
       s->crcOK = !bad;
       p = s.get();
@@ -323,21 +307,21 @@ std::shared_ptr<T> packetRow(TrowVec& rows, int pid, uint32_t idle) {
 // One frame: an SOF, then transactions until about a millisecond is used.
 void denseFrame(Tdice& dice, int frame, TrowVec& rows) {
   auto gap = [&dice] { return dice.range(1, 8); };
-  packetRow<Tsof>(rows, 5, gap())->frame = frame & 0x7FF;
+  packetRow<Tsof>(rows, PID_SOF, gap())->frame = frame & 0x7FF;
   uint32_t used = 40;
   while (used < 12000) {
     const uint32_t what = dice.below(4);
-    auto tok = packetRow<Ttoken>(rows, what == 0 ? 13 : (what == 1 ? 1 : 9), gap());
+    auto tok = packetRow<Ttoken>(rows, what == 0 ? PID_SETUP : (what == 1 ? PID_OUT : PID_IN), gap());
     tok->addr = static_cast<int>(dice.range(1, 127));
     tok->endp = what == 0 ? 0 : static_cast<int>(dice.range(1, 15));
     if (what == 3) {  // IN polled, device has nothing
-      packetRow<Thandshake>(rows, 10, gap());
+      packetRow<Thandshake>(rows, PID_NAK, gap());
       used += 60;
       continue;
     }
-    auto d = packetRow<Tdata>(rows, dice.oneIn(2) ? 3 : 11, gap());
+    auto d = packetRow<Tdata>(rows, dice.oneIn(2) ? PID_DATA0 : PID_DATA1, gap());
     d->data = randomPayload(dice, what == 0 ? 8 : 64);
-    packetRow<Thandshake>(rows, 2, gap());
+    packetRow<Thandshake>(rows, PID_ACK, gap());
     used += 80 + static_cast<uint32_t>(d->data.size()) * 9;
   }
 }
@@ -348,7 +332,7 @@ TdenseCapture denseFullCapture(uint32_t seed) {
   Tdice dice(seed);
   TdenseCapture cap;
   TlineEncoder enc;
-  const size_t target = 8 + FULL_CAPTURE_BYTES;
+  const size_t target = kelvo::RAW_MAGIC_SIZE + FULL_CAPTURE_BYTES;
   // Leaves room for the last frame, the pending run and the open byte.
   const size_t stopAt = target - 4096;
   for (int frame = static_cast<int>(dice.below(2048)); enc.coder().bytesCoded() < stopAt; ++frame) {

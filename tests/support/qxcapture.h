@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lineencoder.h"
+#include "vkboard.h"
 #include "vkrows.h"
 
 namespace qxtest {
@@ -66,7 +67,7 @@ struct TrandomTraffic {
 TrowVec randomRows(uint32_t seed, size_t count, const TrandomTraffic& traffic = TrandomTraffic());
 
 // Size of a full capture memory behind the magic.
-constexpr size_t FULL_CAPTURE_BYTES = 131061;
+constexpr size_t FULL_CAPTURE_BYTES = kelvo::MAX_CAPTURE;
 
 struct TdenseCapture {
   std::vector<uint8_t> raw;  // "VARNOKE." and FULL_CAPTURE_BYTES stream bytes

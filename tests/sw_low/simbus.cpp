@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "qxcp2130.h"
+
 namespace simbus {
 
 std::string hex(const Bytes& b) {
@@ -80,28 +82,23 @@ std::string bulkIn(uint8_t ep, uint32_t len) {
   return tmp;
 }
 
-Bytes spiHeader(uint8_t cmd, uint32_t len) {
-  return {0, 0, cmd, 0, uint8_t(len), uint8_t(len >> 8), uint8_t(len >> 16), uint8_t(len >> 24)};
-}
+Bytes spiHeader(uint8_t cmd, uint32_t len) { return qxcp2130::header(cmd, len); }
 
 Lines spiWrite(int channel, const Bytes& data, uint8_t epOut) {
-  Bytes msg = spiHeader(0x01, uint32_t(data.size()));
-  msg.insert(msg.end(), data.begin(), data.end());
-  Lines out{ctlOut(0x25, {uint8_t(channel), 2})};
-  const size_t first = msg.size() < 64 ? msg.size() : 64;
-  out.push_back(bulkOut(epOut, Bytes(msg.begin(), msg.begin() + first)));
-  if (msg.size() > 64) out.push_back(bulkOut(epOut, Bytes(msg.begin() + 64, msg.end())));
+  Lines out{ctlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel))};
+  for (const Bytes& part : qxcp2130::writeTransfers(data)) out.push_back(bulkOut(epOut, part));
   return out;
 }
 
 Lines spiRead(int channel, uint32_t len, uint8_t epOut, uint8_t epIn) {
-  return {ctlOut(0x25, {uint8_t(channel), 2}), bulkOut(epOut, spiHeader(0x00, len)), bulkIn(epIn, len)};
+  return {ctlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel)),
+          bulkOut(epOut, qxcp2130::header(qxcp2130::CMD_READ, len)), bulkIn(epIn, len)};
 }
 
 Lines spiWriteRead(int channel, const Bytes& data, uint8_t epOut, uint8_t epIn) {
-  Bytes msg = spiHeader(0x02, uint32_t(data.size()));
-  msg.insert(msg.end(), data.begin(), data.end());
-  return {ctlOut(0x25, {uint8_t(channel), 2}), bulkOut(epOut, msg), bulkIn(epIn, uint32_t(data.size()))};
+  return {ctlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel)),
+          bulkOut(epOut, qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)),
+          bulkIn(epIn, uint32_t(data.size()))};
 }
 
 Lines operator+(Lines a, const Lines& b) {

@@ -2,6 +2,7 @@
 // simulated USB device list.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,22 @@ TEST_F(UsbDevice, ContextIsSharedAndReleased) {
   EXPECT_EQ(kelvosim::contextRefs(), 0);
 }
 
+// A failed open is silent unless the trace is asked for.
+TEST_F(UsbDevice, TraceSaysWhyNoBoardOpened) {
+  kelvosim::addDevice(kelvosim::otherConfig(0x1234, 0x5678));
+  TlibusbDevice dev;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(dev.open());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  setenv("QX_BOARD_TRACE", "1", 1);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(dev.open());
+  xprintf("%s %d\n", "status", 7);
+  unsetenv("QX_BOARD_TRACE");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\nboard: no device 10c4:87a0 or 10c4:8c57 among 1\nstatus 7\n");
+}
+
 struct OpenCase {
   const char* name;
   std::vector<TdevConfig> devices;
@@ -60,7 +77,7 @@ TEST_F(UsbDevice, OpenFindsPreparesOrFailsClosed) {
        {kelvosim::otherConfig(0x10C4, 0x87A1), kelvosim::otherConfig(0x10C5, 0x87A0)}, 0, false, -1, "", 0},
       {"first of two boards in list order",
        {kelvosim::otherConfig(0x1D6B, 2),
-        board([](TdevConfig& c) { c.Fproduct = kelvosim::PID_CP2130; c.Fserial = "FIRST"; }),
+        board([](TdevConfig& c) { c.Fproduct = kelvo::PRODUCT_ID_BRIDGE; c.Fserial = "FIRST"; }),
         board([](TdevConfig& c) { c.Fserial = "SECOND"; })},
        0, true, 1, "FIRST", 0},
       {"unconfigured device", {board([](TdevConfig& c) { c.FactiveConfig = 0; })}, 0, true, 0, "KV000001", 0},

@@ -24,17 +24,17 @@ TEST(LineEncoder, PacketStates) {
     TlineEvent e;
     const char* want;
   };
-  TlineEvent ack6 = linegen::handshake(linegen::PID_ACK);
+  TlineEvent ack6 = linegen::handshake(PID_ACK);
   ack6.syncLen = 6;
-  TlineEvent nakShort = linegen::handshake(linegen::PID_NAK);
+  TlineEvent nakShort = linegen::handshake(PID_NAK);
   nakShort.bitLimit = 3;
-  TlineEvent glitch = linegen::handshake(linegen::PID_ACK);
+  TlineEvent glitch = linegen::handshake(PID_ACK);
   glitch.se1At = 2;
   TlineEvent unstuffed = linegen::packet({0xC3, 0xFF}, 1);
   unstuffed.stuff = false;
   const Case cases[] = {
       // ACK 0xD2: 0 1 0 0 1 0 1 1.
-      {"ack", linegen::handshake(linegen::PID_ACK), "KJKJKJKK" "JJKJJKKK"},
+      {"ack", linegen::handshake(PID_ACK), "KJKJKJKK" "JJKJJKKK"},
       {"ack, short sync", ack6, "KJKJKK" "JJKJJKKK"},
       // NAK 0x5A: 0 1 0 1 1 0 1 0; three bits only.
       {"nak cut after three bits", nakShort, "KJKJKJKK" "JJK"},
@@ -52,15 +52,15 @@ TEST(LineEncoder, PacketStates) {
 }
 
 TEST(LineEncoder, PacketBytes) {
-  EXPECT_EQ(linegen::pidByte(linegen::PID_SETUP), 0x2D);
-  EXPECT_EQ(linegen::pidByte(linegen::PID_MDATA), 0x0F);
-  EXPECT_EQ(linegen::tokenBytes(linegen::PID_SETUP, 0x15, 0xE), (std::vector<uint8_t>{0x2D, 0x15, 0xEF}));
-  EXPECT_EQ(linegen::tokenBytes(linegen::PID_SETUP, 0x15, 0xE, 1), (std::vector<uint8_t>{0x2D, 0x15, 0xE7}));
+  EXPECT_EQ(linegen::pidByte(PID_SETUP), 0x2D);
+  EXPECT_EQ(linegen::pidByte(PID_MDATA), 0x0F);
+  EXPECT_EQ(linegen::tokenBytes(PID_SETUP, 0x15, 0xE), (std::vector<uint8_t>{0x2D, 0x15, 0xEF}));
+  EXPECT_EQ(linegen::tokenBytes(PID_SETUP, 0x15, 0xE, 1), (std::vector<uint8_t>{0x2D, 0x15, 0xE7}));
   EXPECT_EQ(linegen::sofBytes(0x7FF), (std::vector<uint8_t>{0xA5, 0xFF, 0x47}));
-  EXPECT_EQ(linegen::dataBytes(linegen::PID_DATA1, {0x23, 0x45, 0x67, 0x89}),
+  EXPECT_EQ(linegen::dataBytes(PID_DATA1, {0x23, 0x45, 0x67, 0x89}),
             (std::vector<uint8_t>{0x4B, 0x23, 0x45, 0x67, 0x89, 0x0E, 0x1C}));
-  EXPECT_EQ(linegen::dataBytes(linegen::PID_DATA0, {}), (std::vector<uint8_t>{0xC3, 0x00, 0x00}));
-  EXPECT_EQ(linegen::handshakeBytes(linegen::PID_STALL), (std::vector<uint8_t>{0x1E}));
+  EXPECT_EQ(linegen::dataBytes(PID_DATA0, {}), (std::vector<uint8_t>{0xC3, 0x00, 0x00}));
+  EXPECT_EQ(linegen::handshakeBytes(PID_STALL), (std::vector<uint8_t>{0x1E}));
 }
 
 struct CoderRun {
@@ -208,7 +208,7 @@ TEST(RawCoder, SymbolFormsAreAsAsked) {
     }
   };
   std::vector<TlineEvent> ev;
-  for (int i = 0; i < 50; ++i) ev.push_back(linegen::data(linegen::PID_DATA1, std::vector<uint8_t>(20, uint8_t(i * 37)), 3));
+  for (int i = 0; i < 50; ++i) ev.push_back(linegen::data(PID_DATA1, std::vector<uint8_t>(20, uint8_t(i * 37)), 3));
   int six = 0;
   int three = 0;
   TrawCoderOptions o;
@@ -230,8 +230,8 @@ TEST(RawCoder, SymbolFormsAreAsAsked) {
 // way make up the same stream, and tick() counts every event's ticks.
 TEST(LineEncoder, StreamingMatchesOneShot) {
   std::vector<TlineEvent> ev = {linegen::idle(5), linegen::reset(30000, 40), linegen::sof(0x123, 7),
-                                linegen::token(linegen::PID_IN, 5, 1, 3), linegen::data(linegen::PID_DATA0, {1, 2, 3}, 2),
-                                linegen::handshake(linegen::PID_ACK, 9), linegen::se1(4), linegen::idle(3000)};
+                                linegen::token(PID_IN, 5, 1, 3), linegen::data(PID_DATA0, {1, 2, 3}, 2),
+                                linegen::handshake(PID_ACK, 9), linegen::se1(4), linegen::idle(3000)};
   std::vector<uint64_t> starts;
   const std::vector<uint8_t> whole = linegen::encodeCapture(ev, TrawCoderOptions(), &starts);
   TlineEncoder enc;

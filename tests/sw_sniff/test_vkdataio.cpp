@@ -187,64 +187,53 @@ TEST(SampleFile, EmptyListSavesHeadOnly) {
 void expectSameCarriedFields(const TrowPtr& a, const TrowPtr& b) {
   ASSERT_EQ(a->kind, b->kind);
   EXPECT_EQ(a->level, b->level);
-  switch (a->kind) {
-    case RK_RESET: {
-      auto x = std::static_pointer_cast<Treset>(a), y = std::static_pointer_cast<Treset>(b);
-      EXPECT_EQ(x->tick, y->tick);
-      EXPECT_EQ(x->duration, y->duration);
-      EXPECT_EQ(x->idleTicks, y->idleTicks);
-      break;
-    }
-    case RK_SOF: {
-      auto x = std::static_pointer_cast<Tsof>(a), y = std::static_pointer_cast<Tsof>(b);
-      EXPECT_EQ(x->pid, y->pid);
-      EXPECT_EQ(x->tick, y->tick);
-      EXPECT_EQ(x->frame, y->frame);
-      EXPECT_EQ(x->crc5, y->crc5);
-      EXPECT_EQ(x->crcOK, y->crcOK);
-      EXPECT_EQ(x->idle, y->idle);
-      break;
-    }
-    case RK_TOKEN: {
-      auto x = std::static_pointer_cast<Ttoken>(a), y = std::static_pointer_cast<Ttoken>(b);
-      EXPECT_EQ(x->pid, y->pid);
-      EXPECT_EQ(x->tick, y->tick);
-      EXPECT_EQ(x->addr, y->addr);
-      EXPECT_EQ(x->endp, y->endp);
-      EXPECT_EQ(x->crc5, y->crc5);
-      EXPECT_EQ(x->crcOK, y->crcOK);
-      EXPECT_EQ(x->idle, y->idle);
-      break;
-    }
-    case RK_DATA: {
-      auto x = std::static_pointer_cast<Tdata>(a), y = std::static_pointer_cast<Tdata>(b);
-      EXPECT_EQ(x->pid, y->pid);
-      EXPECT_EQ(x->tick, y->tick);
-      EXPECT_EQ(x->data, y->data);
-      EXPECT_EQ(x->crc16, y->crc16);
-      EXPECT_EQ(x->crcOK, y->crcOK);
-      EXPECT_EQ(x->idle, y->idle);
-      break;
-    }
-    case RK_HANDSHAKE: {
-      auto x = std::static_pointer_cast<Thandshake>(a), y = std::static_pointer_cast<Thandshake>(b);
-      EXPECT_EQ(x->pid, y->pid);
-      EXPECT_EQ(x->tick, y->tick);
-      EXPECT_EQ(x->idle, y->idle);
-      break;
-    }
-    case RK_TRANSAX: {
-      // Undefined is written as OUT.
-      const TtrxType t = std::static_pointer_cast<Ttransax>(a)->trxType;
-      EXPECT_EQ(t == TRX_UNDEFINED ? TRX_OUT : t, std::static_pointer_cast<Ttransax>(b)->trxType);
-      [[fallthrough]];
-    }
-    case RK_SOFGROUP:
-    case RK_TRANSFER:
-      EXPECT_EQ(std::static_pointer_cast<Tgrouper>(a)->children.size(),
-                std::static_pointer_cast<Tgrouper>(b)->children.size());
-      break;
-  }
+  const Tbase& other = *b;
+  auto packet = [&other](const TpacketBase& x) {
+    auto& y = static_cast<const TpacketBase&>(other);
+    EXPECT_EQ(x.pid, y.pid);
+    EXPECT_EQ(x.tick, y.tick);
+    EXPECT_EQ(x.idle, y.idle);
+  };
+  auto group = [&other](const Tgrouper& x) {
+    EXPECT_EQ(x.children.size(), static_cast<const Tgrouper&>(other).children.size());
+  };
+  visitRow(*a, Toverload{
+      [&other](const Treset& x) {
+        auto& y = static_cast<const Treset&>(other);
+        EXPECT_EQ(x.tick, y.tick);
+        EXPECT_EQ(x.duration, y.duration);
+        EXPECT_EQ(x.idleTicks, y.idleTicks);
+      },
+      [&other, &packet](const Tsof& x) {
+        auto& y = static_cast<const Tsof&>(other);
+        packet(x);
+        EXPECT_EQ(x.frame, y.frame);
+        EXPECT_EQ(x.crc5, y.crc5);
+        EXPECT_EQ(x.crcOK, y.crcOK);
+      },
+      [&other, &packet](const Ttoken& x) {
+        auto& y = static_cast<const Ttoken&>(other);
+        packet(x);
+        EXPECT_EQ(x.addr, y.addr);
+        EXPECT_EQ(x.endp, y.endp);
+        EXPECT_EQ(x.crc5, y.crc5);
+        EXPECT_EQ(x.crcOK, y.crcOK);
+      },
+      [&other, &packet](const Tdata& x) {
+        auto& y = static_cast<const Tdata&>(other);
+        packet(x);
+        EXPECT_EQ(x.data, y.data);
+        EXPECT_EQ(x.crc16, y.crc16);
+        EXPECT_EQ(x.crcOK, y.crcOK);
+      },
+      [&packet](const Thandshake& x) { packet(x); },
+      [&other, &group](const Ttransax& x) {
+        // Undefined is written as OUT.
+        const TtrxType t = x.trxType;
+        EXPECT_EQ(t == TRX_UNDEFINED ? TRX_OUT : t, static_cast<const Ttransax&>(other).trxType);
+        group(x);
+      },
+      [&group](const Tgrouper& x) { group(x); }});
 }
 
 // Saves rows, loads them back and checks that the file gave the same list.

@@ -16,36 +16,35 @@ using namespace linegen;
 std::string describe(const Tbase& r) {
   std::ostringstream os;
   os << "t" << r.tick << " ";
-  switch (r.kind) {
-    case RK_RESET: {
-      auto& x = static_cast<const Treset&>(r);
-      os << "reset " << x.duration << " idle " << x.idleTicks;
-      break;
-    }
-    case RK_SOF: {
-      auto& x = static_cast<const Tsof&>(r);
-      os << "sof " << x.frame << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
-      break;
-    }
-    case RK_TOKEN: {
-      auto& x = static_cast<const Ttoken&>(r);
-      os << "token " << x.pid << " " << x.addr << "." << x.endp << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
-      break;
-    }
-    case RK_DATA: {
-      auto& x = static_cast<const Tdata&>(r);
-      os << "data " << x.pid << " [";
-      for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << std::hex << unsigned(x.data[i]) << std::dec;
-      os << "] crc " << x.crc16 << (x.crcOK ? " ok" : " bad");
-      break;
-    }
-    case RK_HANDSHAKE:
-      os << "handshake " << static_cast<const TpacketBase&>(r).pid;
-      break;
-    default:
-      os << "kind " << r.kind;
-  }
-  if (r.kind >= RK_SOF && r.kind <= RK_HANDSHAKE) os << " idle " << static_cast<const TpacketBase&>(r).idle;
+  auto idle = [&os](const TpacketBase& p) {
+    os << " idle " << p.idle;
+    return true;
+  };
+  const bool known = visitRow(r, Toverload{
+      [&os](const Treset& x) {
+        os << "reset " << x.duration << " idle " << x.idleTicks;
+        return true;
+      },
+      [&os, &idle](const Tsof& x) {
+        os << "sof " << x.frame << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
+        return idle(x);
+      },
+      [&os, &idle](const Ttoken& x) {
+        os << "token " << x.pid << " " << x.addr << "." << x.endp << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
+        return idle(x);
+      },
+      [&os, &idle](const Tdata& x) {
+        os << "data " << x.pid << " [";
+        for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << std::hex << unsigned(x.data[i]) << std::dec;
+        os << "] crc " << x.crc16 << (x.crcOK ? " ok" : " bad");
+        return idle(x);
+      },
+      [&os, &idle](const Thandshake& x) {
+        os << "handshake " << x.pid;
+        return idle(x);
+      },
+      [](const Tgrouper&) { return false; }}, false);
+  if (!known) os << "kind " << r.kind;
   return os.str();
 }
 

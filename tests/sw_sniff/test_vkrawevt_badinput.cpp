@@ -112,7 +112,7 @@ TEST(BadInput, HugeRuns) {
   std::vector<TlineEvent> ev = {linegen::lineState(LS_K, 1), linegen::lineState(LS_J, 1), linegen::lineState(LS_K, 1),
                                 linegen::lineState(LS_J, 1), linegen::lineState(LS_K, 2),
                                 linegen::lineState(LS_J, 0x7FFFFFF0u), linegen::lineState(LS_SE0, 2),
-                                linegen::idle(3), linegen::handshake(linegen::PID_ACK, 5)};
+                                linegen::idle(3), linegen::handshake(PID_ACK, 5)};
   const TrowVec got = qxtest::decodeCapture(linegen::encodeCapture(ev));
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]->kind, RK_HANDSHAKE);

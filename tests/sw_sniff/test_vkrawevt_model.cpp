@@ -222,7 +222,7 @@ TEST(DecoderModel, LongRunsInsidePackets) {
       if (se1) ev.push_back(linegen::se1(3));
       ev.push_back(linegen::lineState(LS_SE0, 2));
       ev.push_back(linegen::idle(5));
-      ev.push_back(linegen::handshake(linegen::PID_ACK, 4));
+      ev.push_back(linegen::handshake(PID_ACK, 4));
       const auto raw = linegen::encodeCapture(ev);
       expectLikeModel(raw, "J run " + std::to_string(run) + (se1 ? " and SE1" : ""));
       const size_t rows = qxtest::decodeCapture(raw).size();

@@ -9,6 +9,10 @@
 
 struct libusb_device_handle;
 
+// The board layer's trace: printf-style lines to standard error when the
+// environment variable QX_BOARD_TRACE is set (to anything), nothing otherwise.
+void xprintf(const char* aFormat, ...) __attribute__((format(printf, 1, 2)));
+
 // One use of the libusb default context, paired init and exit.
 class Tlibusb {
 public:
@@ -26,10 +30,6 @@ private:
 // The board's USB device: found by the bridge's ids, opened with interface 0 claimed.
 class TlibusbDevice : public Tlibusb {
 public:
-  static constexpr uint16_t VENDOR_ID = 0x10C4;
-  static constexpr uint16_t PRODUCT_ID_A = 0x87A0;
-  static constexpr uint16_t PRODUCT_ID_B = 0x8C57;
-
   TlibusbDevice() = default;
   ~TlibusbDevice();
 

@@ -22,7 +22,6 @@ const char* const SCRIPT_FILE = "./scripts/init.lua";
 
 namespace {
 
-constexpr int PID_NAK = 10;
 constexpr double MYADD_A = 30.0;
 constexpr double MYADD_B = 12.0;
 

@@ -118,7 +118,7 @@ TEST_F(CaptureThread, StopHandsOverExactlyTheRecordedBytes) {
   kelvosim::setTicksPerTransfer(0);  // bus time moves only when the test says so
   TloThread lo;
   ASSERT_TRUE(ready(lo));
-  kelvosim::setSram(0, std::vector<uint8_t>(kelvosim::SRAM_SIZE, 0xA5));  // older memory
+  kelvosim::setSram(0, std::vector<uint8_t>(kelvo::CAPTURE_MEMORY, 0xA5));  // older memory
   for (size_t k : {size_t(0), size_t(1), size_t(500)}) {
     SCOPED_TRACE(k);
     std::vector<uint8_t> stream(k);

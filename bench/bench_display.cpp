@@ -131,6 +131,24 @@ void BM_Screenful(benchmark::State& state) {
 }
 BENCHMARK(BM_Screenful)->Unit(benchmark::kMillisecond);
 
+// As BM_Screenful, but each screenful is the next one down, so that its
+// numbers and values are new texts, as when the user pages through a capture.
+void BM_ScreenfulPaging(benchmark::State& state) {
+  TrowCache& c = cache();
+  TdisplData& d = c.rData();
+  d.resetVisibleRows();
+  const int start = d.nearestVisibleRow(d.rowCount() / 3);
+  int top = start;
+  for (auto _ : state) {
+    c.invalidateAll();
+    int row = top, w = 0, h = 0;
+    for (int i = 0; i < SCREEN_ROWS && row >= 0; ++i, row = d.nextVisibleRow(row))
+      benchmark::DoNotOptimize(c.getRowBitmap(row, SCREEN_WIDTH, w, h));
+    top = row >= 0 ? row : start;
+  }
+}
+BENCHMARK(BM_ScreenfulPaging)->Unit(benchmark::kMillisecond);
+
 // The share of the screenful spent in Lua and in building the boxes.
 void BM_ScreenfulDecodeAndBoxes(benchmark::State& state) {
   TdisplData& d = cache().rData();

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <wx/dcmemory.h>
+#include <wx/graphics.h>
 #include <wx/settings.h>
 #include <wx/window.h>
 
@@ -20,6 +21,8 @@ constexpr int RIGHT_MARGIN = 125;
 constexpr int START_WIDTH = 1024;
 // Wider requests are served at this width: a bitmap must stay allocatable.
 constexpr int MAX_REQUEST_WIDTH = 32000;
+// Bound of the text size memo: labels recur, numbers mostly do not.
+constexpr size_t MAX_TEXT_SIZES = 4096;
 
 // Beyond these the row font is unreadable or its bitmaps too large to allocate.
 constexpr int MIN_POINT_SIZE = 4;
@@ -63,11 +66,11 @@ wxColour colourOf(uint64_t bgr) {
 
 // ---- one row ----
 
-Trow::Trow(TdisplData& data, wxFont& font, int ix, int maxWidth, int clickSlot)
-    : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Ffont(&font), FdisplData(&data) {
+Trow::Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare)
+    : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Ffont(&font), Fsizes(&sizes), FdisplData(&data) {
   const bool visible = data.isVisible(ix);
   if (visible) Fdecode = data.genRowDecode(ix);
-  if (!Fbitmap.Create(FmaxWidth, SrowHt) || !Fbitmap.IsOk()) return;
+  if (!makeBitmap(spare)) return;
   wxMemoryDC dc(Fbitmap);
   if (!dc.IsOk()) return;
   dc.SetFont(font);
@@ -80,10 +83,34 @@ Trow::Trow(TdisplData& data, wxFont& font, int ix, int maxWidth, int clickSlot)
   dc.SelectObject(wxNullBitmap);
 }
 
+bool Trow::makeBitmap(wxBitmap& spare) {
+  if (spare.IsOk()) {
+    Fbitmap = spare;
+    spare.UnRef();  // the sole holder, else the DC would draw on a copy
+    return true;
+  }
+  return Fbitmap.Create(FmaxWidth, SrowHt) && Fbitmap.IsOk();
+}
+
+wxBitmap Trow::takeBitmap() {
+  const wxBitmap bitmap = Fbitmap;
+  Fbitmap.UnRef();
+  return bitmap;
+}
+
 wxBitmap& Trow::getRowBitmap(int& width, int& height) {
   width = Fx;
   height = SrowHt;
   return Fbitmap;
+}
+
+wxSize Trow::textSize(wxDC& dc, const std::string& text) {
+  const auto known = Fsizes->find(text);
+  if (known != Fsizes->end()) return known->second;
+  if (Fsizes->size() >= MAX_TEXT_SIZES) Fsizes->clear();
+  const wxSize size = dc.GetTextExtent(wxString::FromUTF8(text.c_str()));
+  Fsizes->emplace(text, size);
+  return size;
 }
 
 void Trow::clearBM(wxDC& dc, uint64_t colour) {
@@ -97,10 +124,8 @@ void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
   int w = SfontWid * box.width;
   if (box.width < 0) {
     // Fit the texts, one character's width of room on either side.
-    const wxString top = wxString::FromUTF8(box.top.text.c_str());
-    const wxString bottom = wxString::FromUTF8(box.bottom.text.c_str());
-    const int widest = std::max(dc.GetTextExtent(top).GetWidth(),
-                                box.lines == 1 ? dc.GetTextExtent(bottom).GetWidth() : 0);
+    const int widest = std::max(box.top.text.empty() ? 0 : textSize(dc, box.top.text).GetWidth(),
+                                box.lines == 1 && !box.bottom.text.empty() ? textSize(dc, box.bottom.text).GetWidth() : 0);
     w = widest + 2 * SfontWid;
   }
   FxEnd = Fx + w;
@@ -122,10 +147,19 @@ void Trow::textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const
   dc.SetPen(wxPen(back, 1, wxPENSTYLE_SOLID));
   dc.DrawRectangle(rect);
   if (text.empty()) return;
+  const wxSize size = textSize(dc, text);
+  if (fg != FtextFg) dc.SetTextForeground(colourOf(fg));
+  FtextFg = fg;
   const wxString label = wxString::FromUTF8(text.c_str());
-  const wxSize size = dc.GetTextExtent(label);
-  dc.SetTextForeground(colourOf(fg));
-  dc.DrawText(label, rect.x + (rect.width - size.GetWidth()) / 2, rect.y + (rect.height - size.GetHeight()) / 2);
+  const int x = rect.x + (rect.width - size.GetWidth()) / 2;
+  const int y = rect.y + (rect.height - size.GetHeight()) / 2;
+  // The DC would measure the text again for its bounding box, which nothing
+  // here reads; its own path is kept for texts of several lines.
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  if (gc && text.find('\n') == std::string::npos)
+    gc->DrawText(label, x, y);
+  else
+    dc.DrawText(label, x, y);
 }
 
 void Trow::borderRect(wxDC& dc, int x1, int y1, int x2, int y2) {
@@ -172,6 +206,8 @@ void TrowCache::zoom(int pointSize) {
 }
 
 void TrowCache::measureFont() {
+  FtextSizes.clear();
+  Fspares.clear();
   wxBitmap scratch(1, 1);
   wxMemoryDC dc(scratch);
   dc.SetFont(Ffont);
@@ -196,9 +232,37 @@ Trow& TrowCache::getRow(int ix, int width) {
     Frows.erase(it);
     break;
   }
-  if (Frows.size() > CACHE_ROWS - 1) Frows.pop_back();
-  Frows.emplace_front(FdisplData, Ffont, ix, width + WIDTH_SLACK, hiLightIx(ix));
+  if (Frows.size() > CACHE_ROWS - 1) {
+    keepSpare(Frows.back());
+    Frows.pop_back();
+  }
+  wxBitmap spare = takeSpare(width + WIDTH_SLACK);
+  Frows.emplace_front(FdisplData, Ffont, FtextSizes, ix, width + WIDTH_SLACK, hiLightIx(ix), spare);
   return Frows.front();
+}
+
+void TrowCache::keepSpare(Trow& row) {
+  // Spares and rows together stay within the cache's bitmap count; a bitmap
+  // someone else still holds is not drawn over.
+  wxBitmap bitmap = row.takeBitmap();
+  const wxObjectRefData* data = bitmap.IsOk() ? bitmap.GetRefData() : nullptr;
+  if (data && data->GetRefCount() == 1 && Fspares.size() + Frows.size() <= CACHE_ROWS)
+    Fspares.push_back(bitmap);
+}
+
+wxBitmap TrowCache::takeSpare(int width) {
+  // A spare of another size is from an old view width: let it go.
+  while (!Fspares.empty()) {
+    wxBitmap spare = Fspares.back();
+    Fspares.pop_back();
+    if (spare.GetWidth() == width && spare.GetHeight() == SrowHt) return spare;
+  }
+  return wxBitmap();
+}
+
+void TrowCache::dropAll() {
+  for (Trow& row : Frows) keepSpare(row);
+  Frows.clear();
 }
 
 wxBitmap& TrowCache::getRowBitmap(int ix, int width, int& drawnWidth, int& height) {
@@ -229,14 +293,21 @@ int TrowCache::setClickRow(int slot, int ix) {
 
 void TrowCache::invalidateRow(int ix) {
   if (ix < 0) return;
-  Frows.remove_if([ix](const Trow& r) { return r.ix() == ix; });
+  for (auto it = Frows.begin(); it != Frows.end();) {
+    if (it->ix() != ix) {
+      ++it;
+      continue;
+    }
+    keepSpare(*it);
+    it = Frows.erase(it);
+  }
 }
 
-void TrowCache::invalidateAll() { Frows.clear(); }
+void TrowCache::invalidateAll() { dropAll(); }
 
 void TrowCache::setWidth(int width) {
   Fwidth = width;
-  Frows.clear();
+  dropAll();
 }
 
 void TrowCache::onDoCapture() {

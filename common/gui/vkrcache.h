@@ -7,6 +7,8 @@
 
 #include <list>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <wx/bitmap.h>
 #include <wx/font.h>
@@ -30,11 +32,16 @@ struct TrowGeometry {
   int rowHt;    // 2H + 9
 };
 
+// Pixel sizes of texts in the row font: measuring a text costs about as much
+// as drawing it, and most box labels recur on every screen.
+using TtextSizes = std::unordered_map<std::string, wxSize>;
+
 // One drawn row: bitmap, drawn width and decode text.
 class Trow {
  public:
-  // Draws the row into a maxWidth-wide bitmap on the background of its click slot.
-  Trow(TdisplData& data, wxFont& font, int ix, int maxWidth, int clickSlot);
+  // Draws the row into a maxWidth-wide bitmap on the background of its click
+  // slot. A valid spare (of that size) is taken over and drawn on instead.
+  Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare);
 
   // width receives the drawn width (0 for a row that is not visible),
   // height the row height. The bitmap is !IsOk() only when it could not be
@@ -43,8 +50,13 @@ class Trow {
   const std::string& getDecode() const { return Fdecode; }
   int ix() const { return Fix; }
   int maxWidth() const { return FmaxWidth; }
+  // Hands the bitmap over for reuse (its only holder then, if it was
+  // before); the row is dropped next.
+  wxBitmap takeBitmap();
 
  private:
+  bool makeBitmap(wxBitmap& spare);
+  wxSize textSize(wxDC& dc, const std::string& text);
   void clearBM(wxDC& dc, uint64_t colour);
   void drawBox(wxDC& dc, const TdisplayBox& box);
   void textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const std::string& text);
@@ -59,6 +71,8 @@ class Trow {
   int FmaxWidth;
   wxBitmap Fbitmap;
   wxFont* Ffont;
+  TtextSizes* Fsizes;
+  uint64_t FtextFg = ~0ull;  // the colour last set for text
   std::string Fdecode;
   TdisplData* FdisplData;
 };
@@ -101,10 +115,16 @@ class TrowCache {
  private:
   Trow& getRow(int ix, int width);
   void measureFont();
+  // Bitmaps of dropped rows are drawn over again rather than allocated anew.
+  void keepSpare(Trow& row);
+  wxBitmap takeSpare(int width);
+  void dropAll();
 
   TdisplData FdisplData;  // first: built before, destroyed after the rest
   std::list<Trow> Frows;  // most recently used first
   wxFont Ffont;
+  TtextSizes FtextSizes;  // for Ffont
+  std::vector<wxBitmap> Fspares;
   int FclickRow[2] = {-1, -1};
   int Fwidth = 0;
   TsubToken FcaptureSub;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -39,20 +40,22 @@ class RowCache : public ::testing::Test {
     dir = fs::temp_directory_path() / ("qx_rcache_" + std::to_string(getpid()));
     fs::create_directories(dir / "scripts");
     std::ofstream(dir / "scripts" / "init.lua") << COUNTING_SCRIPT;
-    fs::current_path(dir);  // the cache's display data runs ./scripts/init.lua
-    cache = std::make_unique<TrowCache>();
-    fs::current_path(old);
-    ASSERT_EQ(cache->rData().scriptError(), "");
     // 40 resets, a hidden SOF at 40, a token at 41
-    auto roots = std::make_shared<TrowVec>();
     for (int i = 0; i < 40; ++i) roots->push_back(std::make_shared<Treset>());
     roots->push_back(std::make_shared<Tsof>());
     auto token = std::make_shared<Ttoken>();
     token->pid = 9;
     roots->push_back(token);
-    auto rows = std::make_shared<TlinVec>();
     TdataIO().treeRootVecToLinVec(roots, rows);
-    ASSERT_EQ(cache->rData().adopt(rows, roots), 42u);
+    cache = makeCache();
+    ASSERT_EQ(cache->rData().scriptError(), "");
+  }
+  std::unique_ptr<TrowCache> makeCache() {
+    fs::current_path(dir);  // the cache's display data runs ./scripts/init.lua
+    auto made = std::make_unique<TrowCache>();
+    fs::current_path(old);
+    EXPECT_EQ(made->rData().adopt(rows, roots), 42u);
+    return made;
   }
   void TearDown() override {
     cache.reset();
@@ -75,6 +78,8 @@ class RowCache : public ::testing::Test {
   }
 
   fs::path old, dir;
+  TrowVecPtr roots = std::make_shared<TrowVec>();
+  TlinVecPtr rows = std::make_shared<TlinVec>();
   std::unique_ptr<TrowCache> cache;
 };
 
@@ -166,6 +171,40 @@ TEST_F(RowCache, ZoomSetsTheRowHeightFromTheFontAndHasACeiling) {
   cache->zoom(-3);
   EXPECT_GE(cache->rowPointSize(), 1);
   EXPECT_TRUE(cache->getRowBitmap(0, 1400, drawn, h).IsOk());
+}
+
+TEST_F(RowCache, ZoomForgetsTheTextSizes) {
+  int drawn = 0, h = 0;
+  cache->zoom(9);
+  image(3, 800, drawn);  // the texts measured at 9 points
+  cache->zoom(20);
+  const wxImage zoomed = image(3, 800, drawn);
+  auto fresh = makeCache();
+  fresh->zoom(20);
+  const wxImage expected = fresh->getRowBitmap(3, 800, drawn, h).ConvertToImage();
+  ASSERT_EQ(zoomed.GetSize(), expected.GetSize());
+  EXPECT_EQ(std::memcmp(zoomed.GetData(), expected.GetData(), 3 * zoomed.GetWidth() * zoomed.GetHeight()), 0);
+}
+
+// Dropped rows lend their bitmaps to the rows drawn next; a lent bitmap is
+// painted afresh, and one the caller still holds is never drawn over.
+TEST_F(RowCache, DroppedRowsLendTheirBitmaps) {
+  int drawn = 0, h = 0;
+  cache->setClickRow(0, 12);
+  cache->setClickRow(1, 13);
+  const wxObjectRefData* lent = cache->getRowBitmap(12, 1300, drawn, h).GetRefData();
+  const wxBitmap held = cache->getRowBitmap(13, 1300, drawn, h);
+  cache->invalidateAll();
+  const wxBitmap& reused = cache->getRowBitmap(14, 1300, drawn, h);
+  EXPECT_EQ(reused.GetRefData(), lent);
+  const wxImage im = reused.ConvertToImage();
+  EXPECT_EQ(pixel(im, 1350, 1), rgb(ROWS_BG));
+  EXPECT_EQ(pixel(im, 3, (TrowCache::geometry().yBoxTop + TrowCache::geometry().yBoxBot) / 2), rgb(ROWS_BG));
+  EXPECT_NE(cache->getRowBitmap(15, 1300, drawn, h).GetRefData(), held.GetRefData());
+  EXPECT_EQ(pixel(held.ConvertToImage(), 1350, 1), rgb(LIGHTBLUE));
+  // A new width draws on new bitmaps of that width.
+  cache->invalidateAll();
+  EXPECT_EQ(cache->getRowBitmap(16, 700, drawn, h).GetWidth(), 800);
 }
 
 TEST_F(RowCache, InvisibleOrBadRowsArePlain) {

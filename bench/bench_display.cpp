@@ -6,13 +6,12 @@
 // display (run under xvfb-run) and the source tree's scripts/init.lua.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
+#include <wx/app.h>
+#include <wx/init.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-#include <wx/app.h>
-#include <wx/init.h>
 
 #include "kelvosim.h"
 #include "vkdataio.h"

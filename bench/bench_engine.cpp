@@ -118,24 +118,24 @@ std::vector<uint8_t> sparseCapture() {
     enc.add(linegen::sof(frame++ & 0x7FF, 20));
     switch (step++ % 12) {
       case 0:
-        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, getDevice, 10), linegen::handshake(PID_ACK, 30)});
+        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, getDevice, 10),
+                 linegen::handshake(PID_ACK, 30)});
         break;
-      case 1:
-        enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::handshake(PID_NAK, 30)});
-        break;
+      case 1: enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::handshake(PID_NAK, 30)}); break;
       case 2:
-        enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, payload(rng, 8), 10), linegen::handshake(PID_ACK, 30),
-                 linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA0, payload(rng, 8), 10), linegen::handshake(PID_ACK, 30)});
+        enc.add({linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, payload(rng, 8), 10),
+                 linegen::handshake(PID_ACK, 30), linegen::token(PID_IN, 0, 0, 6),
+                 linegen::data(PID_DATA0, payload(rng, 8), 10), linegen::handshake(PID_ACK, 30)});
         break;
       case 3:
         enc.add({linegen::token(PID_OUT, 0, 0, 6), linegen::data(PID_DATA1, {}, 10), linegen::handshake(PID_ACK, 30)});
         break;
       case 6:
-        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, setAddress, 10), linegen::handshake(PID_ACK, 30),
-                 linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, {}, 10), linegen::handshake(PID_ACK, 30)});
+        enc.add({linegen::token(PID_SETUP, 0, 0, 6), linegen::data(PID_DATA0, setAddress, 10),
+                 linegen::handshake(PID_ACK, 30), linegen::token(PID_IN, 0, 0, 6), linegen::data(PID_DATA1, {}, 10),
+                 linegen::handshake(PID_ACK, 30)});
         break;
-      default:
-        break;  // an empty frame: only the SOF
+      default: break;  // an empty frame: only the SOF
     }
     frameStart += FRAME_TICKS;
     if (enc.tick() < frameStart) enc.add(linegen::idle(static_cast<uint32_t>(frameStart - enc.tick())));

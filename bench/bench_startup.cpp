@@ -8,6 +8,9 @@
 // The start needs a display (xvfb-run -a -s "-screen 0 1920x1080x24").
 #include <sys/resource.h>
 #include <unistd.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/init.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,10 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <wx/app.h>
-#include <wx/evtloop.h>
-#include <wx/init.h>
 
 #include "vkapp.h"
 #include "vkdataio.h"
@@ -32,9 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point t0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
 
 // Resident memory now and at its peak, in MiB.
 double rssNow() {
@@ -51,8 +48,7 @@ double rssPeak() {
 
 int make(const fs::path& dir, size_t wanted) {
   fs::create_directories(dir / "scripts");
-  fs::copy_file(QX_SOURCE_DIR "/scripts/init.lua", dir / "scripts" / "init.lua",
-                fs::copy_options::overwrite_existing);
+  fs::copy_file(QX_SOURCE_DIR "/scripts/init.lua", dir / "scripts" / "init.lua", fs::copy_options::overwrite_existing);
   // Whole copies of the bundled capture, one after another.
   auto all = std::make_shared<TlinVec>();
   std::vector<TrowVecPtr> keep;
@@ -79,8 +75,7 @@ int load(const fs::path& dir) {
   auto rows = std::make_shared<TlinVec>();
   const int n = TdataIO().loadLinearFile((dir / "default.vkd").string(), roots, rows);
   const double ms = msSince(t0);
-  std::printf("load: %d rows in %.0f ms; rows hold %.1f MiB; peak RSS %.1f MiB\n", n, ms, rssNow() - before,
-              rssPeak());
+  std::printf("load: %d rows in %.0f ms; rows hold %.1f MiB; peak RSS %.1f MiB\n", n, ms, rssNow() - before, rssPeak());
   return n > 0 ? 0 : 1;
 }
 
@@ -106,9 +101,10 @@ int start(const fs::path& dir, int argc, char** argv) {
     if (msSince(t0) > 120000) break;
   }
   const double painted = msSince(t0);
-  std::printf("start: %d rows; frame built (file loaded) in %.0f ms, first rows painted after %.0f ms; "
-              "RSS grew %.1f MiB; peak RSS %.1f MiB\n",
-              view->cache().rData().rowCount(), built, painted, rssNow() - before, rssPeak());
+  std::printf(
+      "start: %d rows; frame built (file loaded) in %.0f ms, first rows painted after %.0f ms; "
+      "RSS grew %.1f MiB; peak RSS %.1f MiB\n",
+      view->cache().rData().rowCount(), built, painted, rssNow() - before, rssPeak());
   frame->Destroy();
   wxTheApp->ProcessPendingEvents();
   wxEventLoopBase::SetActive(nullptr);

@@ -1,9 +1,9 @@
 // Device finder: consumes the USB device list of libusb-1.0, produces a listing on
 // standard output with the first Kelvo board marked, the outcome of test-opening that
 // board, and exit code 0 when it opened, claimed, released and closed, else 1.
-#include <cstdio>
-
 #include <libusb.h>
+
+#include <cstdio>
 
 #include "vkboard.h"
 
@@ -51,8 +51,7 @@ bool doList() {
   for (ssize_t i = 0; i < count; ++i) {
     libusb_device_descriptor desc = {};  // stays zero when the read fails
     libusb_get_device_descriptor(list[i], &desc);
-    printf("\n%4zd  VID=%04x  PID=%04x  bcdDevice=%04x", i, desc.idVendor, desc.idProduct,
-           desc.bcdDevice);
+    printf("\n%4zd  VID=%04x  PID=%04x  bcdDevice=%04x", i, desc.idVendor, desc.idProduct, desc.bcdDevice);
     if (board < 0 && desc.idVendor == BOARD_VENDOR && desc.idProduct == BOARD_PRODUCT) {
       board = i;
       printf("  *** Quellix ***");

@@ -161,9 +161,7 @@ const char* getSerialX(void* h) {
   return nullptr;
 }
 
-uint32_t getPacketDataRowCount(void* h) {
-  return h != nullptr ? static_cast<uint32_t>(P(h)->ex.linearRowCount()) : 0;
-}
+uint32_t getPacketDataRowCount(void* h) { return h != nullptr ? static_cast<uint32_t>(P(h)->ex.linearRowCount()) : 0; }
 
 uint32_t getPacketDataRow(void* h, uint32_t index, char* buf, uint32_t size) {
   try {
@@ -179,8 +177,7 @@ uint32_t getPacketDataRow(void* h, uint32_t index, char* buf, uint32_t size) {
 const char* getPacketDataRowX(void* h, uint32_t index) {
   try {
     std::string text;
-    if (withRow(h, index, [&](const TrowPtr& row) { text = rowutils::toString(row); }))
-      return xResult(std::move(text));
+    if (withRow(h, index, [&](const TrowPtr& row) { text = rowutils::toString(row); })) return xResult(std::move(text));
   } catch (...) {
   }
   return nullptr;

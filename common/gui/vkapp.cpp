@@ -2,10 +2,9 @@
 
 #include <wx/icon.h>
 
+#include "vkapp_icon.xpm"
 #include "vkglobs.h"
 #include "vkmainframe.h"
-
-#include "vkapp_icon.xpm"
 
 bool TvkApp::OnInit() {
   if (!wxApp::OnInit()) return false;
@@ -19,8 +18,7 @@ TmainFrame* startQuellix() {
   _G.shortName = "Quellix";
   _G.maxBuffer = 128;
   _G.helpFile = "quellix_help.html";
-  auto* frame = new TmainFrame(nullptr, wxID_ANY, wxString::FromUTF8(_G.fullName), wxPoint(50, 50),
-                               wxSize(1400, 500));
+  auto* frame = new TmainFrame(nullptr, wxID_ANY, wxString::FromUTF8(_G.fullName), wxPoint(50, 50), wxSize(1400, 500));
   frame->SetIcon(wxIcon(appIcon));
   frame->Show(true);
   return frame;

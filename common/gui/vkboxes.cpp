@@ -10,14 +10,13 @@
 namespace {
 
 constexpr int ROW_INDENT_STEP = 16;  // pixels per tree level
-constexpr int FIT = -1;               // width that fits the box's texts
+constexpr int FIT = -1;              // width that fits the box's texts
 constexpr size_t SHOWN_DATA_BYTES = 8;
 
 constexpr int NUM_REQ_NAMES = 13;
 const char* const REQ_NAME[NUM_REQ_NAMES] = {
-    "Get Status",     "Clear Feature", "Reserved",      "Set Feature",   "Reserved",
-    "Set Address",    "Get Descriptor", "Set Descriptor", "Get Config",   "Set Config",
-    "Get Interface",  "Set Interface", "Sync Frame",
+    "Get Status",     "Clear Feature", "Reserved",   "Set Feature",   "Reserved",      "Set Address", "Get Descriptor",
+    "Set Descriptor", "Get Config",    "Set Config", "Get Interface", "Set Interface", "Sync Frame",
 };
 
 const char* setupReqestName(int code) {
@@ -52,8 +51,8 @@ TboxVec* Tboxes::getBoxes(TrowPtr row) {
 
 void Tboxes::init() { boxes.clear(); }
 
-void Tboxes::add2(int gap, int width, const std::string& top, uint64_t fg, uint64_t bg,
-                  const std::string& bottom, uint64_t bfg, uint64_t bbg) {
+void Tboxes::add2(int gap, int width, const std::string& top, uint64_t fg, uint64_t bg, const std::string& bottom,
+                  uint64_t bfg, uint64_t bbg) {
   TdisplayBox box;
   box.gap = gap;
   box.width = width;
@@ -81,13 +80,11 @@ void Tboxes::genLeftBox(uint64_t fg, uint64_t bg, const std::string& text, unsig
 }
 
 void Tboxes::genLeftPacketBox(unsigned number, uint64_t tick) {
-  add2(0, 14, "Packet " + std::to_string(number), FG_PACKET, BG_PACKET, tickToStr(tick), FG_PACKET,
-       BG_PACKET);
+  add2(0, 14, "Packet " + std::to_string(number), FG_PACKET, BG_PACKET, tickToStr(tick), FG_PACKET, BG_PACKET);
 }
 
 void Tboxes::genResetBox(uint64_t duration, uint64_t tick) {
-  add2(0, 28, "Reset for " + tickToStr(duration), FG_RESET, BG_RESET, tickToStr(tick), FG_RESET,
-       BG_RESET);
+  add2(0, 28, "Reset for " + tickToStr(duration), FG_RESET, BG_RESET, tickToStr(tick), FG_RESET, BG_RESET);
 }
 
 void Tboxes::genIdleBox(unsigned ticks) { add2(10, 8, "Idle", FG_IDLE, BG_IDLE, std::to_string(ticks)); }
@@ -105,8 +102,8 @@ void Tboxes::genFrameBox(int n) { genSimpleBox("Frame", FG_FRAME, BG_FRAME, n); 
 void Tboxes::genAddrBox(int n) { genSimpleBox("ADDR", FG_ADDR, BG_ADDR, n); }
 void Tboxes::genEndpBox(int n) { genSimpleBox("ENDP", FG_ENDP, BG_ENDP, n); }
 
-void Tboxes::genSimpleVarBox(const std::string& label, uint64_t fg, uint64_t bg, const std::string& text,
-                             int width, int gap) {
+void Tboxes::genSimpleVarBox(const std::string& label, uint64_t fg, uint64_t bg, const std::string& text, int width,
+                             int gap) {
   add2(gap, width, label, fg, bg, text);
 }
 
@@ -172,14 +169,15 @@ void Tboxes::genTransactionBoxes(const Ttransax& trx) {
   for (const TrowPtr& child : trx.children) {
     if (!child) continue;
     // Only a hand-made file puts anything but packets here: no boxes for it.
-    visitRow(*child, Toverload{
-        [this, &child, &trx](Ttoken&) { genBoxes(child, true, trx.level); },
-        [this, &child, &trx](Tdata& data) {
-          if (trx.trxType == TRX_SETUP) genSetupBoxes(data);
-          else genBoxes(child, true, 1);
-        },
-        [this, &child](Thandshake&) { genBoxes(child, true, 1); },
-        [](Treset&) {}, [](Tsof&) {}, [](Tgrouper&) {}});
+    visitRow(*child, Toverload{[this, &child, &trx](Ttoken&) { genBoxes(child, true, trx.level); },
+                               [this, &child, &trx](Tdata& data) {
+                                 if (trx.trxType == TRX_SETUP)
+                                   genSetupBoxes(data);
+                                 else
+                                   genBoxes(child, true, 1);
+                               },
+                               [this, &child](Thandshake&) { genBoxes(child, true, 1); }, [](Treset&) {}, [](Tsof&) {},
+                               [](Tgrouper&) {}});
   }
 }
 
@@ -199,57 +197,56 @@ void Tboxes::genTransferBoxes(Ttransfer& tfr) {
 
 void Tboxes::genBoxes(TrowPtr row, bool compact, int level) {
   if (!row) return;
-  visitRow(*row, Toverload{
-      [this](Treset& r) {
-        genResetBox(r.duration, r.tick);
-        genIdleBox(r.idleTicks);
-      },
-      [this](Tsof& s) {
-        genLeftPacketBox(s.number, s.tick);
-        genPidBox(s.level, PID_SOF);  // always SOF, whatever the pid field holds
-        genFrameBox(s.frame);
-        genCrc5Box(s.crc5, s.crcOK);
-        genIdleBox(s.idle);
-      },
-      [this, compact, level](Ttoken& k) {
-        if (!compact) genLeftPacketBox(k.number, k.tick);
-        genPidBox(compact ? level : k.level, k.pid);
-        genAddrBox(k.addr);
-        genEndpBox(k.endp);
-        if (!compact) {
-          genCrc5Box(k.crc5, k.crcOK);
-          genIdleBox(k.idle);
-        }
-      },
-      [this, compact](Tdata& d) {
-        if (!compact) genLeftPacketBox(d.number, d.tick);
-        genPidBox(compact ? 0 : d.level, d.pid);
-        genDataToggleBox(d.pid, false);
-        genDataBox(d.data);
-        if (!compact) {
-          genCrc16Box(d.crc16, d.crcOK);
-          genIdleBox(d.idle);
-        }
-      },
-      [this, compact](Thandshake& h) {
-        if (!compact) genLeftPacketBox(h.number, h.tick);
-        genPidBox(compact ? 0 : h.level, h.pid);
-        if (!compact) genIdleBox(h.idle);
-      },
-      [this](TsofGroup& g) {
-        std::string range;
-        if (!g.children.empty()) {
-          const TrowPtr& first = g.children.front();
-          const TrowPtr& last = g.children.back();
-          if (first && first->kind == RK_SOF) range += std::to_string(first->number);
-          range += " .. ";
-          if (last && last->kind == RK_SOF) range += std::to_string(last->number);
-        }
-        genLeftBox(FG_PACKET, BG_PACKET, "Packets", range);
-        genSofGroupBox(std::to_string(g.children.size()) + " SOFs");
-      },
-      [this](Ttransax& t) { genTransactionBoxes(t); },
-      [this](Ttransfer& c) { genTransferBoxes(c); }});
+  visitRow(*row,
+           Toverload{[this](Treset& r) {
+                       genResetBox(r.duration, r.tick);
+                       genIdleBox(r.idleTicks);
+                     },
+                     [this](Tsof& s) {
+                       genLeftPacketBox(s.number, s.tick);
+                       genPidBox(s.level, PID_SOF);  // always SOF, whatever the pid field holds
+                       genFrameBox(s.frame);
+                       genCrc5Box(s.crc5, s.crcOK);
+                       genIdleBox(s.idle);
+                     },
+                     [this, compact, level](Ttoken& k) {
+                       if (!compact) genLeftPacketBox(k.number, k.tick);
+                       genPidBox(compact ? level : k.level, k.pid);
+                       genAddrBox(k.addr);
+                       genEndpBox(k.endp);
+                       if (!compact) {
+                         genCrc5Box(k.crc5, k.crcOK);
+                         genIdleBox(k.idle);
+                       }
+                     },
+                     [this, compact](Tdata& d) {
+                       if (!compact) genLeftPacketBox(d.number, d.tick);
+                       genPidBox(compact ? 0 : d.level, d.pid);
+                       genDataToggleBox(d.pid, false);
+                       genDataBox(d.data);
+                       if (!compact) {
+                         genCrc16Box(d.crc16, d.crcOK);
+                         genIdleBox(d.idle);
+                       }
+                     },
+                     [this, compact](Thandshake& h) {
+                       if (!compact) genLeftPacketBox(h.number, h.tick);
+                       genPidBox(compact ? 0 : h.level, h.pid);
+                       if (!compact) genIdleBox(h.idle);
+                     },
+                     [this](TsofGroup& g) {
+                       std::string range;
+                       if (!g.children.empty()) {
+                         const TrowPtr& first = g.children.front();
+                         const TrowPtr& last = g.children.back();
+                         if (first && first->kind == RK_SOF) range += std::to_string(first->number);
+                         range += " .. ";
+                         if (last && last->kind == RK_SOF) range += std::to_string(last->number);
+                       }
+                       genLeftBox(FG_PACKET, BG_PACKET, "Packets", range);
+                       genSofGroupBox(std::to_string(g.children.size()) + " SOFs");
+                     },
+                     [this](Ttransax& t) { genTransactionBoxes(t); }, [this](Ttransfer& c) { genTransferBoxes(c); }});
 }
 
 std::string Tboxes::tickToStr(uint64_t ticks) {
@@ -277,8 +274,7 @@ std::string Tboxes::getBoxesString(TrowPtr row) {
       text += "g" + std::to_string(box.gap) + ",w" + std::to_string(box.width) + ",t1" + top;
     } else if (box.lines == 1) {
       long long width = box.width;
-      if (width < 0)
-        width = -static_cast<long long>(std::max(box.top.text.size(), box.bottom.text.size()));
+      if (width < 0) width = -static_cast<long long>(std::max(box.top.text.size(), box.bottom.text.size()));
       text += "g" + std::to_string(box.gap) + ",w" + std::to_string(width) + ",t2" + top + "|s" +
               hexRGB(box.bottom.fg) + "," + hexRGB(box.bottom.bg) + "," + box.bottom.text;
     }

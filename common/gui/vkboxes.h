@@ -51,8 +51,7 @@ class Tboxes {
   void genFrameBox(int n);
   void genAddrBox(int n);
   void genEndpBox(int n);
-  void genSimpleVarBox(const std::string& label, uint64_t fg, uint64_t bg, const std::string& text,
-                       int width, int gap);
+  void genSimpleVarBox(const std::string& label, uint64_t fg, uint64_t bg, const std::string& text, int width, int gap);
   void genDataToggleBox(int pid, bool setup);
   void genDataBox(const std::string& label, const std::string& text);
   void genDataBox(const TbyteVec& bytes);
@@ -76,7 +75,7 @@ class Tboxes {
  private:
   void genTransactionBoxes(const Ttransax& trx);
   void genTransferBoxes(Ttransfer& tfr);
-  void add2(int gap, int width, const std::string& top, uint64_t fg, uint64_t bg,
-            const std::string& bottom, uint64_t bfg = FG_BOT, uint64_t bbg = BG_BOT);
+  void add2(int gap, int width, const std::string& top, uint64_t fg, uint64_t bg, const std::string& bottom,
+            uint64_t bfg = FG_BOT, uint64_t bbg = BG_BOT);
   void add1(int gap, int width, const std::string& text, uint64_t fg, uint64_t bg);
 };

@@ -31,13 +31,9 @@ std::string paragraph(const std::string& item) { return item.empty() ? item : it
 
 TstringVec tableLines(const std::string& item) { return utils::split(item, '\n'); }
 
-std::string title(const TstringVec& lines) {
-  return !lines.empty() && lines[0].size() > 1 ? lines[0].substr(1) : " ";
-}
+std::string title(const TstringVec& lines) { return !lines.empty() && lines[0].size() > 1 ? lines[0].substr(1) : " "; }
 
-TstringVec headings(const TstringVec& lines) {
-  return lines.size() >= 2 ? utils::split(lines[1], '#') : TstringVec();
-}
+TstringVec headings(const TstringVec& lines) { return lines.size() >= 2 ? utils::split(lines[1], '#') : TstringVec(); }
 
 size_t rowCount(const TstringVec& lines) { return lines.size() >= 3 ? lines.size() - 2 : 0; }
 
@@ -49,8 +45,7 @@ std::string cell(const TstringVec& lines, size_t row, size_t column) {
 
 }  // namespace decodetext
 
-TdecodePane::TdecodePane(wxWindow* parent)
-    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE) {
+TdecodePane::TdecodePane(wxWindow* parent) : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE) {
   SetFont(paneFont("Arial", wxFONTFAMILY_SWISS, _G.fontSize, false));
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(new TitlePane(this, L"Decode"), 0, wxEXPAND);
@@ -95,8 +90,7 @@ void TscrolledPanel::render(const std::string& text) {
 }
 
 TdecodeTextItem::TdecodeTextItem(wxWindow* parent, std::string item)
-    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE),
-      paraText(decodetext::paragraph(item)) {
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE), paraText(decodetext::paragraph(item)) {
   // SetLabelText: an "&" in a decode text is shown, not taken as a mnemonic.
   label = new wxStaticText(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0);
   label->SetLabelText(wxString::FromUTF8(paraText));
@@ -160,17 +154,14 @@ TdecodeTitle::TdecodeTitle(wxWindow* parent, const std::string& title)
 }
 
 TdecodeList::TdecodeList(wxWindow* parent, const TstringVec& lines)
-    : wxListView(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                 wxLC_REPORT | wxLC_VIRTUAL),
-      Fsv(lines) {
+    : wxListView(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_VIRTUAL), Fsv(lines) {
   bandAttr.SetBackgroundColour(DECODE_BAND_BG);
   // Free width: a list without columns would ask for 50 characters and widen
   // the whole stack past the pane.
   SetMinSize(wxSize(0, -1));
   if (Fsv.size() >= 2) {
     const TstringVec heads = decodetext::headings(Fsv);
-    for (size_t i = 0; i < heads.size(); ++i)
-      InsertColumn(long(i), wxString::FromUTF8(heads[i]));
+    for (size_t i = 0; i < heads.size(); ++i) InsertColumn(long(i), wxString::FromUTF8(heads[i]));
     // Rows need a column to show in: a heading line of only "#" gives none.
     SetItemCount(GetColumnCount() > 0 ? long(decodetext::rowCount(Fsv)) : 0);
     setSize();
@@ -184,8 +175,7 @@ void TdecodeList::setSize() {
   // Rows are measured: on GTK 3 a row is not as high as the heading.
   wxRect rect;
   int h = DECODE_LIST_EXTRA;
-  if (GetItemCount() > 0 && GetItemRect(0, rect, wxLIST_RECT_BOUNDS))
-    h += rect.y + int(GetItemCount()) * rect.height;
+  if (GetItemCount() > 0 && GetItemRect(0, rect, wxLIST_RECT_BOUNDS)) h += rect.y + int(GetItemCount()) * rect.height;
   SetMinSize(wxSize(0, h));
   SetMaxSize(wxSize(-1, h));
 }
@@ -204,6 +194,4 @@ wxString TdecodeList::OnGetItemText(long item, long column) const {
   return wxString::FromUTF8(decodetext::cell(Fsv, size_t(item), size_t(column)));
 }
 
-wxItemAttr* TdecodeList::OnGetItemAttr(long item) const {
-  return item % 2 == 0 ? &bandAttr : nullptr;
-}
+wxItemAttr* TdecodeList::OnGetItemAttr(long item) const { return item % 2 == 0 ? &bandAttr : nullptr; }

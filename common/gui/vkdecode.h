@@ -5,13 +5,13 @@
 // out what they return.
 #pragma once
 
-#include <string>
-
 #include <wx/listctrl.h>
 #include <wx/panel.h>
 #include <wx/scrolwin.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
+
+#include <string>
 
 #include "vkglobs.h"
 #include "vkrows.h"

@@ -3,16 +3,15 @@
 // answers of its children, so a child is only judged after its transaction.
 #include "vkdispldata.h"
 
-#include <lua.hpp>
+#include <wx/app.h>
+#include <wx/msgdlg.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-
-#include <wx/app.h>
-#include <wx/msgdlg.h>
+#include <lua.hpp>
 
 #include "vkcapture.h"
 #include "vkdataio.h"
@@ -279,8 +278,8 @@ std::string TdisplData::genRowDecode(int ix) {
   const TrowPtr& row = (*FlinRows)[static_cast<size_t>(ix)].row;
   std::string text = doDecode(row);
   if (!FscriptError.empty() && row && row->kind != RK_SOFGROUP)
-    text = "SThe decode scripts failed to load, so rows may lack their decode text: " +
-           paragraphText(FscriptError) + ";" + text;
+    text = "SThe decode scripts failed to load, so rows may lack their decode text: " + paragraphText(FscriptError) +
+           ";" + text;
   return text;
 }
 

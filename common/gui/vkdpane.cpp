@@ -1,8 +1,8 @@
 #include "vkdpane.h"
 
-#include <cstdio>
-
 #include <wx/sizer.h>
+
+#include <cstdio>
 
 #include "vkglobs.h"
 #include "vkwxmid.h"
@@ -23,9 +23,7 @@ char shown(uint8_t b) { return b >= 0x20 && b < 0x7f ? char(b) : '.'; }
 
 namespace hexdump {
 
-std::string heading(size_t n) {
-  return n == 0 ? " No Data" : " " + std::to_string(n) + " bytes";
-}
+std::string heading(size_t n) { return n == 0 ? " No Data" : " " + std::to_string(n) + " bytes"; }
 
 std::string columnHeader(size_t n) { return n == 0 ? std::string() : DUMP_COLUMNS; }
 
@@ -50,8 +48,7 @@ std::string lines(const TbyteVec& bytes) {
       }
     }
     out += "  ";
-    for (size_t i = first; i < first + DUMP_BYTES_PER_LINE && i < bytes.size(); ++i)
-      out += shown(bytes[i]);
+    for (size_t i = first; i < first + DUMP_BYTES_PER_LINE && i < bytes.size(); ++i) out += shown(bytes[i]);
   }
   return out;
 }
@@ -90,8 +87,7 @@ void TdataPane::head(int n) {
 }
 
 void TdataPane::renderPacket(const TbyteVec& bytes) {
-  fill(hexdump::heading(bytes.size()),
-       hexdump::columnHeader(bytes.size()) + hexdump::lines(bytes));
+  fill(hexdump::heading(bytes.size()), hexdump::columnHeader(bytes.size()) + hexdump::lines(bytes));
   textCtrl->SetSelection(0, 0);
   textCtrl->ShowPosition(0);
 }

@@ -3,11 +3,11 @@
 // The dump's text is built by plain functions and appended once per font.
 #pragma once
 
-#include <cstddef>
-#include <string>
-
 #include <wx/panel.h>
 #include <wx/textctrl.h>
+
+#include <cstddef>
+#include <string>
 
 #include "vkrows.h"
 

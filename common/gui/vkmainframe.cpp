@@ -1,7 +1,5 @@
 #include "vkmainframe.h"
 
-#include <algorithm>
-
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -9,6 +7,8 @@
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/utils.h>
+
+#include <algorithm>
 
 #include "vkwxmid.h"
 
@@ -29,8 +29,7 @@ wxString text(const char* s) { return wxString::FromUTF8(s ? s : ""); }
 
 }  // namespace
 
-TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxPoint& pos,
-                       const wxSize& size)
+TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxPoint& pos, const wxSize& size)
     : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE) {
   SetFont(paneFont("Arial", wxFONTFAMILY_SWISS, _G.fontSize, false));
 
@@ -72,8 +71,8 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   panel->SetBackgroundColour(wxColour(47, 79, 79));
 
   // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole.
-  SetMinClientSize(wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x),
-                          toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
+  SetMinClientSize(
+      wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x), toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
   evilMainFramePtr = this;
   FzoomSub = TsubToken(TOPIC_ZOOM, [this](long direction) { zoom(static_cast<int>(direction)); });
   _G.pub(TOPIC_FILE_READ, reinterpret_cast<long>(DEFAULT_SAMPLE_FILE));
@@ -110,15 +109,13 @@ void TmainFrame::publishPath(int topic, const wxString& path) {
 void TmainFrame::OnCapture(wxCommandEvent&) { _G.pub(TOPIC_CAPTURE, 0); }
 
 void TmainFrame::OnFileRead(wxCommandEvent&) {
-  wxFileDialog dialog(this, "Open saved sample data", "", "", FILE_WILDCARD,
-                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  wxFileDialog dialog(this, "Open saved sample data", "", "", FILE_WILDCARD, wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return;
   publishPath(TOPIC_FILE_READ, dialog.GetPath());
 }
 
 void TmainFrame::OnFileSave(wxCommandEvent&) {
-  wxFileDialog dialog(this, "Save sample data", "", "", FILE_WILDCARD,
-                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  wxFileDialog dialog(this, "Save sample data", "", "", FILE_WILDCARD, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() != wxID_OK) return;
   publishPath(TOPIC_FILE_SAVE, dialog.GetPath());
 }
@@ -214,8 +211,8 @@ wxAboutDialogInfo aboutInfo() {
   wxAboutDialogInfo info;
   info.SetName(wxGetTranslation(shortName));
   info.SetVersion(wxGetTranslation(VERSION));
-  info.SetDescription(wxGetTranslation(" \nThe Capture and Display interface to the " + shortName +
-                                       " USB Protocol Analyzer."));
+  info.SetDescription(
+      wxGetTranslation(" \nThe Capture and Display interface to the " + shortName + " USB Protocol Analyzer."));
   // No credit field in the toolkit's about box: the credits page lists developers.
   info.AddDeveloper(text(_G.creditLine));
   return info;

@@ -4,12 +4,12 @@
 // point size of its own font and hands it down to the row view.
 #pragma once
 
-#include <string>
-
 #include <wx/aboutdlg.h>
 #include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/panel.h>
+
+#include <string>
 
 #include "vkglobs.h"
 

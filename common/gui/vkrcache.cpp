@@ -3,12 +3,12 @@
 // with it, so a click on a cached row runs no Lua.
 #include "vkrcache.h"
 
-#include <algorithm>
-
 #include <wx/dcmemory.h>
 #include <wx/graphics.h>
 #include <wx/settings.h>
 #include <wx/window.h>
+
+#include <algorithm>
 
 #include "vkcolors.h"
 
@@ -124,8 +124,9 @@ void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
   int w = SfontWid * box.width;
   if (box.width < 0) {
     // Fit the texts, one character's width of room on either side.
-    const int widest = std::max(box.top.text.empty() ? 0 : textSize(dc, box.top.text).GetWidth(),
-                                box.lines == 1 && !box.bottom.text.empty() ? textSize(dc, box.bottom.text).GetWidth() : 0);
+    const int widest =
+        std::max(box.top.text.empty() ? 0 : textSize(dc, box.top.text).GetWidth(),
+                 box.lines == 1 && !box.bottom.text.empty() ? textSize(dc, box.bottom.text).GetWidth() : 0);
     w = widest + 2 * SfontWid;
   }
   FxEnd = Fx + w;
@@ -133,8 +134,7 @@ void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
     textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxBot - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
   } else {
     textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxMid - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
-    textBox(dc, wxRect(Fx, SyBoxMid, w, SyBoxBot - SyBoxMid + 1), box.bottom.fg, box.bottom.bg,
-            box.bottom.text);
+    textBox(dc, wxRect(Fx, SyBoxMid, w, SyBoxBot - SyBoxMid + 1), box.bottom.fg, box.bottom.bg, box.bottom.text);
     midHbar(dc);
   }
   borderRect(dc, Fx, SyBoxTop, Fx + w, SyBoxBot);
@@ -246,8 +246,7 @@ void TrowCache::keepSpare(Trow& row) {
   // someone else still holds is not drawn over.
   wxBitmap bitmap = row.takeBitmap();
   const wxObjectRefData* data = bitmap.IsOk() ? bitmap.GetRefData() : nullptr;
-  if (data && data->GetRefCount() == 1 && Fspares.size() + Frows.size() <= CACHE_ROWS)
-    Fspares.push_back(bitmap);
+  if (data && data->GetRefCount() == 1 && Fspares.size() + Frows.size() <= CACHE_ROWS) Fspares.push_back(bitmap);
 }
 
 wxBitmap TrowCache::takeSpare(int width) {

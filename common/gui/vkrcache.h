@@ -5,13 +5,13 @@
 // on the capture and read topics. GUI thread only.
 #pragma once
 
+#include <wx/bitmap.h>
+#include <wx/font.h>
+
 #include <list>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <wx/bitmap.h>
-#include <wx/font.h>
 
 #include "vkdispldata.h"
 #include "vkglobs.h"

@@ -179,9 +179,7 @@ void TreeMidPane::onMouseLeftDown(wxMouseEvent& event) {
   event.Skip();
 }
 
-void TreeMidPane::onMouseRightDown(wxMouseEvent& event) {
-  setClickRow(1, event.GetY());
-}
+void TreeMidPane::onMouseRightDown(wxMouseEvent& event) { setClickRow(1, event.GetY()); }
 
 void TreeMidPane::onMouseMove(wxMouseEvent& event) {
   if (!dragging) return;

@@ -8,14 +8,14 @@
 // (0 when the list has no visible row).
 #pragma once
 
-#include <climits>
-#include <cstddef>
-#include <vector>
-
 #include <wx/defs.h>
 #include <wx/event.h>
 #include <wx/panel.h>
 #include <wx/scrolbar.h>
+
+#include <climits>
+#include <cstddef>
+#include <vector>
 
 #include "vkglobs.h"
 #include "vkrcache.h"
@@ -139,8 +139,7 @@ class TreeScrollBarPane : public wxScrollBar {
 
 class TreeMidPane : public wxPanel {
  public:
-  TreeMidPane(wxWindow* parent, int id, TreeScrollBarPane& scrollBar, TdataPane& dataPane,
-              TdecodePane& decodePane);
+  TreeMidPane(wxWindow* parent, int id, TreeScrollBarPane& scrollBar, TdataPane& dataPane, TdecodePane& decodePane);
   ~TreeMidPane() override;
 
   void zoom(int pointSize);

@@ -51,8 +51,7 @@ void MidPane::zoom(int pointSize) { treePane->zoom(pointSize); }
 void MidPane::onSplitterChanged(wxSplitterEvent&) { _G.pub(TOPIC_SPLITTER, 0); }
 
 TitlePane::TitlePane(wxWindow* parent, const wchar_t* caption) : wxPanel(parent, wxID_ANY) {
-  auto* text = new wxStaticText(this, wxID_ANY, wxString(caption), wxDefaultPosition,
-                                wxDefaultSize, 0);
+  auto* text = new wxStaticText(this, wxID_ANY, wxString(caption), wxDefaultPosition, wxDefaultSize, 0);
   wxFont font = GetFont();
   font.SetPointSize(font.GetPointSize() * 15 / 10);
   text->SetFont(font);

@@ -1,10 +1,10 @@
 #include "wxsPanes.h"
 
-#include <algorithm>
-#include <limits>
-
 #include <wx/sizer.h>
 #include <wx/valnum.h>
+
+#include <algorithm>
+#include <limits>
 
 #include "vkglobs.h"
 #include "wxsGui.h"
@@ -41,10 +41,8 @@ struct TcontrolRow {
   TokSetting ok;
 };
 const TcontrolRow CONTROLS[] = {
-    {ST_NO_HARDWARE, false, "Start", true, false, OK_OFF},
-    {ST_READY, true, "Start", true, true, OK_KEEP},
-    {ST_CAPTURING, true, "Stop", false, false, OK_KEEP},
-    {ST_DECODING, false, "Stop", false, false, OK_KEEP},
+    {ST_NO_HARDWARE, false, "Start", true, false, OK_OFF}, {ST_READY, true, "Start", true, true, OK_KEEP},
+    {ST_CAPTURING, true, "Stop", false, false, OK_KEEP},   {ST_DECODING, false, "Stop", false, false, OK_KEEP},
     {ST_DONE, true, "Start", true, true, OK_ON},
 };
 
@@ -66,16 +64,11 @@ T* findInDialog(wxWindow* from, int id) {
 
 const char* hardwareStatusMsg(int status) {
   switch (status) {
-    case HW_OK:
-      return "Hardware Initialized OK";
-    case HW_NOT_FOUND:
-      return "Sniffer hardware not found";
-    case HW_INIT_FAILED:
-      return "Hardware initialization failed";
-    case HW_NO_MEMORY:
-      return "Memory allocation failed";
-    default:
-      return "Unexpected Problem during initialization.";
+    case HW_OK: return "Hardware Initialized OK";
+    case HW_NOT_FOUND: return "Sniffer hardware not found";
+    case HW_INIT_FAILED: return "Hardware initialization failed";
+    case HW_NO_MEMORY: return "Memory allocation failed";
+    default: return "Unexpected Problem during initialization.";
   }
 }
 
@@ -94,8 +87,7 @@ uint32_t percentOf(uint64_t shown, uint64_t total) {
 // ---- Control page
 
 TctlPage::TctlPage(wxWindow* parent, wxFont& font)
-    : wxPanel(parent, ID_CTL_PAGE, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
-      baseFont(font) {
+    : wxPanel(parent, ID_CTL_PAGE, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER), baseFont(font) {
   SetBackgroundColour(wxColour("#eeeeee"));
   SetMinClientSize(wxSize(PAGE_WIDTH, -1));
   SetMaxClientSize(wxSize(PAGE_WIDTH, -1));
@@ -118,8 +110,7 @@ TctlPage::TctlPage(wxWindow* parent, wxFont& font)
   bufGrid->Add(new wxStaticText(this, wxID_ANY, "Buffer Size"), 0, wxALIGN_RIGHT);
   wxIntegerValidator<uint32_t> validator(&bufKB, wxNUM_VAL_THOUSANDS_SEPARATOR);
   validator.SetRange(1, _G.maxBuffer);
-  bufSize = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxTE_RIGHT,
-                           validator);
+  bufSize = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxTE_RIGHT, validator);
   bufGrid->Add(bufSize, 1, wxEXPAND);
   bufGrid->Add(new wxStaticText(this, wxID_ANY, "KBytes"), 0, wxALIGN_LEFT);
   acqGauge = new wxGauge(this, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL);
@@ -229,8 +220,7 @@ void TctlPage::onTick() {
       state = ST_READY;
       enableButtons();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -328,8 +318,7 @@ void TctlPage::setIdLine(const std::string& s) {
 // ---- Help page
 
 ThelpPage::ThelpPage(wxWindow* parent, wxFont& font)
-    : wxPanel(parent, ID_HELP_PAGE, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
-      baseFont(font) {
+    : wxPanel(parent, ID_HELP_PAGE, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER), baseFont(font) {
   SetBackgroundColour(wxColour("#eeeeee"));
   SetFont(enlarged(baseFont, 1));
   auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -345,8 +334,7 @@ ThelpPage::ThelpPage(wxWindow* parent, wxFont& font)
 // ---- Footer
 
 Tfooter::Tfooter(wxWindow* parent, wxFont& font)
-    : wxPanel(parent, ID_FOOTER, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER),
-      baseFont(font) {
+    : wxPanel(parent, ID_FOOTER, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER), baseFont(font) {
   SetBackgroundColour(wxColour("#444444"));
   SetForegroundColour(wxColour("#e0e0e0"));
   SetFont(enlarged(baseFont, 2));

@@ -3,15 +3,15 @@
 // with the hardware status and serial lines, and the 1 px rule between sections.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include <wx/button.h>
 #include <wx/font.h>
 #include <wx/gauge.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+
+#include <cstdint>
+#include <string>
 
 #include "vkexthrd.h"
 #include "vklothrd.h"
@@ -26,14 +26,7 @@ constexpr int ID_STATUS_TEXT = 7010;
 constexpr int ID_ID_TEXT = 7011;
 constexpr int ID_VERSION_TEXT = 7012;
 
-enum TctlState : int {
-  ST_START = 0,
-  ST_NO_HARDWARE = 1,
-  ST_READY = 2,
-  ST_CAPTURING = 3,
-  ST_DECODING = 4,
-  ST_DONE = 5
-};
+enum TctlState : int { ST_START = 0, ST_NO_HARDWARE = 1, ST_READY = 2, ST_CAPTURING = 3, ST_DECODING = 4, ST_DONE = 5 };
 
 // Footer text for a hardware status code.
 const char* hardwareStatusMsg(int status);

@@ -126,22 +126,14 @@ void TlineEncoder::add(const std::vector<TlineEvent>& events) {
 
 void TlineEncoder::add(const TlineEvent& e) {
   switch (e.kind) {
-    case LE_IDLE:
-      Fcoder.addRun(LS_J, e.ticks, true);
-      break;
+    case LE_IDLE: Fcoder.addRun(LS_J, e.ticks, true); break;
     case LE_RESET:
       Fcoder.addRun(LS_SE0, e.ticks, true);
       Fcoder.addRun(LS_J, e.idle, true);
       break;
-    case LE_SE1:
-      Fcoder.addRun(LS_SE1, e.ticks, true);
-      break;
-    case LE_STATE:
-      Fcoder.addRun(e.state, e.ticks, true);
-      break;
-    case LE_PACKET:
-      addPacket(e);
-      break;
+    case LE_SE1: Fcoder.addRun(LS_SE1, e.ticks, true); break;
+    case LE_STATE: Fcoder.addRun(e.state, e.ticks, true); break;
+    case LE_PACKET: addPacket(e); break;
   }
 }
 

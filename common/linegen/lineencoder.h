@@ -21,12 +21,12 @@ struct TlineEvent {
   uint32_t idle = 1;
   // LE_PACKET: the bytes, PID byte first and CRC included (linepacket.h).
   std::vector<uint8_t> bytes;
-  int syncLen = 8;          // the last syncLen states of K J K J K J K K (0..8)
-  int bitLimit = -1;        // >= 0: only that many packet bits go out (truncated)
-  uint32_t eopTicks = 2;    // SE0 ticks ending the packet; 0: no end of packet
-  int se1At = -1;           // >= 0: the first J at or after this state index
-  uint32_t se1Ticks = 1;    //   (counted after the SYNC) goes out as SE1 this long
-  bool stuff = true;        // false: no stuffed bits (a stuffing error)
+  int syncLen = 8;        // the last syncLen states of K J K J K J K K (0..8)
+  int bitLimit = -1;      // >= 0: only that many packet bits go out (truncated)
+  uint32_t eopTicks = 2;  // SE0 ticks ending the packet; 0: no end of packet
+  int se1At = -1;         // >= 0: the first J at or after this state index
+  uint32_t se1Ticks = 1;  //   (counted after the SYNC) goes out as SE1 this long
+  bool stuff = true;      // false: no stuffed bits (a stuffing error)
 };
 
 namespace linegen {

@@ -19,11 +19,11 @@ enum TsymbolForm : int { SF_DENSE, SF_TWOBIT, SF_MIXED };
 enum TcountForm : int { CF_COMPACT, CF_MIXED };
 
 struct TrawCoderOptions {
-  bool header = true;    // begin with the magic, then `filler` filler bytes
+  bool header = true;  // begin with the magic, then `filler` filler bytes
   unsigned filler = 0;
   TsymbolForm symbols = SF_DENSE;
   TcountForm counts = CF_COMPACT;
-  uint32_t seed = 1;     // drives the MIXED choices
+  uint32_t seed = 1;  // drives the MIXED choices
 };
 
 class TrawCoder {
@@ -44,7 +44,7 @@ class TrawCoder {
   // nothing follows. Returns the ticks added (0..2).
   uint32_t flush(bool exactEnd = false);
 
-  uint64_t ticks() const { return Fticks; }  // all ticks added, padding included
+  uint64_t ticks() const { return Fticks; }                   // all ticks added, padding included
   const std::vector<uint8_t>& bytes() const { return Fout; }  // coded, not yet taken
   std::vector<uint8_t> takeBytes();
   uint64_t bytesCoded() const { return Ftaken + Fout.size(); }

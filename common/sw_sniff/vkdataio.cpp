@@ -140,23 +140,23 @@ void TdataIO::treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& r
   row->handle = h;
   row->parent = parent;
   // The counter that numbers the row; the flags go to the row and its children.
-  uint32_t* counter = visitRow(*row, Toverload{
-      [this](const Treset&) { return &resetCount; },
-      [this, &flags](const Tsof&) {
-        flags |= ROW_FLAGS_SOF;
-        return &packetCount;
-      },
-      [this, &flags](const TpacketBase&) {
-        flags |= LR_PACKET;
-        return &packetCount;
-      },
-      [this, &flags](const TsofGroup&) {
-        flags |= ROW_FLAGS_SOF;
-        return &sofGroupCount;
-      },
-      [this](const Ttransax&) { return &transactionCount; },
-      [this](const Ttransfer&) { return &transferCount; }},
-      static_cast<uint32_t*>(nullptr));
+  uint32_t* counter = visitRow(*row,
+                               Toverload{[this](const Treset&) { return &resetCount; },
+                                         [this, &flags](const Tsof&) {
+                                           flags |= ROW_FLAGS_SOF;
+                                           return &packetCount;
+                                         },
+                                         [this, &flags](const TpacketBase&) {
+                                           flags |= LR_PACKET;
+                                           return &packetCount;
+                                         },
+                                         [this, &flags](const TsofGroup&) {
+                                           flags |= ROW_FLAGS_SOF;
+                                           return &sofGroupCount;
+                                         },
+                                         [this](const Ttransax&) { return &transactionCount; },
+                                         [this](const Ttransfer&) { return &transferCount; }},
+                               static_cast<uint32_t*>(nullptr));
   if (!counter) return;
   rows->emplace_back(row, flags);
   row->number = ++*counter;

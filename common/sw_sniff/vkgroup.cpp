@@ -16,13 +16,9 @@ std::shared_ptr<T> firstChildOf(const TrowVec& children, int kind) {
 
 }  // namespace
 
-std::shared_ptr<Ttoken> Ttransax::findTokenPkt() const {
-  return firstChildOf<Ttoken>(children, RK_TOKEN);
-}
+std::shared_ptr<Ttoken> Ttransax::findTokenPkt() const { return firstChildOf<Ttoken>(children, RK_TOKEN); }
 
-std::shared_ptr<Tdata> Ttransax::findDataPkt() const {
-  return firstChildOf<Tdata>(children, RK_DATA);
-}
+std::shared_ptr<Tdata> Ttransax::findDataPkt() const { return firstChildOf<Tdata>(children, RK_DATA); }
 
 std::shared_ptr<Thandshake> Ttransax::findHandshakePkt() const {
   return firstChildOf<Thandshake>(children, RK_HANDSHAKE);
@@ -48,13 +44,9 @@ std::shared_ptr<Ttransax> Ttransfer::findSetupTransax() const {
   return findTransax(TRX_SETUP, i);
 }
 
-std::shared_ptr<Ttransax> Ttransfer::findInTransax(unsigned& i) const {
-  return findTransax(TRX_IN, i);
-}
+std::shared_ptr<Ttransax> Ttransfer::findInTransax(unsigned& i) const { return findTransax(TRX_IN, i); }
 
-std::shared_ptr<Ttransax> Ttransfer::findOutTransax(unsigned& i) const {
-  return findTransax(TRX_OUT, i);
-}
+std::shared_ptr<Ttransax> Ttransfer::findOutTransax(unsigned& i) const { return findTransax(TRX_OUT, i); }
 
 TbyteVec& Ttransfer::findData() {
   // Kept once found; an empty data stage is worked out again on each call.
@@ -74,8 +66,7 @@ TbyteVec& Ttransfer::findData() {
     auto trx = std::dynamic_pointer_cast<Ttransax>(child);
     if (!trx || !trx->ackOK()) continue;
     if (trx->trxType == dataType) {
-      if (auto packet = trx->findDataPkt())
-        data.insert(data.end(), packet->data.begin(), packet->data.end());
+      if (auto packet = trx->findDataPkt()) data.insert(data.end(), packet->data.begin(), packet->data.end());
     } else if (trx->trxType == statusType) {
       auto packet = trx->findDataPkt();
       if (packet && packet->data.empty()) success = true;

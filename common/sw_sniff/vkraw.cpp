@@ -135,9 +135,7 @@ __attribute__((noinline)) void putLongRun(uint64_t* words, size_t at, int8_t bit
 // Worked out once, as every byte of a capture needs its runs.
 const std::array<Traw::TbyteRuns, 128> Traw::BYTE_RUNS = makeByteRuns<Traw::TbyteRuns>();
 
-Traw::Traw(const std::vector<uint8_t>& raw) : Fdata(raw.data()), Fsize(raw.size()) {
-  FheaderOK = checkHeader();
-}
+Traw::Traw(const std::vector<uint8_t>& raw) : Fdata(raw.data()), Fsize(raw.size()) { FheaderOK = checkHeader(); }
 
 bool Traw::checkHeader() {
   if (Fsize < kelvo::RAW_MAGIC_SIZE) return false;

@@ -218,8 +218,7 @@ void Tevents::makeRow(size_t nbytes, uint64_t tick, uint32_t idle, TrowVec& even
       row = std::move(h);
       break;
     }
-    default:
-      return;  // Special and Reserved PIDs have no row class
+    default: return;  // Special and Reserved PIDs have no row class
   }
   p->tick = tick;
   p->pid = pid;

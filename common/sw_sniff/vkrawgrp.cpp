@@ -19,10 +19,10 @@ TrawTree::TrawTree(TrowVec& events_, TrowVec& roots_) : events(events_), roots(r
 
 int TrawTree::getPid(const TrowPtr& row) {
   if (!row) return -1;
-  return visitRow(*row, Toverload{
-      [](const TpacketBase& packet) { return packet.pid; },
-      [](const Treset&) { return -1; },
-      [](const Tgrouper&) { return -1; }}, -1);
+  return visitRow(*row,
+                  Toverload{[](const TpacketBase& packet) { return packet.pid; }, [](const Treset&) { return -1; },
+                            [](const Tgrouper&) { return -1; }},
+                  -1);
 }
 
 int TrawTree::portRef(int addr, int endp) { return ((addr & 0x7F) << 4) | (endp & 0x0F); }
@@ -138,8 +138,7 @@ bool TrawTree::doInOut(uint64_t& ix, TtrxType type) {
         ended = true;
       }
     } else {
-      const bool handshakeFits =
-          pid == PID_ACK || (type == TRX_OUT && (pid == PID_NAK || pid == PID_STALL));
+      const bool handshakeFits = pid == PID_ACK || (type == TRX_OUT && (pid == PID_NAK || pid == PID_STALL));
       if (handshakeFits) accept();
       ended = true;
     }

@@ -74,82 +74,83 @@ void beginLine(std::string& line, const Tbase& row, size_t extra) {
 
 bool writeLine(const TrowPtr& row, std::string& line) {
   const Tbase& base = *row;
-  return visitRow(base, Toverload{
-      [&line](const Treset& r) {
-        beginLine(line, r, 0);
-        appendField(line, "Y:Reset;TI:");
-        appendDec(line, r.tick);
-        appendField(line, "RL:");
-        appendDec(line, r.duration);
-        appendField(line, "TL:");
-        appendDec(line, r.idleTicks);
-      },
-      [&line](const Tsof& s) {
-        beginLine(line, s, 0);
-        appendField(line, "S:");
-        appendDec(line, s.pid);
-        appendField(line, "TI:");
-        appendDec(line, s.tick);
-        appendField(line, "FR:");
-        appendDec(line, s.frame);
-        appendCrc(line, '5', s.crcOK, s.crc5);
-        appendField(line, "TL:");
-        appendDec(line, s.idle);
-      },
-      [&line](const Ttoken& k) {
-        beginLine(line, k, 0);
-        appendField(line, "K:");
-        appendDec(line, k.pid);
-        appendField(line, "TI:");
-        appendDec(line, k.tick);
-        appendField(line, "AD:");
-        appendDec(line, k.addr);
-        appendField(line, "EP:");
-        appendDec(line, k.endp);
-        appendCrc(line, '5', k.crcOK, k.crc5);
-        appendField(line, "TL:");
-        appendDec(line, k.idle);
-      },
-      [&line](const Tdata& d) {
-        beginLine(line, d, CHARS_PER_BYTE * d.data.size());
-        appendField(line, "D:");
-        appendDec(line, d.pid);
-        appendField(line, "TI:");
-        appendDec(line, d.tick);
-        appendField(line, "DA:");
-        for (size_t i = 0; i < d.data.size(); ++i) {
-          if (i > 0) line += ',';
-          line += HEX_DIGITS[d.data[i] >> 4];
-          line += HEX_DIGITS[d.data[i] & 15u];
-        }
-        appendCrc(line, '6', d.crcOK, d.crc16);
-        appendField(line, "TL:");
-        appendDec(line, d.idle);
-      },
-      [&line](const Thandshake& h) {
-        beginLine(line, h, 0);
-        appendField(line, "H:");
-        appendDec(line, h.pid);
-        appendField(line, "TI:");
-        appendDec(line, h.tick);
-        appendField(line, "TL:");
-        appendDec(line, h.idle);
-      },
-      [&line](const TsofGroup& g) {
-        beginLine(line, g, 0);
-        appendField(line, "G:SOFgroup;X:");
-        appendDec(line, g.children.size());
-      },
-      [&line](const Ttransax& t) {
-        beginLine(line, t, 0);
-        appendField(line, t.trxType == TRX_SETUP ? "T:SETUP;X:" : t.trxType == TRX_IN ? "T:IN;X:" : "T:OUT;X:");
-        appendDec(line, t.children.size());
-      },
-      [&line](const Ttransfer& c) {
-        beginLine(line, c, 0);
-        appendField(line, "C:CONTROL;X:");
-        appendDec(line, c.children.size());
-      }});
+  return visitRow(base, Toverload{[&line](const Treset& r) {
+                                    beginLine(line, r, 0);
+                                    appendField(line, "Y:Reset;TI:");
+                                    appendDec(line, r.tick);
+                                    appendField(line, "RL:");
+                                    appendDec(line, r.duration);
+                                    appendField(line, "TL:");
+                                    appendDec(line, r.idleTicks);
+                                  },
+                                  [&line](const Tsof& s) {
+                                    beginLine(line, s, 0);
+                                    appendField(line, "S:");
+                                    appendDec(line, s.pid);
+                                    appendField(line, "TI:");
+                                    appendDec(line, s.tick);
+                                    appendField(line, "FR:");
+                                    appendDec(line, s.frame);
+                                    appendCrc(line, '5', s.crcOK, s.crc5);
+                                    appendField(line, "TL:");
+                                    appendDec(line, s.idle);
+                                  },
+                                  [&line](const Ttoken& k) {
+                                    beginLine(line, k, 0);
+                                    appendField(line, "K:");
+                                    appendDec(line, k.pid);
+                                    appendField(line, "TI:");
+                                    appendDec(line, k.tick);
+                                    appendField(line, "AD:");
+                                    appendDec(line, k.addr);
+                                    appendField(line, "EP:");
+                                    appendDec(line, k.endp);
+                                    appendCrc(line, '5', k.crcOK, k.crc5);
+                                    appendField(line, "TL:");
+                                    appendDec(line, k.idle);
+                                  },
+                                  [&line](const Tdata& d) {
+                                    beginLine(line, d, CHARS_PER_BYTE * d.data.size());
+                                    appendField(line, "D:");
+                                    appendDec(line, d.pid);
+                                    appendField(line, "TI:");
+                                    appendDec(line, d.tick);
+                                    appendField(line, "DA:");
+                                    for (size_t i = 0; i < d.data.size(); ++i) {
+                                      if (i > 0) line += ',';
+                                      line += HEX_DIGITS[d.data[i] >> 4];
+                                      line += HEX_DIGITS[d.data[i] & 15u];
+                                    }
+                                    appendCrc(line, '6', d.crcOK, d.crc16);
+                                    appendField(line, "TL:");
+                                    appendDec(line, d.idle);
+                                  },
+                                  [&line](const Thandshake& h) {
+                                    beginLine(line, h, 0);
+                                    appendField(line, "H:");
+                                    appendDec(line, h.pid);
+                                    appendField(line, "TI:");
+                                    appendDec(line, h.tick);
+                                    appendField(line, "TL:");
+                                    appendDec(line, h.idle);
+                                  },
+                                  [&line](const TsofGroup& g) {
+                                    beginLine(line, g, 0);
+                                    appendField(line, "G:SOFgroup;X:");
+                                    appendDec(line, g.children.size());
+                                  },
+                                  [&line](const Ttransax& t) {
+                                    beginLine(line, t, 0);
+                                    appendField(line, t.trxType == TRX_SETUP ? "T:SETUP;X:"
+                                                      : t.trxType == TRX_IN  ? "T:IN;X:"
+                                                                             : "T:OUT;X:");
+                                    appendDec(line, t.children.size());
+                                  },
+                                  [&line](const Ttransfer& c) {
+                                    beginLine(line, c, 0);
+                                    appendField(line, "C:CONTROL;X:");
+                                    appendDec(line, c.children.size());
+                                  }});
 }
 
 // ---- reading ----
@@ -195,9 +196,12 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 template <int BASE>
 int digitValue(char c) {
   int d = -1;
-  if (c >= '0' && c <= '9') d = c - '0';
-  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    d = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    d = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    d = c - 'A' + 10;
   return d < BASE ? d : -1;
 }
 
@@ -285,9 +289,7 @@ bool readCrc(Ttext key, Ttext value, int& crc, bool& crcOK) {
   return true;
 }
 
-bool isCrcKey(Ttext key, char width) {
-  return key.size() == 2 && key[0] == width && (key[1] == 'P' || key[1] == 'F');
-}
+bool isCrcKey(Ttext key, char width) { return key.size() == 2 && key[0] == width && (key[1] == 'P' || key[1] == 'F'); }
 
 // Each reader: true when the piece was read or is a key the kind ignores.
 bool readKey(Treset& r, Ttext key, Ttext value) {
@@ -357,9 +359,12 @@ bool readTrxType(Ttransax& t, Ttext tagPiece) {
   Ttext tag;
   Ttext value;
   if (splitPair(tagPiece, tag, value) != 2 || tag != "T") return false;
-  if (value == "SETUP") t.trxType = TRX_SETUP;
-  else if (value == "IN") t.trxType = TRX_IN;
-  else if (value == "OUT") t.trxType = TRX_OUT;
+  if (value == "SETUP")
+    t.trxType = TRX_SETUP;
+  else if (value == "IN")
+    t.trxType = TRX_IN;
+  else if (value == "OUT")
+    t.trxType = TRX_OUT;
   return true;
 }
 
@@ -392,12 +397,8 @@ TrowPtr fromString(std::string& line) {
   bool ok = readInt<10>(levelPiece, level);
   TrowPtr row;
   switch (tagPiece[0]) {
-    case 'C':
-      row = std::make_shared<Ttransfer>();
-      break;
-    case 'G':
-      row = std::make_shared<TsofGroup>();
-      break;
+    case 'C': row = std::make_shared<Ttransfer>(); break;
+    case 'G': row = std::make_shared<TsofGroup>(); break;
     case 'T': {
       auto t = std::make_shared<Ttransax>();
       ok = readTrxType(*t, tagPiece) && ok;
@@ -410,20 +411,11 @@ TrowPtr fromString(std::string& line) {
       row = r;
       break;
     }
-    case 'S':
-      row = readPacket<Tsof>(tagPiece, pieces, ok);
-      break;
-    case 'K':
-      row = readPacket<Ttoken>(tagPiece, pieces, ok);
-      break;
-    case 'D':
-      row = readPacket<Tdata>(tagPiece, pieces, ok);
-      break;
-    case 'H':
-      row = readPacket<Thandshake>(tagPiece, pieces, ok);
-      break;
-    default:
-      return nullptr;  // unknown tag: no row
+    case 'S': row = readPacket<Tsof>(tagPiece, pieces, ok); break;
+    case 'K': row = readPacket<Ttoken>(tagPiece, pieces, ok); break;
+    case 'D': row = readPacket<Tdata>(tagPiece, pieces, ok); break;
+    case 'H': row = readPacket<Thandshake>(tagPiece, pieces, ok); break;
+    default: return nullptr;  // unknown tag: no row
   }
   row->level = level;
   row->ok = ok;

@@ -1,10 +1,9 @@
 // Lua half of vkrowutils: the row table a script sees and the decode call.
 // Everything that can raise a Lua error runs inside one protected call, and the
 // frames Lua may unwind through hold no C++ objects with destructors.
-#include <lua.hpp>
-
 #include <cstdio>
 #include <cstdlib>
+#include <lua.hpp>
 
 #include "vkrowutils.h"
 
@@ -14,8 +13,8 @@ namespace {
 
 // Indexed by row kind; the SOF group has a built-in text instead.
 const char* const DECODE_FUNCTION[8] = {
-    "reset_decode", "sof_decode", "token_decode", "data_decode",
-    "handshake_decode", nullptr, "transaction_decode", "transfer_decode",
+    "reset_decode",     "sof_decode", "token_decode",       "data_decode",
+    "handshake_decode", nullptr,      "transaction_decode", "transfer_decode",
 };
 
 [[noreturn]] void assertFailed(const char* condition) {
@@ -69,59 +68,60 @@ void pushGroupTable(lua_State* L, const Tgrouper& group, const char* type, const
 // Pushes the row table; false (nothing pushed) for a row of no kind or one
 // whose class does not match its kind.
 bool pushRowTable(lua_State* L, const Tbase& row) {
-  return visitRow(row, Toverload{
-      [L](const Treset& r) {
-        lua_createtable(L, 0, 4);
-        setBaseParams(L, r);
-        setStringField(L, "type", "reset");
-        setIntField(L, "duration", r.duration);
-        setIntField(L, "idleTicks", r.idleTicks);
-      },
-      [L](const Tsof& s) {
-        lua_createtable(L, 0, 5);
-        setBaseParams(L, s);
-        setIntField(L, "pid", s.pid);
-        setStringField(L, "type", "sof");
-        setIntField(L, "frame", s.frame);
-        setIntField(L, "crc5", s.crc5);
-        setBoolField(L, "crcOK", s.crcOK);
-      },
-      [L](const Ttoken& k) {
-        lua_createtable(L, 0, 5);
-        setBaseParams(L, k);
-        setIntField(L, "pid", k.pid);
-        setStringField(L, "type", "token");
-        setIntField(L, "addr", k.addr);
-        setIntField(L, "endp", k.endp);
-        setIntField(L, "crc5", k.crc5);
-        setBoolField(L, "crcOK", k.crcOK);
-      },
-      [L](const Tdata& d) {
-        lua_createtable(L, 0, 5);
-        setBaseParams(L, d);
-        setIntField(L, "pid", d.pid);
-        setStringField(L, "type", "data");
-        lua_createtable(L, 0, 0);
-        for (size_t i = 0; i < d.data.size(); ++i) {
-          lua_pushinteger(L, d.data[i]);
-          lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
-        }
-        lua_setfield(L, -2, "data");
-        setIntField(L, "crc16", d.crc16);
-        setBoolField(L, "crcOK", d.crcOK);
-      },
-      [L](const Thandshake& h) {
-        lua_createtable(L, 0, 5);
-        setBaseParams(L, h);
-        setIntField(L, "pid", h.pid);
-        setStringField(L, "type", "handshake");
-      },
-      [L](const TsofGroup& g) { pushGroupTable(L, g, "sofgroup", nullptr); },
-      [L](const Ttransax& t) {
-        pushGroupTable(L, t, "transaction",
-                       t.trxType == TRX_SETUP ? "SETUP" : t.trxType == TRX_IN ? "IN" : "OUT");
-      },
-      [L](const Ttransfer& c) { pushGroupTable(L, c, "transfer", "CONTROL"); }});
+  return visitRow(row, Toverload{[L](const Treset& r) {
+                                   lua_createtable(L, 0, 4);
+                                   setBaseParams(L, r);
+                                   setStringField(L, "type", "reset");
+                                   setIntField(L, "duration", r.duration);
+                                   setIntField(L, "idleTicks", r.idleTicks);
+                                 },
+                                 [L](const Tsof& s) {
+                                   lua_createtable(L, 0, 5);
+                                   setBaseParams(L, s);
+                                   setIntField(L, "pid", s.pid);
+                                   setStringField(L, "type", "sof");
+                                   setIntField(L, "frame", s.frame);
+                                   setIntField(L, "crc5", s.crc5);
+                                   setBoolField(L, "crcOK", s.crcOK);
+                                 },
+                                 [L](const Ttoken& k) {
+                                   lua_createtable(L, 0, 5);
+                                   setBaseParams(L, k);
+                                   setIntField(L, "pid", k.pid);
+                                   setStringField(L, "type", "token");
+                                   setIntField(L, "addr", k.addr);
+                                   setIntField(L, "endp", k.endp);
+                                   setIntField(L, "crc5", k.crc5);
+                                   setBoolField(L, "crcOK", k.crcOK);
+                                 },
+                                 [L](const Tdata& d) {
+                                   lua_createtable(L, 0, 5);
+                                   setBaseParams(L, d);
+                                   setIntField(L, "pid", d.pid);
+                                   setStringField(L, "type", "data");
+                                   lua_createtable(L, 0, 0);
+                                   for (size_t i = 0; i < d.data.size(); ++i) {
+                                     lua_pushinteger(L, d.data[i]);
+                                     lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
+                                   }
+                                   lua_setfield(L, -2, "data");
+                                   setIntField(L, "crc16", d.crc16);
+                                   setBoolField(L, "crcOK", d.crcOK);
+                                 },
+                                 [L](const Thandshake& h) {
+                                   lua_createtable(L, 0, 5);
+                                   setBaseParams(L, h);
+                                   setIntField(L, "pid", h.pid);
+                                   setStringField(L, "type", "handshake");
+                                 },
+                                 [L](const TsofGroup& g) { pushGroupTable(L, g, "sofgroup", nullptr); },
+                                 [L](const Ttransax& t) {
+                                   pushGroupTable(L, t, "transaction",
+                                                  t.trxType == TRX_SETUP ? "SETUP"
+                                                  : t.trxType == TRX_IN  ? "IN"
+                                                                         : "OUT");
+                                 },
+                                 [L](const Ttransfer& c) { pushGroupTable(L, c, "transfer", "CONTROL"); }});
 }
 
 // What the protected call needs; trivially destructible, so an unwinding error
@@ -154,8 +154,7 @@ std::string doDecode(const TrowPtr& row, lua_State* L) {
   if (kind == RK_SOFGROUP) {
     auto g = dynamic_cast<const Tgrouper*>(row.get());
     if (!g) return std::string();
-    return "SAn uninterrupted sequence of " + std::to_string(g->children.size()) +
-           " SOF (Start Of Frame) packets";
+    return "SAn uninterrupted sequence of " + std::to_string(g->children.size()) + " SOF (Start Of Frame) packets";
   }
   if (kind > RK_TRANSFER || !L || !lua_checkstack(L, 3)) return std::string();
 

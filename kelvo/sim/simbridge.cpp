@@ -15,8 +15,7 @@ constexpr uint32_t MAX_READ = 16u << 20;
 
 }  // namespace
 
-TsimBridge::TsimBridge(const TdevConfig& cfg, int device, TsimXo2& cfgPort,
-                       TsimCapture& appPort, TsimEnv& env)
+TsimBridge::TsimBridge(const TdevConfig& cfg, int device, TsimXo2& cfgPort, TsimCapture& appPort, TsimEnv& env)
     : FcfgPort(cfgPort),
       FappPort(appPort),
       Fenv(env),
@@ -26,8 +25,8 @@ TsimBridge::TsimBridge(const TdevConfig& cfg, int device, TsimXo2& cfgPort,
       Fpriority(cfg.FtransferPriority),
       Fversion{cfg.FversionMajor, cfg.FversionMinor} {}
 
-int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                        uint8_t* data, uint16_t length) {
+int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                        uint16_t length) {
   (void)value;
   (void)index;
   if (Fopen) {  // endpoint 0 traffic inside an unfinished SPI command
@@ -48,16 +47,18 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
       case kelvo::REQ_SET_GPIO_CS: {
         if (length != 2 || !data || data[0] >= CHANNELS || data[1] > 2) return stall();
         const unsigned bit = 1u << data[0];
-        if (data[1] == 0) FcsEnabled &= ~bit;
-        else if (data[1] == 1) FcsEnabled |= bit;
-        else FcsEnabled = bit;
+        if (data[1] == 0)
+          FcsEnabled &= ~bit;
+        else if (data[1] == 1)
+          FcsEnabled |= bit;
+        else
+          FcsEnabled = bit;
         FlastCs = data[0];
         ++FcsRequests;
         return 2;
       }
       case kelvo::REQ_SET_GPIO_MODE_LEVEL:
-        if (length != 3 || !data || data[0] >= CHANNELS || data[1] > 2 || data[2] > 1)
-          return stall();
+        if (length != 3 || !data || data[0] >= CHANNELS || data[1] > 2 || data[2] > 1) return stall();
         setGpio(data[0], data[1], data[2]);
         return 3;
       case kelvo::REQ_SET_CLOCK_DIVIDER:
@@ -68,17 +69,16 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
         if (length != 2 || !data || data[0] >= CHANNELS) return stall();
         FspiWord[data[0]] = data[1];
         return 2;
-      default:
-        return stall();
+      default: return stall();
     }
   }
   if (requestType == kelvo::REQ_TYPE_IN) {
     switch (request) {
-      case kelvo::REQ_GET_READONLY_VERSION:
-        return reply(Fversion, 2);
+      case kelvo::REQ_GET_READONLY_VERSION: return reply(Fversion, 2);
       case kelvo::REQ_GET_USB_CONFIG: {
-        const uint8_t c[9] = {uint8_t(Fvendor), uint8_t(Fvendor >> 8), uint8_t(Fproduct),
-                              uint8_t(Fproduct >> 8), 0x32, 0x00, 0x01, 0x00, Fpriority};
+        const uint8_t c[9] = {
+            uint8_t(Fvendor), uint8_t(Fvendor >> 8), uint8_t(Fproduct), uint8_t(Fproduct >> 8), 0x32, 0x00, 0x01, 0x00,
+            Fpriority};
         return reply(c, 9);
       }
       case kelvo::REQ_GET_GPIO_CS: {
@@ -90,8 +90,7 @@ int TsimBridge::control(uint8_t requestType, uint8_t request, uint16_t value, ui
         for (unsigned i = 0; i < CHANNELS; ++i) w[i] = FspiWord[i] < 0 ? 0 : uint8_t(FspiWord[i]);
         return reply(w, CHANNELS);
       }
-      default:
-        return stall();
+      default: return stall();
     }
   }
   return stall();
@@ -122,8 +121,7 @@ void TsimBridge::packet(const uint8_t* p, uint32_t n) {
       return;
     }
     const uint8_t cmd = p[2];
-    const uint32_t len = uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 |
-                         uint32_t(p[7]) << 24;
+    const uint32_t len = uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 | uint32_t(p[7]) << 24;
     if (p[0] || p[1] || p[3]) ++FprotocolErrors;
     if (cmd > kelvo::SPI_CMD_WRITE_READ || (cmd == kelvo::SPI_CMD_READ && len > MAX_READ)) {
       ++FprotocolErrors;

@@ -15,12 +15,10 @@ namespace kelvosim {
 
 class TsimBridge {
  public:
-  TsimBridge(const TdevConfig& cfg, int device, TsimXo2& cfgPort, TsimCapture& appPort,
-             TsimEnv& env);
+  TsimBridge(const TdevConfig& cfg, int device, TsimXo2& cfgPort, TsimCapture& appPort, TsimEnv& env);
 
   // A vendor request: the libusb result (bytes moved or LIBUSB_ERROR_PIPE for a stall).
-  int control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-              uint8_t* data, uint16_t length);
+  int control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data, uint16_t length);
   // Bulk OUT bytes as they arrive (split into 64-byte packets here).
   void bulkOut(const uint8_t* data, uint32_t length);
   // Bulk IN: bytes waiting from the last read; returns how many were copied.

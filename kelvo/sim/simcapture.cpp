@@ -146,16 +146,11 @@ uint8_t TsimCapture::readNext() {
       Fpipe = Fsram.clockOutByte(busWidth());
       return out;
     }
-    case kelvo::REG_DATA_PORT:
-      return FportPos < Frecorded.size() ? Frecorded[FportPos++] : 0x00;
-    case kelvo::REG_COUNT:
-      return pos < 3 ? static_cast<uint8_t>(Fcounter >> (8 * pos)) : 0x00;
-    case kelvo::REG_CONTROL:
-      return pos == 0 ? Fcontrol : 0x00;
-    case kelvo::REG_MEM_CTRL:
-      return pos == 0 ? FmemCtrl : 0x00;
-    default:
-      return pos == 0 ? Fregs[Fsel] : 0x00;
+    case kelvo::REG_DATA_PORT: return FportPos < Frecorded.size() ? Frecorded[FportPos++] : 0x00;
+    case kelvo::REG_COUNT: return pos < 3 ? static_cast<uint8_t>(Fcounter >> (8 * pos)) : 0x00;
+    case kelvo::REG_CONTROL: return pos == 0 ? Fcontrol : 0x00;
+    case kelvo::REG_MEM_CTRL: return pos == 0 ? FmemCtrl : 0x00;
+    default: return pos == 0 ? Fregs[Fsel] : 0x00;
   }
 }
 

@@ -17,17 +17,17 @@ class TsimCapture {
  public:
   TsimCapture(TsimSram& sram, TsimEnv& env);
 
-  void powerUp();                  // registers to their reset values, SRAM deselected
-  void setConfigured(bool on);     // the FPGA holds the capture design
-  void setHalted(bool on);         // offline configuration mode stops the design
-  void setResetHeld(bool on);      // GPIO 7 low holds the design in reset
+  void powerUp();               // registers to their reset values, SRAM deselected
+  void setConfigured(bool on);  // the FPGA holds the capture design
+  void setHalted(bool on);      // offline configuration mode stops the design
+  void setResetHeld(bool on);   // GPIO 7 low holds the design in reset
   bool alive() const { return Fconfigured && !Fhalted && !FresetHeld; }
 
   // One SPI transaction on channel 1; a byte with tag 00 clocks a read.
   void begin();
   uint8_t exchange(uint8_t mosi);
 
-  void advance();                  // records the traffic that ended by the bus time
+  void advance();  // records the traffic that ended by the bus time
   TcaptureState state() const;
 
  private:
@@ -62,7 +62,7 @@ class TsimCapture {
 
   bool FfirstByte = true;
   unsigned FreadPos = 0;
-  uint8_t Fpipe = 0;               // memory reads pass one byte register
+  uint8_t Fpipe = 0;  // memory reads pass one byte register
   size_t FportPos = 0;
 };
 

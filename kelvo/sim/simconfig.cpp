@@ -37,9 +37,18 @@ bool number(const std::string& s, long long& v) {
 void warn(const std::string& what) { std::fprintf(stderr, "kelvosim: %s\n", what.c_str()); }
 
 bool deviceKey(TdevConfig& c, const std::string& key, const std::string& val, bool& usercodeSet) {
-  if (key == "serial") { c.Fserial = val; return true; }
-  if (key == "manufacturer") { c.Fmanufacturer = val; return true; }
-  if (key == "product") { c.FproductName = val; return true; }
+  if (key == "serial") {
+    c.Fserial = val;
+    return true;
+  }
+  if (key == "manufacturer") {
+    c.Fmanufacturer = val;
+    return true;
+  }
+  if (key == "product") {
+    c.FproductName = val;
+    return true;
+  }
   if (key == "ports") {
     c.Fports.clear();
     for (const std::string& p : split(val, '.')) {
@@ -51,29 +60,53 @@ bool deviceKey(TdevConfig& c, const std::string& key, const std::string& val, bo
   }
   long long n = 0;
   if (!number(val, n)) return false;
-  if (key == "vid") c.Fvendor = static_cast<uint16_t>(n);
-  else if (key == "pid") c.Fproduct = static_cast<uint16_t>(n);
-  else if (key == "bcd") c.FbcdDevice = static_cast<uint16_t>(n);
-  else if (key == "bus") c.Fbus = static_cast<uint8_t>(n);
-  else if (key == "addr") c.Faddress = static_cast<uint8_t>(n);
-  else if (key == "config") c.FactiveConfig = static_cast<int>(n);
-  else if (key == "driver") c.FkernelDriver = n != 0;
-  else if (key == "held") c.FheldElsewhere = n != 0;
-  else if (key == "openrc") c.FopenResult = static_cast<int>(n);
-  else if (key == "getconfigrc") c.FgetConfigResult = static_cast<int>(n);
-  else if (key == "setconfigrc") c.FsetConfigResult = static_cast<int>(n);
-  else if (key == "driverrc") c.FdriverActiveResult = static_cast<int>(n);
-  else if (key == "detachrc") c.FdetachResult = static_cast<int>(n);
-  else if (key == "stringrc") c.FstringResult = static_cast<int>(n);
-  else if (key == "prio") c.FtransferPriority = static_cast<uint8_t>(n);
-  else if (key == "idcode") c.Fidcode = static_cast<uint32_t>(n);
-  else if (key == "usercode") { c.Fusercode = static_cast<uint32_t>(n); usercodeSet = true; }
-  else if (key == "feabits") c.Ffeabits = static_cast<uint16_t>(n);
-  else if (key == "flash") c.FflashValid = n != 0;
-  else if (key == "busy") c.FbusyForever = n != 0;
-  else if (key == "erasepolls") c.FeraseBusyPolls = static_cast<unsigned>(n);
-  else if (key == "pagepolls") c.FpageBusyPolls = static_cast<unsigned>(n);
-  else return false;
+  if (key == "vid")
+    c.Fvendor = static_cast<uint16_t>(n);
+  else if (key == "pid")
+    c.Fproduct = static_cast<uint16_t>(n);
+  else if (key == "bcd")
+    c.FbcdDevice = static_cast<uint16_t>(n);
+  else if (key == "bus")
+    c.Fbus = static_cast<uint8_t>(n);
+  else if (key == "addr")
+    c.Faddress = static_cast<uint8_t>(n);
+  else if (key == "config")
+    c.FactiveConfig = static_cast<int>(n);
+  else if (key == "driver")
+    c.FkernelDriver = n != 0;
+  else if (key == "held")
+    c.FheldElsewhere = n != 0;
+  else if (key == "openrc")
+    c.FopenResult = static_cast<int>(n);
+  else if (key == "getconfigrc")
+    c.FgetConfigResult = static_cast<int>(n);
+  else if (key == "setconfigrc")
+    c.FsetConfigResult = static_cast<int>(n);
+  else if (key == "driverrc")
+    c.FdriverActiveResult = static_cast<int>(n);
+  else if (key == "detachrc")
+    c.FdetachResult = static_cast<int>(n);
+  else if (key == "stringrc")
+    c.FstringResult = static_cast<int>(n);
+  else if (key == "prio")
+    c.FtransferPriority = static_cast<uint8_t>(n);
+  else if (key == "idcode")
+    c.Fidcode = static_cast<uint32_t>(n);
+  else if (key == "usercode") {
+    c.Fusercode = static_cast<uint32_t>(n);
+    usercodeSet = true;
+  } else if (key == "feabits")
+    c.Ffeabits = static_cast<uint16_t>(n);
+  else if (key == "flash")
+    c.FflashValid = n != 0;
+  else if (key == "busy")
+    c.FbusyForever = n != 0;
+  else if (key == "erasepolls")
+    c.FeraseBusyPolls = static_cast<unsigned>(n);
+  else if (key == "pagepolls")
+    c.FpageBusyPolls = static_cast<unsigned>(n);
+  else
+    return false;
   return true;
 }
 
@@ -82,8 +115,10 @@ bool parseDevices(TsimWorld& w, const std::string& text) {
   for (const std::string& item : split(text, ';')) {
     const std::vector<std::string> fields = split(item, ',');
     TdevConfig c;
-    if (fields[0] == "board") c = boardConfig();
-    else if (fields[0] == "other") c = otherConfig(0x1D6B, 0x0002);
+    if (fields[0] == "board")
+      c = boardConfig();
+    else if (fields[0] == "other")
+      c = otherConfig(0x1D6B, 0x0002);
     else {
       warn("unknown device kind '" + fields[0] + "'");
       ok = false;
@@ -112,23 +147,36 @@ bool parseRule(const std::vector<std::string>& fields, TfaultRule& r) {
     if (eq == std::string::npos) return false;
     const std::string key = f.substr(0, eq), val = f.substr(eq + 1);
     if (key == "xfer") {
-      if (val == "any") r.Fkind = XK_ANY;
-      else if (val == "control") r.Fkind = XK_CONTROL;
-      else if (val == "bulkout") r.Fkind = XK_BULK_OUT;
-      else if (val == "bulkin") r.Fkind = XK_BULK_IN;
-      else return false;
+      if (val == "any")
+        r.Fkind = XK_ANY;
+      else if (val == "control")
+        r.Fkind = XK_CONTROL;
+      else if (val == "bulkout")
+        r.Fkind = XK_BULK_OUT;
+      else if (val == "bulkin")
+        r.Fkind = XK_BULK_IN;
+      else
+        return false;
       continue;
     }
     long long n = 0;
     if (!number(val, n)) return false;
-    if (key == "dev") r.Fdevice = static_cast<int>(n);
-    else if (key == "request") r.Frequest = static_cast<int>(n);
-    else if (key == "endpoint") r.Fendpoint = static_cast<int>(n);
-    else if (key == "skip") r.Fskip = static_cast<unsigned>(n);
-    else if (key == "count") r.Fcount = static_cast<unsigned>(n);
-    else if (key == "rc") r.Fresult = static_cast<int>(n);
-    else if (key == "short") r.FshortBy = static_cast<unsigned>(n);
-    else return false;
+    if (key == "dev")
+      r.Fdevice = static_cast<int>(n);
+    else if (key == "request")
+      r.Frequest = static_cast<int>(n);
+    else if (key == "endpoint")
+      r.Fendpoint = static_cast<int>(n);
+    else if (key == "skip")
+      r.Fskip = static_cast<unsigned>(n);
+    else if (key == "count")
+      r.Fcount = static_cast<unsigned>(n);
+    else if (key == "rc")
+      r.Fresult = static_cast<int>(n);
+    else if (key == "short")
+      r.FshortBy = static_cast<unsigned>(n);
+    else
+      return false;
   }
   return true;
 }
@@ -200,8 +248,10 @@ bool applyEnvironment(TsimWorld& w) {
   if (const char* faults = std::getenv("KELVOSIM_FAULTS")) ok = parseFaults(w, faults) && ok;
   if (const char* traffic = std::getenv("KELVOSIM_TRAFFIC")) {
     const std::string t = traffic;
-    if (t == "quiet") w.Fenv.Ftraffic = TsimTraffic::quiet();
-    else if (t == "idle") w.Fenv.Ftraffic = TsimTraffic::idle();
+    if (t == "quiet")
+      w.Fenv.Ftraffic = TsimTraffic::quiet();
+    else if (t == "idle")
+      w.Fenv.Ftraffic = TsimTraffic::idle();
     else if (t != "scenario") {
       warn("unknown traffic '" + t + "'");
       ok = false;

@@ -59,11 +59,10 @@ TdevConfig otherConfig(uint16_t vendor, uint16_t product) {
 std::string formatRecord(const TxferRecord& r) {
   char head[96];
   if (r.Fkind == XK_CONTROL)
-    std::snprintf(head, sizeof head, "C %d %02x %02x %04x %04x %u %d :", r.Fdevice,
-                  r.FrequestType, r.Frequest, r.Fvalue, r.Findex, r.Flength, r.Fresult);
+    std::snprintf(head, sizeof head, "C %d %02x %02x %04x %04x %u %d :", r.Fdevice, r.FrequestType, r.Frequest,
+                  r.Fvalue, r.Findex, r.Flength, r.Fresult);
   else
-    std::snprintf(head, sizeof head, "B %d %02x %u %d %u :", r.Fdevice, r.Fendpoint, r.Flength,
-                  r.Fresult, r.Fmoved);
+    std::snprintf(head, sizeof head, "B %d %02x %u %d %u :", r.Fdevice, r.Fendpoint, r.Flength, r.Fresult, r.Fmoved);
   std::string s(head);
   static const char HEX[] = "0123456789abcdef";
   s.reserve(s.size() + 3 * r.Fdata.size());

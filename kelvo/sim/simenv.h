@@ -13,7 +13,7 @@
 namespace kelvosim {
 
 struct TsimEnv {
-  uint64_t Fnow = 0;                     // bus time in ticks
+  uint64_t Fnow = 0;  // bus time in ticks
   TsimTraffic Ftraffic;
   std::map<uint32_t, std::vector<uint8_t>> Fimages;  // IDCODE -> frames accepted at refresh
   bool Flogging = true;

@@ -1,10 +1,10 @@
 // The libusb-1.0 functions, answered by the simulation: same signatures and result
 // codes as the real library, so programs and tests cannot tell the difference.
+#include <libusb.h>
+
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-
-#include <libusb.h>
 
 #include "simworld.h"
 
@@ -73,8 +73,8 @@ libusb_config_descriptor* buildConfig(const std::vector<uint8_t>& raw) {
   auto* itf = static_cast<libusb_interface*>(std::calloc(1, sizeof(libusb_interface)));
   auto* alt = static_cast<libusb_interface_descriptor*>(std::calloc(1, sizeof(libusb_interface_descriptor)));
   const uint8_t eps = raw[13];
-  auto* ep = eps ? static_cast<libusb_endpoint_descriptor*>(std::calloc(eps, sizeof(libusb_endpoint_descriptor)))
-                 : nullptr;
+  auto* ep =
+      eps ? static_cast<libusb_endpoint_descriptor*>(std::calloc(eps, sizeof(libusb_endpoint_descriptor))) : nullptr;
   if (!c || !itf || !alt || (eps && !ep)) {
     std::free(c);
     std::free(itf);
@@ -133,8 +133,10 @@ int LIBUSB_CALL libusb_init(libusb_context** ctx) {
 void LIBUSB_CALL libusb_exit(libusb_context* ctx) {
   Tguard w;
   if (ctx) {
-    if (w->Fcontexts.erase(ctx)) delete ctx;
-    else ++w->Fmisuse;
+    if (w->Fcontexts.erase(ctx))
+      delete ctx;
+    else
+      ++w->Fmisuse;
   } else if (w->FdefaultRefs > 0) {
     --w->FdefaultRefs;
   } else {
@@ -154,8 +156,7 @@ const struct libusb_version* LIBUSB_CALL libusb_get_version(void) {
 }
 
 int LIBUSB_CALL libusb_has_capability(uint32_t capability) {
-  return capability == LIBUSB_CAP_HAS_CAPABILITY ||
-         capability == LIBUSB_CAP_SUPPORTS_DETACH_KERNEL_DRIVER;
+  return capability == LIBUSB_CAP_HAS_CAPABILITY || capability == LIBUSB_CAP_SUPPORTS_DETACH_KERNEL_DRIVER;
 }
 
 const char* LIBUSB_CALL libusb_error_name(int errcode) { return errorName(errcode); }
@@ -238,8 +239,7 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_
   return *config ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_MEM;
 }
 
-int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device* dev,
-                                                    struct libusb_config_descriptor** config) {
+int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device* dev, struct libusb_config_descriptor** config) {
   {
     Tguard w;
     TsimDevice* d = devOf(dev);
@@ -267,9 +267,8 @@ void LIBUSB_CALL libusb_free_config_descriptor(struct libusb_config_descriptor* 
   std::free(config);
 }
 
-int LIBUSB_CALL libusb_get_ss_endpoint_companion_descriptor(
-    libusb_context*, const struct libusb_endpoint_descriptor*,
-    struct libusb_ss_endpoint_companion_descriptor**) {
+int LIBUSB_CALL libusb_get_ss_endpoint_companion_descriptor(libusb_context*, const struct libusb_endpoint_descriptor*,
+                                                            struct libusb_ss_endpoint_companion_descriptor**) {
   return LIBUSB_ERROR_NOT_FOUND;
 }
 void LIBUSB_CALL libusb_free_ss_endpoint_companion_descriptor(struct libusb_ss_endpoint_companion_descriptor*) {}
@@ -282,9 +281,9 @@ int LIBUSB_CALL libusb_get_usb_2_0_extension_descriptor(libusb_context*, struct 
   return LIBUSB_ERROR_NOT_FOUND;
 }
 void LIBUSB_CALL libusb_free_usb_2_0_extension_descriptor(struct libusb_usb_2_0_extension_descriptor*) {}
-int LIBUSB_CALL libusb_get_ss_usb_device_capability_descriptor(
-    libusb_context*, struct libusb_bos_dev_capability_descriptor*,
-    struct libusb_ss_usb_device_capability_descriptor**) {
+int LIBUSB_CALL libusb_get_ss_usb_device_capability_descriptor(libusb_context*,
+                                                               struct libusb_bos_dev_capability_descriptor*,
+                                                               struct libusb_ss_usb_device_capability_descriptor**) {
   return LIBUSB_ERROR_NOT_FOUND;
 }
 void LIBUSB_CALL libusb_free_ss_usb_device_capability_descriptor(struct libusb_ss_usb_device_capability_descriptor*) {}
@@ -418,8 +417,7 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* dev_handle, int c
   d->Fstate.FactiveConfig = configuration == 1 ? 1 : 0;
   ++d->Fstate.FsetConfigs;
   // The kernel probes the new interface; a driver that was never detached binds again.
-  if (d->Fstate.FactiveConfig && d->Fcfg.FkernelDriver && d->Fstate.Fdetaches == 0)
-    d->Fstate.FkernelDriver = true;
+  if (d->Fstate.FactiveConfig && d->Fcfg.FkernelDriver && d->Fstate.Fdetaches == 0) d->Fstate.FkernelDriver = true;
   return LIBUSB_SUCCESS;
 }
 
@@ -465,7 +463,7 @@ int LIBUSB_CALL libusb_release_interface(libusb_device_handle* dev_handle, int i
 }
 
 libusb_device_handle* LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context*, uint16_t vendor_id,
-                                                                 uint16_t product_id) {
+                                                                  uint16_t product_id) {
   Tguard w;
   for (auto& d : w->Fdevices) {
     if (!d->Fstate.Fpresent || d->Fcfg.Fvendor != vendor_id || d->Fcfg.Fproduct != product_id) continue;
@@ -503,9 +501,7 @@ int LIBUSB_CALL libusb_reset_device(libusb_device_handle* dev_handle) {
 int LIBUSB_CALL libusb_alloc_streams(libusb_device_handle*, uint32_t, unsigned char*, int) {
   return LIBUSB_ERROR_NOT_SUPPORTED;
 }
-int LIBUSB_CALL libusb_free_streams(libusb_device_handle*, unsigned char*, int) {
-  return LIBUSB_ERROR_NOT_SUPPORTED;
-}
+int LIBUSB_CALL libusb_free_streams(libusb_device_handle*, unsigned char*, int) { return LIBUSB_ERROR_NOT_SUPPORTED; }
 unsigned char* LIBUSB_CALL libusb_dev_mem_alloc(libusb_device_handle*, size_t) { return nullptr; }
 int LIBUSB_CALL libusb_dev_mem_free(libusb_device_handle*, unsigned char*, size_t) {
   return LIBUSB_ERROR_NOT_SUPPORTED;
@@ -527,8 +523,7 @@ int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle* dev_handle, in
   TsimDevice* d = w->deviceOf(dev_handle, rc);
   if (!d) return rc;
   if (d->Fcfg.FdetachResult < 0) return d->Fcfg.FdetachResult;
-  if (interface_number != 0 || d->Fstate.FactiveConfig == 0 || !d->Fstate.FkernelDriver)
-    return LIBUSB_ERROR_NOT_FOUND;
+  if (interface_number != 0 || d->Fstate.FactiveConfig == 0 || !d->Fstate.FkernelDriver) return LIBUSB_ERROR_NOT_FOUND;
   d->Fstate.FkernelDriver = false;
   ++d->Fstate.Fdetaches;
   return LIBUSB_SUCCESS;
@@ -539,8 +534,7 @@ int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle* dev_handle, in
   int rc = 0;
   TsimDevice* d = w->deviceOf(dev_handle, rc);
   if (!d) return rc;
-  if (interface_number != 0 || d->Fstate.FactiveConfig == 0 || !d->Fcfg.FkernelDriver)
-    return LIBUSB_ERROR_NOT_FOUND;
+  if (interface_number != 0 || d->Fstate.FactiveConfig == 0 || !d->Fcfg.FkernelDriver) return LIBUSB_ERROR_NOT_FOUND;
   if (d->Fstate.FkernelDriver || d->Fclaimer) return LIBUSB_ERROR_BUSY;
   d->Fstate.FkernelDriver = true;
   return LIBUSB_SUCCESS;
@@ -556,23 +550,21 @@ int LIBUSB_CALL libusb_set_auto_detach_kernel_driver(libusb_device_handle* dev_h
 
 // ---- transfers
 
-int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* dev_handle, uint8_t request_type,
-                                        uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
-                                        unsigned char* data, uint16_t wLength, unsigned int timeout) {
+int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* dev_handle, uint8_t request_type, uint8_t bRequest,
+                                        uint16_t wValue, uint16_t wIndex, unsigned char* data, uint16_t wLength,
+                                        unsigned int timeout) {
   Tguard w;
   return w->controlTransfer(dev_handle, request_type, bRequest, wValue, wIndex, data, wLength, timeout);
 }
 
-int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoint,
-                                     unsigned char* data, int length, int* actual_length,
-                                     unsigned int timeout) {
+int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoint, unsigned char* data,
+                                     int length, int* actual_length, unsigned int timeout) {
   Tguard w;
   return w->bulkTransfer(dev_handle, endpoint, data, length, actual_length, timeout);
 }
 
-int LIBUSB_CALL libusb_interrupt_transfer(libusb_device_handle* dev_handle, unsigned char endpoint,
-                                          unsigned char* data, int length, int* actual_length,
-                                          unsigned int timeout) {
+int LIBUSB_CALL libusb_interrupt_transfer(libusb_device_handle* dev_handle, unsigned char endpoint, unsigned char* data,
+                                          int length, int* actual_length, unsigned int timeout) {
   Tguard w;  // the bridge has no interrupt endpoints: the bulk path refuses them
   return w->bulkTransfer(dev_handle, endpoint, data, length, actual_length, timeout);
 }
@@ -583,14 +575,13 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* dev_han
   if (desc_index == 0 || !data || length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
   unsigned char tbuf[255];
   // As the real library does: the first language, then the string in it.
-  int r = w->controlTransfer(dev_handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-                             LIBUSB_DT_STRING << 8, 0, tbuf, sizeof tbuf, 1000);
+  int r = w->controlTransfer(dev_handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR, LIBUSB_DT_STRING << 8, 0,
+                             tbuf, sizeof tbuf, 1000);
   if (r < 0) return r;
   if (r < 4) return LIBUSB_ERROR_IO;
   const uint16_t langid = static_cast<uint16_t>(tbuf[2] | tbuf[3] << 8);
   r = w->controlTransfer(dev_handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-                         static_cast<uint16_t>(LIBUSB_DT_STRING << 8 | desc_index), langid, tbuf,
-                         sizeof tbuf, 1000);
+                         static_cast<uint16_t>(LIBUSB_DT_STRING << 8 | desc_index), langid, tbuf, sizeof tbuf, 1000);
   if (r < 0) return r;
   if (r < 2 || tbuf[1] != LIBUSB_DT_STRING || tbuf[0] > r) return LIBUSB_ERROR_IO;
   int di = 0;
@@ -645,15 +636,12 @@ const struct libusb_pollfd** LIBUSB_CALL libusb_get_pollfds(libusb_context*) {
 void LIBUSB_CALL libusb_free_pollfds(const struct libusb_pollfd** pollfds) {
   std::free(const_cast<libusb_pollfd**>(pollfds));
 }
-void LIBUSB_CALL libusb_set_pollfd_notifiers(libusb_context*, libusb_pollfd_added_cb, libusb_pollfd_removed_cb,
-                                             void*) {}
+void LIBUSB_CALL libusb_set_pollfd_notifiers(libusb_context*, libusb_pollfd_added_cb, libusb_pollfd_removed_cb, void*) {
+}
 
-int LIBUSB_CALL libusb_hotplug_register_callback(libusb_context*, int, int, int, int, int,
-                                                 libusb_hotplug_callback_fn, void*,
-                                                 libusb_hotplug_callback_handle*) {
+int LIBUSB_CALL libusb_hotplug_register_callback(libusb_context*, int, int, int, int, int, libusb_hotplug_callback_fn,
+                                                 void*, libusb_hotplug_callback_handle*) {
   return LIBUSB_ERROR_NOT_SUPPORTED;
 }
 void LIBUSB_CALL libusb_hotplug_deregister_callback(libusb_context*, libusb_hotplug_callback_handle) {}
-void* LIBUSB_CALL libusb_hotplug_get_user_data(libusb_context*, libusb_hotplug_callback_handle) {
-  return nullptr;
-}
+void* LIBUSB_CALL libusb_hotplug_get_user_data(libusb_context*, libusb_hotplug_callback_handle) { return nullptr; }

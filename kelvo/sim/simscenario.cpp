@@ -9,10 +9,10 @@ namespace kelvosim {
 
 namespace {
 
-constexpr uint32_t FRAME_TICKS = 12000;  // 1 ms of full-speed bit times
-constexpr uint32_t RESET_TICKS = 120000; // 10 ms of SE0
-constexpr uint32_t TURNAROUND = 6;       // J between a packet and its answer
-constexpr uint32_t GAP = 40;             // J between transactions
+constexpr uint32_t FRAME_TICKS = 12000;   // 1 ms of full-speed bit times
+constexpr uint32_t RESET_TICKS = 120000;  // 10 ms of SE0
+constexpr uint32_t TURNAROUND = 6;        // J between a packet and its answer
+constexpr uint32_t GAP = 40;              // J between transactions
 constexpr int FIRST_FRAME = 0x5A0;
 constexpr int DEVICE_ADDRESS = 7;
 constexpr size_t TARGET_BYTES = 160000;
@@ -30,9 +30,8 @@ std::vector<uint8_t> stringDescriptor(const std::string& s) {
   return d;
 }
 
-const std::vector<uint8_t> DEVICE_DESCRIPTOR = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, EP0_SIZE,
-                                                0x09, 0x12, 0x01, 0x00, 0x00, 0x01, 0x01, 0x02,
-                                                0x00, 0x01};
+const std::vector<uint8_t> DEVICE_DESCRIPTOR = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, EP0_SIZE, 0x09,
+                                                0x12, 0x01, 0x00, 0x00, 0x01, 0x01, 0x02, 0x00,     0x01};
 const std::vector<uint8_t> CONFIG_DESCRIPTOR = {
     0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0xA0, 0x32,  // configuration
     0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x01, 0x02, 0x00,  // interface: HID boot mouse
@@ -81,32 +80,28 @@ class Tframes {
 };
 
 Tevents setupStage(int addr, const std::vector<uint8_t>& setup) {
-  return {linegen::token(PID_SETUP, addr, 0, TURNAROUND),
-          linegen::data(PID_DATA0, setup, TURNAROUND),
+  return {linegen::token(PID_SETUP, addr, 0, TURNAROUND), linegen::data(PID_DATA0, setup, TURNAROUND),
           linegen::handshake(PID_ACK, GAP)};
 }
 
 Tevents inNak(int addr, int ep) {
-  return {linegen::token(PID_IN, addr, ep, TURNAROUND),
-          linegen::handshake(PID_NAK, GAP)};
+  return {linegen::token(PID_IN, addr, ep, TURNAROUND), linegen::handshake(PID_NAK, GAP)};
 }
 
 Tevents inData(int addr, int ep, int pid, const std::vector<uint8_t>& payload) {
-  return {linegen::token(PID_IN, addr, ep, TURNAROUND),
-          linegen::data(pid, payload, TURNAROUND), linegen::handshake(PID_ACK, GAP)};
+  return {linegen::token(PID_IN, addr, ep, TURNAROUND), linegen::data(pid, payload, TURNAROUND),
+          linegen::handshake(PID_ACK, GAP)};
 }
 
 Tevents outZeroLength(int addr) {
-  return {linegen::token(PID_OUT, addr, 0, TURNAROUND),
-          linegen::data(PID_DATA1, {}, TURNAROUND),
+  return {linegen::token(PID_OUT, addr, 0, TURNAROUND), linegen::data(PID_DATA1, {}, TURNAROUND),
           linegen::handshake(PID_ACK, GAP)};
 }
 
 // A control read: SETUP, a NAK while the device prepares, the data stage in packets
 // of EP0_SIZE (a zero-length one when a full packet ends short of wLength), and the
 // OUT status stage.
-void controlRead(Tframes& f, int addr, const std::vector<uint8_t>& setup,
-                 const std::vector<uint8_t>& reply) {
+void controlRead(Tframes& f, int addr, const std::vector<uint8_t>& setup, const std::vector<uint8_t>& reply) {
   const size_t wLength = setup[6] | (setup[7] << 8);
   const std::vector<uint8_t> data(reply.begin(), reply.begin() + std::min(reply.size(), wLength));
   f.frame({setupStage(addr, setup)});
@@ -141,8 +136,7 @@ std::vector<uint8_t> build() {
   controlRead(f, a, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00}, DEVICE_DESCRIPTOR);
   // A full-speed device has no device qualifier: it stalls the request.
   f.frame({setupStage(a, {0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0A, 0x00})});
-  f.frame({{linegen::token(PID_IN, a, 0, TURNAROUND),
-            linegen::handshake(PID_STALL, GAP)}});
+  f.frame({{linegen::token(PID_IN, a, 0, TURNAROUND), linegen::handshake(PID_STALL, GAP)}});
   controlRead(f, a, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x09, 0x00}, CONFIG_DESCRIPTOR);
   controlRead(f, a, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x22, 0x00}, CONFIG_DESCRIPTOR);
   controlRead(f, a, {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0xFF, 0x00}, {0x04, 0x03, 0x09, 0x04});
@@ -155,9 +149,8 @@ std::vector<uint8_t> build() {
   while (f.bytes() < TARGET_BYTES && f.frames() < MAX_FRAMES) {
     if (f.frames() % 8 == 0) {
       ++report;
-      const std::vector<uint8_t> r{static_cast<uint8_t>(report & 1),
-                                   static_cast<uint8_t>(report * 3), static_cast<uint8_t>(0x100 - report),
-                                   0x00};
+      const std::vector<uint8_t> r{static_cast<uint8_t>(report & 1), static_cast<uint8_t>(report * 3),
+                                   static_cast<uint8_t>(0x100 - report), 0x00};
       f.frame({inData(a, 1, toggle, r)});
       toggle = toggle == PID_DATA0 ? PID_DATA1 : PID_DATA0;
     } else {

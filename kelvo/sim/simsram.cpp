@@ -43,9 +43,7 @@ void TsimSram::clockIn(unsigned lines) {
 
 void TsimSram::byteIn(uint8_t b) {
   switch (Fphase) {
-    case PH_COMMAND:
-      startCommand(b);
-      break;
+    case PH_COMMAND: startCommand(b); break;
     case PH_ADDRESS:
       Faddress = (Faddress << 8) | b;
       if (++FaddressBytes == 3) {
@@ -56,9 +54,7 @@ void TsimSram::byteIn(uint8_t b) {
           Fphase = Fmode == SM_SPI ? PH_READ : PH_DUMMY;
       }
       break;
-    case PH_DUMMY:
-      Fphase = PH_READ;
-      break;
+    case PH_DUMMY: Fphase = PH_READ; break;
     case PH_WRITE:
       Fmem[Faddress] = b;
       Faddress = (Faddress + 1) & ADDRESS_MASK;
@@ -67,8 +63,7 @@ void TsimSram::byteIn(uint8_t b) {
       FmodeReg = b;
       Fphase = PH_IGNORE;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -82,23 +77,12 @@ void TsimSram::startCommand(uint8_t cmd) {
       FaddressBytes = 0;
       Fphase = PH_ADDRESS;
       break;
-    case kelvo::Q_CMD_EQIO:
-      FpendingMode = SM_SQI;
-      break;
-    case kelvo::Q_CMD_EDIO:
-      FpendingMode = SM_SDI;
-      break;
-    case kelvo::Q_CMD_RSTIO:
-      FpendingMode = SM_SPI;
-      break;
-    case kelvo::Q_CMD_RDMR:
-      Fphase = PH_MODE_READ;
-      break;
-    case kelvo::Q_CMD_WRMR:
-      Fphase = PH_MODE_WRITE;
-      break;
-    default:
-      break;
+    case kelvo::Q_CMD_EQIO: FpendingMode = SM_SQI; break;
+    case kelvo::Q_CMD_EDIO: FpendingMode = SM_SDI; break;
+    case kelvo::Q_CMD_RSTIO: FpendingMode = SM_SPI; break;
+    case kelvo::Q_CMD_RDMR: Fphase = PH_MODE_READ; break;
+    case kelvo::Q_CMD_WRMR: Fphase = PH_MODE_WRITE; break;
+    default: break;
   }
 }
 

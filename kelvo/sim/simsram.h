@@ -27,8 +27,17 @@ class TsimSram {
   std::vector<uint8_t>& memory() { return Fmem; }
 
  private:
-  enum Tphase { PH_DESELECTED, PH_COMMAND, PH_ADDRESS, PH_DUMMY, PH_WRITE, PH_READ,
-                PH_MODE_WRITE, PH_MODE_READ, PH_IGNORE };
+  enum Tphase {
+    PH_DESELECTED,
+    PH_COMMAND,
+    PH_ADDRESS,
+    PH_DUMMY,
+    PH_WRITE,
+    PH_READ,
+    PH_MODE_WRITE,
+    PH_MODE_READ,
+    PH_IGNORE
+  };
 
   unsigned width() const;
   void byteIn(uint8_t b);

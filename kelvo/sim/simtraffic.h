@@ -43,11 +43,11 @@ class TsimRecorder {
   bool openRecord();
 
   TsimTraffic Fsrc = TsimTraffic::quiet();
-  size_t Fpos = 0;          // next stream byte
-  size_t FrecEnd = 0;       // end of the open record in the stream
-  uint64_t FrecEndTick = 0; // bus time at which the open record ends
+  size_t Fpos = 0;           // next stream byte
+  size_t FrecEnd = 0;        // end of the open record in the stream
+  uint64_t FrecEndTick = 0;  // bus time at which the open record ends
   bool FinIdle = false;
-  unsigned FidlePos = 3;    // next byte of the open idle record (3: none open)
+  unsigned FidlePos = 3;  // next byte of the open idle record (3: none open)
 };
 
 }  // namespace kelvosim

@@ -149,8 +149,7 @@ bool TsimWorld::takeTransfer(TsimDevice& d, int& rc) {
   return true;
 }
 
-const TfaultRule* TsimWorld::matchFault(const TsimDevice& d, TxferKind kind, int request,
-                                        int endpoint) {
+const TfaultRule* TsimWorld::matchFault(const TsimDevice& d, TxferKind kind, int request, int endpoint) {
   const TfaultRule* hit = nullptr;
   for (auto& f : Ffaults) {
     const TfaultRule& r = f.first;
@@ -175,9 +174,8 @@ void TsimWorld::log(TxferRecord&& r) {
   if (Fenv.Flogging && Fxfers.size() < MAX_LOG_RECORDS) Fxfers.push_back(std::move(r));
 }
 
-int TsimWorld::controlTransfer(libusb_device_handle* h, uint8_t requestType, uint8_t request,
-                               uint16_t value, uint16_t index, unsigned char* data,
-                               uint16_t length, unsigned timeout) {
+int TsimWorld::controlTransfer(libusb_device_handle* h, uint8_t requestType, uint8_t request, uint16_t value,
+                               uint16_t index, unsigned char* data, uint16_t length, unsigned timeout) {
   (void)timeout;
   TxferRecord r;
   r.Fkind = XK_CONTROL;
@@ -188,8 +186,10 @@ int TsimWorld::controlTransfer(libusb_device_handle* h, uint8_t requestType, uin
   r.Flength = length;
   int rc = 0;
   TsimDevice* d = deviceOf(h, rc);
-  if (d) r.Fdevice = d->Findex;
-  else if (Fhandles.count(h)) r.Fdevice = h->Fdev->Fdev->Findex;
+  if (d)
+    r.Fdevice = d->Findex;
+  else if (Fhandles.count(h))
+    r.Fdevice = h->Fdev->Fdev->Findex;
   if (d && length && !data) rc = LIBUSB_ERROR_INVALID_PARAM;
   if (!d || rc || !takeTransfer(*d, rc)) {
     r.Fresult = rc;
@@ -225,8 +225,8 @@ int TsimWorld::controlTransfer(libusb_device_handle* h, uint8_t requestType, uin
   return res;
 }
 
-int TsimWorld::bulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data,
-                            int length, int* transferred, unsigned timeout) {
+int TsimWorld::bulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data, int length,
+                            int* transferred, unsigned timeout) {
   if (transferred) *transferred = 0;
   const bool in = endpoint & LIBUSB_ENDPOINT_IN;
   TxferRecord r;
@@ -235,8 +235,10 @@ int TsimWorld::bulkTransfer(libusb_device_handle* h, unsigned char endpoint, uns
   r.Flength = length > 0 ? static_cast<uint32_t>(length) : 0;
   int rc = 0;
   TsimDevice* d = deviceOf(h, rc);
-  if (d) r.Fdevice = d->Findex;
-  else if (Fhandles.count(h)) r.Fdevice = h->Fdev->Fdev->Findex;
+  if (d)
+    r.Fdevice = d->Findex;
+  else if (Fhandles.count(h))
+    r.Fdevice = h->Fdev->Fdev->Findex;
   if (d && (length < 0 || (length > 0 && !data))) rc = LIBUSB_ERROR_INVALID_PARAM;
   if (!d || rc || !takeTransfer(*d, rc)) {
     r.Fresult = rc;
@@ -282,8 +284,8 @@ int TsimWorld::bulkTransfer(libusb_device_handle* h, unsigned char endpoint, uns
   return rc;
 }
 
-int TsimWorld::standardRequest(TsimDevice& d, uint8_t requestType, uint8_t request,
-                               uint16_t value, uint16_t index, uint8_t* data, uint16_t length) {
+int TsimWorld::standardRequest(TsimDevice& d, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                               uint8_t* data, uint16_t length) {
   (void)index;
   std::vector<uint8_t> reply;
   if (requestType == 0x80 && request == LIBUSB_REQUEST_GET_DESCRIPTOR) {
@@ -321,18 +323,31 @@ int TsimWorld::standardRequest(TsimDevice& d, uint8_t requestType, uint8_t reque
 
 std::vector<uint8_t> TsimWorld::deviceDescriptor(const TsimDevice& d) const {
   const TdevConfig& c = d.Fcfg;
-  return {18, LIBUSB_DT_DEVICE, 0x00, 0x02, c.FdeviceClass, 0, 0, 64,
-          uint8_t(c.Fvendor), uint8_t(c.Fvendor >> 8), uint8_t(c.Fproduct), uint8_t(c.Fproduct >> 8),
-          uint8_t(c.FbcdDevice), uint8_t(c.FbcdDevice >> 8),
-          uint8_t(c.Fmanufacturer.empty() ? 0 : 1), uint8_t(c.FproductName.empty() ? 0 : 2),
-          uint8_t(c.Fserial.empty() ? 0 : 3), 1};
+  return {18,
+          LIBUSB_DT_DEVICE,
+          0x00,
+          0x02,
+          c.FdeviceClass,
+          0,
+          0,
+          64,
+          uint8_t(c.Fvendor),
+          uint8_t(c.Fvendor >> 8),
+          uint8_t(c.Fproduct),
+          uint8_t(c.Fproduct >> 8),
+          uint8_t(c.FbcdDevice),
+          uint8_t(c.FbcdDevice >> 8),
+          uint8_t(c.Fmanufacturer.empty() ? 0 : 1),
+          uint8_t(c.FproductName.empty() ? 0 : 2),
+          uint8_t(c.Fserial.empty() ? 0 : 3),
+          1};
 }
 
 std::vector<uint8_t> TsimWorld::configDescriptor(const TsimDevice& d) const {
   const uint8_t eps = d.Fboard ? 2 : 0;
   const uint8_t total = static_cast<uint8_t>(9 + 9 + 7 * eps);
-  std::vector<uint8_t> v{9, LIBUSB_DT_CONFIG, total, 0, 1, 1, 0, 0x80, 0x32,
-                         9, LIBUSB_DT_INTERFACE, 0, 0, eps, 0xFF, 0, 0, 0};
+  std::vector<uint8_t> v{9, LIBUSB_DT_CONFIG,    total, 0, 1,   1,    0, 0x80, 0x32,
+                         9, LIBUSB_DT_INTERFACE, 0,     0, eps, 0xFF, 0, 0,    0};
   if (d.Fboard) {
     const TbridgeState b = d.Fboard->Fbridge.state();
     const std::vector<uint8_t> out{7, LIBUSB_DT_ENDPOINT, b.FepOut, LIBUSB_TRANSFER_TYPE_BULK, 64, 0, 0};

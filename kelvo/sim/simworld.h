@@ -3,6 +3,8 @@
 // bus time and the transfer log. One lock serialises everything.
 #pragma once
 
+#include <libusb.h>
+
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -10,8 +12,6 @@
 #include <set>
 #include <utility>
 #include <vector>
-
-#include <libusb.h>
 
 #include "kelvosim.h"
 #include "simboard.h"
@@ -22,14 +22,14 @@ namespace kelvosim {
 struct TsimDevice {
   TdevConfig Fcfg;
   int Findex = 0;
-  unsigned Fgeneration = 0;          // a replug makes a new generation
+  unsigned Fgeneration = 0;  // a replug makes a new generation
   uint8_t Faddress = 0;
   TusbState Fstate;
   libusb_device_handle* Fclaimer = nullptr;
   bool FunplugArmed = false;
   unsigned FunplugLeft = 0;
-  std::unique_ptr<TsimBoard> Fboard; // null for a device that is no board
-  libusb_device* Fusb = nullptr;     // libusb's object of this generation
+  std::unique_ptr<TsimBoard> Fboard;  // null for a device that is no board
+  libusb_device* Fusb = nullptr;      // libusb's object of this generation
 };
 
 }  // namespace kelvosim
@@ -46,7 +46,7 @@ struct libusb_device {
 struct libusb_device_handle {
   libusb_device* Fdev = nullptr;
   bool Fclaimed = false;
-  bool FautoDetach = false;   // libusb_set_auto_detach_kernel_driver
+  bool FautoDetach = false;  // libusb_set_auto_detach_kernel_driver
   bool FdetachedByClaim = false;
 };
 
@@ -56,26 +56,25 @@ class TsimWorld {
  public:
   std::recursive_mutex Flock;
 
-  void ensure();                     // the environment's set-up, once
-  void clear();                      // reset(): everything back to empty defaults
+  void ensure();  // the environment's set-up, once
+  void clear();   // reset(): everything back to empty defaults
   int add(const TdevConfig& cfg);
   TsimDevice* device(int index);
   void unplugDevice(TsimDevice& d);
   void replugDevice(TsimDevice& d);
   libusb_device* usbDevice(TsimDevice& d);
-  void tick(uint64_t ticks);         // bus time passes; boards record
+  void tick(uint64_t ticks);  // bus time passes; boards record
 
   // Device behind a handle; rc is set when the handle is bad or the device gone.
   TsimDevice* deviceOf(libusb_device_handle* h, int& rc);
-  int controlTransfer(libusb_device_handle* h, uint8_t requestType, uint8_t request,
-                      uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
-                      unsigned timeout);
-  int bulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data,
-                   int length, int* transferred, unsigned timeout);
+  int controlTransfer(libusb_device_handle* h, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                      unsigned char* data, uint16_t length, unsigned timeout);
+  int bulkTransfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data, int length, int* transferred,
+                   unsigned timeout);
   std::vector<uint8_t> deviceDescriptor(const TsimDevice& d) const;
   std::vector<uint8_t> configDescriptor(const TsimDevice& d) const;
 
-  bool Fready = false;               // reset() or the environment has set things up
+  bool Fready = false;  // reset() or the environment has set things up
   TsimEnv Fenv;
   uint64_t FticksPerTransfer = 12000;
   std::vector<std::shared_ptr<TsimDevice>> Fdevices;
@@ -95,8 +94,8 @@ class TsimWorld {
  private:
   bool takeTransfer(TsimDevice& d, int& rc);
   const TfaultRule* matchFault(const TsimDevice& d, TxferKind kind, int request, int endpoint);
-  int standardRequest(TsimDevice& d, uint8_t requestType, uint8_t request, uint16_t value,
-                      uint16_t index, uint8_t* data, uint16_t length);
+  int standardRequest(TsimDevice& d, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                      uint8_t* data, uint16_t length);
   void log(TxferRecord&& r);
 };
 

@@ -25,8 +25,9 @@ uint64_t readBE(const std::vector<uint8_t>& v, size_t from, size_t bytes) {
 }
 
 bool isRead(uint8_t op) {
-  return op == kelvo::CFG_IDCODE_PUB || op == kelvo::CFG_USERCODE || op == kelvo::CFG_LSC_READ_STATUS || op == kelvo::CFG_LSC_CHECK_BUSY ||
-         op == kelvo::CFG_LSC_READ_FEABITS || op == kelvo::CFG_LSC_READ_FEATURE || op == kelvo::CFG_UIDCODE_PUB;
+  return op == kelvo::CFG_IDCODE_PUB || op == kelvo::CFG_USERCODE || op == kelvo::CFG_LSC_READ_STATUS ||
+         op == kelvo::CFG_LSC_CHECK_BUSY || op == kelvo::CFG_LSC_READ_FEABITS || op == kelvo::CFG_LSC_READ_FEATURE ||
+         op == kelvo::CFG_UIDCODE_PUB;
 }
 
 }  // namespace
@@ -153,7 +154,8 @@ void TsimXo2::execute() {
           continue;
         }
         Fflash.resize(at, 0xFF);
-        Fflash.insert(Fflash.end(), Fcmd.begin() + 4 + p * kelvo::CFG_FRAME_SIZE, Fcmd.begin() + 4 + (p + 1) * kelvo::CFG_FRAME_SIZE);
+        Fflash.insert(Fflash.end(), Fcmd.begin() + 4 + p * kelvo::CFG_FRAME_SIZE,
+                      Fcmd.begin() + 4 + (p + 1) * kelvo::CFG_FRAME_SIZE);
       }
       FbusyLeft = FpageBusyPolls;
       break;
@@ -181,9 +183,7 @@ void TsimXo2::execute() {
       Ffeabits = static_cast<uint16_t>(readBE(Fcmd, 4, 2));
       ++FfeabitsWrites;
       break;
-    default:
-      ++Funknown;
-      break;
+    default: ++Funknown; break;
   }
 }
 

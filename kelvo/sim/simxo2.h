@@ -51,7 +51,7 @@ class TsimXo2 {
 
   TcfgMode Fmode = CM_USER;
   bool Fconfigured;
-  bool FpowerUpImage;         // flash holds the board's factory image (no page data)
+  bool FpowerUpImage;  // flash holds the board's factory image (no page data)
   bool FflashDone;
   bool Ffail = false;
   unsigned FerrorCode = 0;
@@ -67,7 +67,7 @@ class TsimXo2 {
   unsigned Frejected = 0;
   unsigned Funknown = 0;
 
-  std::vector<uint8_t> Fcmd;    // bytes of the current transaction
+  std::vector<uint8_t> Fcmd;  // bytes of the current transaction
   std::vector<uint8_t> Freply;
 };
 

@@ -37,9 +37,9 @@ bool TlibVkLow::snifferOpen() {
   uint8_t version[2] = {0x11, 0x22};
   uint8_t idcode[8] = {0xE0, 0, 0, 0, 0, 0, 0, 0};
   const bool ok = lo.set_gpio(GPIO_FPGA_RESET, GPIO_PUSH_PULL, 0) && lo.set_gpio(GPIO_FPGA_RESET, GPIO_PUSH_PULL, 1) &&
-                  lo.get_readonly_version(version) && lo.assignEndpoints() &&
-                  lo.set_clockdiv(CLOCK_DIV_24MHZ) && lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) &&
-                  lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) && lo.cfgxWriteRead(idcode, sizeof idcode);
+                  lo.get_readonly_version(version) && lo.assignEndpoints() && lo.set_clockdiv(CLOCK_DIV_24MHZ) &&
+                  lo.set_spi_word(0, SPI_WORD_MODE0_12MHZ) && lo.set_spi_word(1, SPI_WORD_MODE0_12MHZ) &&
+                  lo.cfgxWriteRead(idcode, sizeof idcode);
   if (!ok) xprintf("\nboard: bridge set-up failed (last libusb error %d)\n", lo.getLastError());
   return ok;
 }
@@ -107,8 +107,8 @@ bool TlibVkLow::QSPItoIdle() {
 }
 
 bool TlibVkLow::doRun(uint32_t aCount) {
-  bool ok = sniffSetCount(aCount - 1) && wrFpgaReg(REG_CONTROL, 1) && wrFpgaReg(REG_CONTROL, 0) &&
-            QSPIinit() && QSPIwrStart(0);
+  bool ok = sniffSetCount(aCount - 1) && wrFpgaReg(REG_CONTROL, 1) && wrFpgaReg(REG_CONTROL, 0) && QSPIinit() &&
+            QSPIwrStart(0);
   wrFpgaReg(REG_CONTROL, 2);  // sent also when arming failed
   return ok;
 }
@@ -121,17 +121,9 @@ bool TlibVkLow::doIdle(uint32_t aCount) {
 
 bool TlibVkLow::getString(std::string& aText, int aSelector) {
   switch (aSelector) {
-    case 1:
-      aText = std::string(CREDIT_TEXT) + __DATE__;
-      return true;
-    case 2:
-      aText = std::string(__DATE__) + "," + __TIME__;
-      return true;
-    case 3:
-      aText = pLow->getSerial();
-      return true;
-    default:
-      aText = "?";
-      return false;
+    case 1: aText = std::string(CREDIT_TEXT) + __DATE__; return true;
+    case 2: aText = std::string(__DATE__) + "," + __TIME__; return true;
+    case 3: aText = pLow->getSerial(); return true;
+    default: aText = "?"; return false;
   }
 }

@@ -11,7 +11,7 @@
 #include "vklow.h"
 
 class TlibVkLow {
-public:
+ public:
   // Application registers.
   static constexpr unsigned REG_CONTROL = kelvo::REG_CONTROL;
 
@@ -55,6 +55,6 @@ public:
   bool isOpen() const { return pLow->isOpen(); }
   int model() const { return 0; }
 
-private:
+ private:
   std::unique_ptr<TvkLow> pLow;
 };

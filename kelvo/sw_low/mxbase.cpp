@@ -153,8 +153,8 @@ bool TlibusbDevice::open() {
   return true;
 }
 
-bool TlibusbDevice::control_transfer(uint8_t aReqType, uint8_t aRequest, uint8_t* aData,
-                                     uint16_t aLen, uint16_t aValue, uint16_t aIndex) {
+bool TlibusbDevice::control_transfer(uint8_t aReqType, uint8_t aRequest, uint8_t* aData, uint16_t aLen, uint16_t aValue,
+                                     uint16_t aIndex) {
   if (!isOpen()) return false;
   int rc = libusb_control_transfer(devHandle, aReqType, aRequest, aValue, aIndex, aData, aLen,
                                    static_cast<unsigned>(timeoutMs));
@@ -168,8 +168,8 @@ bool TlibusbDevice::control_transfer(uint8_t aReqType, uint8_t aRequest, uint8_t
 bool TlibusbDevice::bulk_transfer(int aEndpoint, uint8_t* aData, uint32_t aLen) {
   if (!isOpen()) return false;
   int moved = 0;
-  int rc = libusb_bulk_transfer(devHandle, static_cast<unsigned char>(aEndpoint), aData,
-                                static_cast<int>(aLen), &moved, static_cast<unsigned>(timeoutMs));
+  int rc = libusb_bulk_transfer(devHandle, static_cast<unsigned char>(aEndpoint), aData, static_cast<int>(aLen), &moved,
+                                static_cast<unsigned>(timeoutMs));
   if (rc < 0) {
     err(rc);
     return false;
@@ -250,8 +250,7 @@ bool TmxLow::spiWriteRead(uint8_t* aData, uint32_t aLen) {
   std::vector<uint8_t> msg;
   spiHeader(msg, SPI_CMD_WRITE_READ, aLen);
   if (aLen) msg.insert(msg.end(), aData, aData + aLen);
-  return bulk_transfer(epOut, msg.data(), static_cast<uint32_t>(msg.size())) &&
-         bulk_transfer(epIn, aData, aLen);
+  return bulk_transfer(epOut, msg.data(), static_cast<uint32_t>(msg.size())) && bulk_transfer(epIn, aData, aLen);
 }
 
 bool TmxLow::cfgxWrite(const uint8_t* aData, uint32_t aLen) {
@@ -268,6 +267,4 @@ bool TmxLow::appxWrite(const uint8_t* aData, uint32_t aLen) {
 
 bool TmxLow::appxWrite(const TllBuf& aBuf) { return spiSetChannel(APP_CHANNEL) && spiWrite(aBuf); }
 
-bool TmxLow::appxRead(uint8_t* aData, uint32_t aLen) {
-  return spiSetChannel(APP_CHANNEL) && spiRead(aData, aLen);
-}
+bool TmxLow::appxRead(uint8_t* aData, uint32_t aLen) { return spiSetChannel(APP_CHANNEL) && spiRead(aData, aLen); }

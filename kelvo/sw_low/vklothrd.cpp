@@ -214,9 +214,7 @@ void TloThread::threadFunc() {
         threadState.store(armed ? LO_ARMED : LO_INIT, std::memory_order_release);
         break;
       }
-      default:
-        badStateCount.fetch_add(1, std::memory_order_release);
-        break;
+      default: badStateCount.fetch_add(1, std::memory_order_release); break;
     }
     pause();
   }

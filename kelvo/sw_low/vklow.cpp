@@ -14,9 +14,7 @@ namespace {
 const char* const CFG_ERROR_TEXT[8] = {"No Error",     "ID ERR",    "CMD ERR",      "CRC ERR",
                                        "Preamble ERR", "Abort ERR", "Overflow ERR", "SDM EOF"};
 
-TvkLow::Tbytes cmd4(uint8_t aOp, uint8_t a1 = 0, uint8_t a2 = 0, uint8_t a3 = 0) {
-  return {aOp, a1, a2, a3};
-}
+TvkLow::Tbytes cmd4(uint8_t aOp, uint8_t a1 = 0, uint8_t a2 = 0, uint8_t a3 = 0) { return {aOp, a1, a2, a3}; }
 
 }  // namespace
 
@@ -45,9 +43,7 @@ bool TvkLow::appRdFpgaReg(unsigned aReg, uint8_t& aValue) {
 
 // ---- configuration port: transport ----
 
-bool TvkLow::cfgWr(const Tbytes& aBytes) {
-  return cfgxWrite(aBytes.data(), static_cast<uint32_t>(aBytes.size()));
-}
+bool TvkLow::cfgWr(const Tbytes& aBytes) { return cfgxWrite(aBytes.data(), static_cast<uint32_t>(aBytes.size())); }
 
 uint64_t TvkLow::cfgGetReg(const Tbytes& aCmd, unsigned aReplyLen, bool* aOk) {
   Tbytes msg(aCmd);
@@ -98,9 +94,7 @@ bool TvkLow::refresh() {
   return ok;
 }
 
-bool TvkLow::disableAndBypass() {
-  return cfgWr({CFG_ISC_DISABLE, 0x00, 0x00}) && bypass();
-}
+bool TvkLow::disableAndBypass() { return cfgWr({CFG_ISC_DISABLE, 0x00, 0x00}) && bypass(); }
 
 bool TvkLow::bypass() { return cfgWr(cmd4(CFG_ISC_NOOP, 0xFF, 0xFF, 0xFF)); }
 
@@ -139,9 +133,7 @@ bool TvkLow::isBusy(bool* aOk) {
   return ok && v != 0;
 }
 
-uint32_t TvkLow::getStatusReg() {
-  return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_LSC_READ_STATUS), 4));
-}
+uint32_t TvkLow::getStatusReg() { return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_LSC_READ_STATUS), 4)); }
 
 uint32_t TvkLow::getIDReg() { return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_IDCODE_PUB), 4)); }
 
@@ -154,13 +146,9 @@ uint64_t TvkLow::getFeatureRow() {
   return row;
 }
 
-uint16_t TvkLow::getFEAbits() {
-  return static_cast<uint16_t>(cfgGetReg(cmd4(CFG_LSC_READ_FEABITS), 2));
-}
+uint16_t TvkLow::getFEAbits() { return static_cast<uint16_t>(cfgGetReg(cmd4(CFG_LSC_READ_FEABITS), 2)); }
 
-uint32_t TvkLow::getUsercode(bool* aOk) {
-  return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_USERCODE), 4, aOk));
-}
+uint32_t TvkLow::getUsercode(bool* aOk) { return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_USERCODE), 4, aOk)); }
 
 // ---- update ----
 
@@ -188,8 +176,8 @@ int TvkLow::getFPGAmodel() {
 void TvkLow::showCfgStatus() {
   uint32_t s = getStatusReg();
   xprintf("\n*** status = %08x", s);
-  xprintf("  Done=%d, CfgEna=%d, Busy=%d, Fail=%d, FlashCheck=%s  ", (s >> 8) & 1, (s >> 9) & 1,
-          (s >> 12) & 1, (s >> 13) & 1, CFG_ERROR_TEXT[(s >> 23) & 7]);
+  xprintf("  Done=%d, CfgEna=%d, Busy=%d, Fail=%d, FlashCheck=%s  ", (s >> 8) & 1, (s >> 9) & 1, (s >> 12) & 1,
+          (s >> 13) & 1, CFG_ERROR_TEXT[(s >> 23) & 7]);
 }
 
 bool TvkLow::updateFPGAneeded(bool& aNeeded) {

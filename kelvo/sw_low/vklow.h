@@ -11,7 +11,7 @@
 #include "vkchips.h"
 
 class TvkLow : public TmxLow {
-public:
+ public:
   using Tbytes = std::vector<uint8_t>;
 
   // FPGA models by IDCODE.
@@ -81,7 +81,7 @@ public:
   static uint32_t imageFrames(int aModel);
   static uint32_t imageChecksum(int aModel);
 
-private:
+ private:
   bool updateFPGAinner(bool aForce);
 
   const std::atomic<bool>* Fcancel = nullptr;

@@ -104,8 +104,8 @@ bool runSigrok(const std::string& path, uint64_t sampleRate, std::string& annota
   error.clear();
   const std::string errPath = path + ".err";
   std::ostringstream cmd;
-  cmd << program() << " -i " << shellQuote(path) << " -I binary:numchannels=2:samplerate=" << sampleRate
-      << " -P " << DECODERS << " -A " << ANNOTATIONS << " --protocol-decoder-samplenum 2>" << shellQuote(errPath);
+  cmd << program() << " -i " << shellQuote(path) << " -I binary:numchannels=2:samplerate=" << sampleRate << " -P "
+      << DECODERS << " -A " << ANNOTATIONS << " --protocol-decoder-samplenum 2>" << shellQuote(errPath);
   FILE* pipe = popen(cmd.str().c_str(), "r");
   if (!pipe) {
     error = "cannot start: " + cmd.str();

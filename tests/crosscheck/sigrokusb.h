@@ -14,12 +14,12 @@ enum TsigrokKind : int { SK_PACKET, SK_RESET, SK_ERROR };
 
 struct TsigrokEvent {
   TsigrokKind kind = SK_PACKET;
-  uint64_t ss = 0;    // first sample of the annotation
-  uint64_t es = 0;    // sample where it ends
-  std::string text;   // a packet's summary ("DATA0 [ 01 ]"), else the annotation
+  uint64_t ss = 0;   // first sample of the annotation
+  uint64_t es = 0;   // sample where it ends
+  std::string text;  // a packet's summary ("DATA0 [ 01 ]"), else the annotation
   bool syncOK = false;
-  std::string pid;    // sigrok's PID name; "" when it read none
-  int frame = -1;     // -1: not in the packet
+  std::string pid;  // sigrok's PID name; "" when it read none
+  int frame = -1;   // -1: not in the packet
   int addr = -1;
   int endp = -1;
   int crc5 = -1;

@@ -27,8 +27,8 @@ constexpr uint32_t SIGROK_RESET_TICKS = 30;
 constexpr uint32_t MAX_RESET = 4000;  // keeps the sample files small
 
 const char* pidName(int pid) {
-  static const char* const NAMES[16] = {"Reserved", "OUT",   "ACK",  "DATA0", "PING",  "SOF",   "NYET",  "DATA2",
-                                        "SPLIT",    "IN",    "NAK",  "DATA1", "PRE",   "SETUP", "STALL", "MDATA"};
+  static const char* const NAMES[16] = {"Reserved", "OUT", "ACK", "DATA0", "PING", "SOF",   "NYET",  "DATA2",
+                                        "SPLIT",    "IN",  "NAK", "DATA1", "PRE",  "SETUP", "STALL", "MDATA"};
   return NAMES[pid & 15];
 }
 
@@ -50,34 +50,37 @@ std::string okText(bool ok) { return ok ? " ok" : " bad"; }
 std::string rowLine(const Tbase& r) {
   std::ostringstream os;
   os << "t" << r.tick << " ";
-  const bool shown = visitRow(r, Toverload{
-      [&os](const Treset& x) {
-        os << "reset " << x.duration;
-        return x.duration > SIGROK_RESET_TICKS;
-      },
-      [&os](const Tsof& x) {
-        os << "SOF frame " << x.frame << " crc5 " << hex(unsigned(x.crc5), 2) << okText(x.crcOK);
-        return true;
-      },
-      [&os](const Ttoken& x) {
-        os << pidName(x.pid) << " addr " << x.addr << " endp " << x.endp << " crc5 " << hex(unsigned(x.crc5), 2)
-           << okText(x.crcOK);
-        return true;
-      },
-      [&os](const Tdata& x) {
-        os << pidName(x.pid) << " [";
-        for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << hex(x.data[i], 2);
-        os << "] crc16 " << hex(unsigned(x.crc16), 4) << okText(x.crcOK);
-        return true;
-      },
-      [&os](const Thandshake& x) {
-        os << pidName(x.pid);
-        return true;
-      },
-      [&os, &r](const Tgrouper&) {
-        os << "kind " << r.kind;
-        return true;
-      }}, true);
+  const bool shown = visitRow(r,
+                              Toverload{[&os](const Treset& x) {
+                                          os << "reset " << x.duration;
+                                          return x.duration > SIGROK_RESET_TICKS;
+                                        },
+                                        [&os](const Tsof& x) {
+                                          os << "SOF frame " << x.frame << " crc5 " << hex(unsigned(x.crc5), 2)
+                                             << okText(x.crcOK);
+                                          return true;
+                                        },
+                                        [&os](const Ttoken& x) {
+                                          os << pidName(x.pid) << " addr " << x.addr << " endp " << x.endp << " crc5 "
+                                             << hex(unsigned(x.crc5), 2) << okText(x.crcOK);
+                                          return true;
+                                        },
+                                        [&os](const Tdata& x) {
+                                          os << pidName(x.pid) << " [";
+                                          for (size_t i = 0; i < x.data.size(); ++i)
+                                            os << (i ? " " : "") << hex(x.data[i], 2);
+                                          os << "] crc16 " << hex(unsigned(x.crc16), 4) << okText(x.crcOK);
+                                          return true;
+                                        },
+                                        [&os](const Thandshake& x) {
+                                          os << pidName(x.pid);
+                                          return true;
+                                        },
+                                        [&os, &r](const Tgrouper&) {
+                                          os << "kind " << r.kind;
+                                          return true;
+                                        }},
+                              true);
   if (!shown) return "";
   if (r.kind < RK_RESET || r.kind > RK_TRANSFER) os << "kind " << r.kind;
   return os.str();
@@ -143,8 +146,8 @@ std::string linesDiff(const std::vector<std::string>& a, const char* aName, cons
   while (i < n && a[i] == b[i]) ++i;
   if (i == n && a.size() == b.size()) return "";
   std::ostringstream os;
-  os << "first difference at line " << i << " (" << aName << " " << a.size() << " lines, " << bName << " "
-     << b.size() << ")\n";
+  os << "first difference at line " << i << " (" << aName << " " << a.size() << " lines, " << bName << " " << b.size()
+     << ")\n";
   const size_t from = i >= 2 ? i - 2 : 0;
   for (size_t k = from; k < i + 3; ++k) {
     os << "  " << k << ": " << aName << ": " << (k < a.size() ? a[k] : "(none)") << "\n";
@@ -345,8 +348,7 @@ const TcrossCase CROSS_CASES[] = {
 void PrintTo(const TcrossCase& c, std::ostream* os) { *os << c.name; }
 
 std::string tempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() /
-          ("qx_sigrok_" + std::to_string(getpid()) + "_" + name + ".bin"))
+  return (std::filesystem::temp_directory_path() / ("qx_sigrok_" + std::to_string(getpid()) + "_" + name + ".bin"))
       .string();
 }
 
@@ -413,8 +415,7 @@ const TparseCase PARSE_CASES[] = {
     {"0-8 usb_packet-1: SYNC ERROR: 00000011\n0-20 usb_packet-1: Invalid packet (shorter than 16 bits)\n"
      "30-31 usb_signalling-1: Bit stuff error\n",
      true, "t0 sigrok packet: Invalid packet (shorter than 16 bits)|t30 sigrok: Bit stuff error"},
-    {"0-8 usb_packet-1: SYNC: 00000001\n8-16 usb_packet-1: PID: PING\n0-35 usb_packet-1: PING ADDR 1 EP 2\n",
-     true, ""},
+    {"0-8 usb_packet-1: SYNC: 00000001\n8-16 usb_packet-1: PID: PING\n0-35 usb_packet-1: PING ADDR 1 EP 2\n", true, ""},
     {"0-8 usb_packet-1: Databyte: XY\n", false, ""},
     {"0-8 usb_packet-1: CRC5: 31\n", false, ""},
     {"garbage\n", false, ""},

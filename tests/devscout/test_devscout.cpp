@@ -1,14 +1,13 @@
 // devscout against simulated device lists: the whole output text and the exit code,
 // in-process (kelvosim_static) and as the real program with the simulator preloaded.
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <functional>
-#include <cctype>
-#include <string>
+#include <libusb.h>
 #include <sys/wait.h>
 
-#include <libusb.h>
+#include <cctype>
+#include <cstdio>
+#include <functional>
+#include <string>
 
 #include "kelvosim.h"
 
@@ -24,9 +23,11 @@ bool isBuildStamp(const std::string& s) {
   if (s.size() != shape.size()) return false;
   for (size_t i = 0; i < s.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    const bool ok = shape[i] == 'A' ? std::isupper(c) : shape[i] == 'a' ? std::islower(c)
-                  : shape[i] == 'd' ? std::isdigit(c) : shape[i] == 'D' ? (c == ' ' || (c >= '1' && c <= '3'))
-                  : c == static_cast<unsigned char>(shape[i]);
+    const bool ok = shape[i] == 'A'   ? std::isupper(c)
+                    : shape[i] == 'a' ? std::islower(c)
+                    : shape[i] == 'd' ? std::isdigit(c)
+                    : shape[i] == 'D' ? (c == ' ' || (c >= '1' && c <= '3'))
+                                      : c == static_cast<unsigned char>(shape[i]);
     if (!ok) return false;
   }
   return true;
@@ -36,8 +37,8 @@ bool isBuildStamp(const std::string& s) {
 bool splitVersion(const std::string& out, std::string& rest) {
   const std::string head = "devscout [Version: ";
   const size_t nl = out.find('\n');
-  if (nl == std::string::npos || out.compare(0, head.size(), head) != 0 || nl < head.size() + 1 ||
-      out[nl - 1] != ']' || !isBuildStamp(out.substr(head.size(), nl - 1 - head.size())))
+  if (nl == std::string::npos || out.compare(0, head.size(), head) != 0 || nl < head.size() + 1 || out[nl - 1] != ']' ||
+      !isBuildStamp(out.substr(head.size(), nl - 1 - head.size())))
     return false;
   rest = out.substr(nl + 1);
   return true;
@@ -55,8 +56,8 @@ struct Tcase {
 
 std::vector<Tcase> cases() {
   return {
-      {"no devices", [] {}, std::string(LIST_HEAD) + " 0 USB devices detected\n\n\ncould not detect a Kelvo board.\n\nFAILED\n",
-       1, [] {}},
+      {"no devices", [] {},
+       std::string(LIST_HEAD) + " 0 USB devices detected\n\n\ncould not detect a Kelvo board.\n\nFAILED\n", 1, [] {}},
       {"board with product id 0x87A0 only", [] { addDevice(boardConfig(kelvo::PRODUCT_ID_BRIDGE)); },
        std::string(LIST_HEAD) + " 1 USB devices detected\n\n   0  VID=10c4  PID=87a0  bcdDevice=0100"
                                 "\n\ncould not detect a Kelvo board.\n\nFAILED\n",
@@ -149,8 +150,9 @@ std::vector<Tcase> cases() {
            std::snprintf(line, sizeof line, "\n   %d  VID=046d  PID=c00%d  bcdDevice=0200", i, i);
            s += line;
          }
-         return s + "\n  10  VID=10c4  PID=8c57  bcdDevice=0100  *** Quellix ***"
-                    "\n\nQuellix (#10) detected... attempting to open... opened/closed OK.\n\nSUCCEEDED\n";
+         return s +
+                "\n  10  VID=10c4  PID=8c57  bcdDevice=0100  *** Quellix ***"
+                "\n\nQuellix (#10) detected... attempting to open... opened/closed OK.\n\nSUCCEEDED\n";
        }(),
        0, [] {}},
   };
@@ -188,7 +190,9 @@ TEST(Devscout, PreloadedRealProgram) {
   const std::vector<Tpre> table = {
       {"KELVOSIM_DEVICES=''", " 0 USB devices detected\n\n\ncould not detect a Kelvo board.\n\nFAILED\n", 1},
       {"KELVOSIM_DEVICES='board,pid=0x87a0'",
-       " 1 USB devices detected\n\n   0  VID=10c4  PID=87a0  bcdDevice=0100\n\ncould not detect a Kelvo board.\n\nFAILED\n", 1},
+       " 1 USB devices detected\n\n   0  VID=10c4  PID=87a0  bcdDevice=0100\n\ncould not detect a Kelvo "
+       "board.\n\nFAILED\n",
+       1},
       {"KELVOSIM_DEVICES='board;board,bcd=0x0200'",
        " 2 USB devices detected\n\n   0  VID=10c4  PID=8c57  bcdDevice=0100  *** Quellix ***"
        "\n   1  VID=10c4  PID=8c57  bcdDevice=0200"

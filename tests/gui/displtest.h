@@ -3,7 +3,6 @@
 #pragma once
 
 #include <lua.hpp>
-
 #include <string>
 
 #include "vkdataio.h"

@@ -3,13 +3,12 @@
 // run is bounded: past its deadline the driver fails the test and ends the
 // modal loop itself.
 #include <gtest/gtest.h>
+#include <wx/notebook.h>
+#include <wx/uiaction.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
-
-#include <wx/notebook.h>
-#include <wx/uiaction.h>
 
 #include "kelvosim.h"
 #include "vkcapture.h"
@@ -25,9 +24,7 @@ using namespace std::chrono_literals;
 class Tdriver : public wxTimer {
  public:
   using Tstep = std::function<bool(TcaptureDialogInner&)>;
-  Tdriver(Tstep step, std::chrono::seconds limit) : Fstep(std::move(step)), Fend(Clock::now() + limit) {
-    Start(50);
-  }
+  Tdriver(Tstep step, std::chrono::seconds limit) : Fstep(std::move(step)), Fend(Clock::now() + limit) { Start(50); }
   void Notify() override {
     auto* panel = dynamic_cast<TsnifferGui*>(wxWindow::FindWindowById(ID_SNIFFER_PANEL));
     auto* dialog = panel ? dynamic_cast<TcaptureDialogInner*>(panel->GetParent()) : nullptr;
@@ -107,8 +104,8 @@ TEST_F(CaptureDialog, StartThroughAClickRunsToDoneAndOKHandsOverTheRows) {
                        EXPECT_EQ(d.GetMinClientSize(), d.GetMaxClientSize());
                        EXPECT_EQ(d.GetClientSize(), d.GetMinClientSize());
                        auto* book = dynamic_cast<wxNotebook*>(wxWindow::FindWindowById(ID_NOTEBOOK, &d));
-                       EXPECT_TRUE(book && book->GetSelection() == 0 &&
-                                   book->GetPageText(0) == "Control" && book->GetPageText(1) == "Help");
+                       EXPECT_TRUE(book && book->GetSelection() == 0 && book->GetPageText(0) == "Control" &&
+                                   book->GetPageText(1) == "Help");
                        EXPECT_EQ(d.gui->footer->statusText->GetLabel(), "Hardware Initialized OK");
                        EXPECT_EQ(d.gui->footer->idText->GetLabel(), "Hardware Serial: KV-DLG");
                        EXPECT_EQ(pageOf(d).bufSize->GetValue(), "32");
@@ -183,8 +180,7 @@ TEST_F(CaptureDialog, OKDuringALaterQuietCaptureReturnsAtOnceWithTheEarlierRows)
                        return true;
                      },
                      [&](TcaptureDialogInner& d) {
-                       if (pageOf(d).state != ST_CAPTURING || !kelvosim::captureState(0).Farmed)
-                         return false;
+                       if (pageOf(d).state != ST_CAPTURING || !kelvosim::captureState(0).Farmed) return false;
                        okAt = Clock::now();
                        click(pageOf(d).okBtn);
                        return true;

@@ -80,9 +80,9 @@ class CapturePage : public ::testing::Test {
 
   // Start/Stop, its label, field, Connect, Disconnect, OK, Cancel.
   std::string controls() const {
-    return onOff(page->startStopBtn) + " " + page->startStopBtn->GetLabel().utf8_string() + " " +
-           onOff(page->bufSize) + " " + onOff(page->connectBtn) + " " + onOff(page->disconnectBtn) + " " +
-           onOff(page->okBtn) + " " + onOff(page->cancelBtn);
+    return onOff(page->startStopBtn) + " " + page->startStopBtn->GetLabel().utf8_string() + " " + onOff(page->bufSize) +
+           " " + onOff(page->connectBtn) + " " + onOff(page->disconnectBtn) + " " + onOff(page->okBtn) + " " +
+           onOff(page->cancelBtn);
   }
   std::string statusLine() const { return dialog->gui->footer->statusText->GetLabel().utf8_string(); }
   std::string idLine() const { return dialog->gui->footer->idText->GetLabel().utf8_string(); }
@@ -146,8 +146,8 @@ TEST_F(CapturePage, FullCaptureDecodesWithinOneTickToTheCapturedRows) {
   // The tick that takes the done flag decodes the whole capture.
   ASSERT_TRUE(tickToState(ST_DECODING));
   const double ms = std::chrono::duration<double, std::milli>(lastTick).count();
-  std::cout << "tick that decoded the full capture (" << page->loThread.getCaptureCount()
-            << " bytes): " << ms << " ms\n";
+  std::cout << "tick that decoded the full capture (" << page->loThread.getCaptureCount() << " bytes): " << ms
+            << " ms\n";
   RecordProperty("decode_tick_us", static_cast<int>(ms * 1000));
   EXPECT_EQ(controls(), "off Stop off off off off on");
   EXPECT_EQ(page->loThread.getCaptureCount(), qxtest::FULL_CAPTURE_BYTES);

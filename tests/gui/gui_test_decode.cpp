@@ -29,19 +29,14 @@ class DecodePaneTest : public ::testing::Test {
   }
   std::vector<wxWindow*> items() {
     std::vector<wxWindow*> out;
-    for (wxSizerItem* it : Fpane->scroller->itemPanel->itemSizer->GetChildren())
-      out.push_back(it->GetWindow());
+    for (wxSizerItem* it : Fpane->scroller->itemPanel->itemSizer->GetChildren()) out.push_back(it->GetWindow());
     return out;
   }
-  TdecodeList* listOf(wxWindow* item) {
-    return dynamic_cast<TdecodeList*>(item->GetChildren()[1]);
-  }
+  TdecodeList* listOf(wxWindow* item) { return dynamic_cast<TdecodeList*>(item->GetChildren()[1]); }
   wxString titleOf(wxWindow* item) {
     return dynamic_cast<wxStaticText*>(item->GetChildren()[0]->GetChildren()[0])->GetLabelText();
   }
-  static int lineCount(const wxStaticText* label) {
-    return int(label->GetLabel().Freq('\n')) + 1;
-  }
+  static int lineCount(const wxStaticText* label) { return int(label->GetLabel().Freq('\n')) + 1; }
   wxFrame* Fframe = nullptr;
   TdecodePane* Fpane = nullptr;
 };
@@ -49,8 +44,9 @@ class DecodePaneTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DecodePaneTest, ParagraphsAndTablesFromTheGrammar) {
-  Fpane->render(";SHello & bye;sskipped;TStatus\nName#Value\nSpeed#Full\nDir#In;xx;T\nA#B;TX;"
-                "TY\nA#B#C\n1##3\n\n4#5;");
+  Fpane->render(
+      ";SHello & bye;sskipped;TStatus\nName#Value\nSpeed#Full\nDir#In;xx;T\nA#B;TX;"
+      "TY\nA#B#C\n1##3\n\n4#5;");
   guitest::pump(100);
   const std::vector<wxWindow*> all = items();
   ASSERT_EQ(all.size(), 5u);
@@ -129,9 +125,8 @@ TEST_F(DecodePaneTest, ParagraphWrapsToItsWidthAndFollowsResizes) {
   auto* para = dynamic_cast<TdecodeTextItem*>(items().at(0));
   ASSERT_NE(para, nullptr);
   // The item fits in the pane and its label is wrapped inside it.
-  ASSERT_TRUE(guitest::pumpUntil([&] {
-    return para->GetSize().y >= para->label->GetBestSize().y && lineCount(para->label) > 2;
-  }, 3000));
+  ASSERT_TRUE(guitest::pumpUntil(
+      [&] { return para->GetSize().y >= para->label->GetBestSize().y && lineCount(para->label) > 2; }, 3000));
   EXPECT_LE(para->GetSize().x, Fpane->scroller->GetClientSize().x - 20);
   EXPECT_LE(para->label->GetBestSize().x, para->GetClientSize().x - 20 + 1);
   const int narrowLines = lineCount(para->label);
@@ -143,8 +138,7 @@ TEST_F(DecodePaneTest, ParagraphWrapsToItsWidthAndFollowsResizes) {
   ASSERT_TRUE(guitest::pumpUntil([&] { return lineCount(para->label) == narrowLines; }, 3000));
   EXPECT_GT(narrowLines, wideLines);
   // The whole paragraph shows: the item grew with its line count.
-  EXPECT_TRUE(guitest::pumpUntil([&] { return para->GetSize().y >= para->label->GetBestSize().y; },
-                                 3000));
+  EXPECT_TRUE(guitest::pumpUntil([&] { return para->GetSize().y >= para->label->GetBestSize().y; }, 3000));
 
   // A sash move re-wraps every paragraph, even one whose size did not change.
   para->label->SetLabel("x");

@@ -1,10 +1,10 @@
 // The "Raw Data" pane's window: text, fonts per style, replacement, fill time.
-#include <chrono>
-#include <cstdio>
-
 #include <gtest/gtest.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
+
+#include <chrono>
+#include <cstdio>
 
 #include "guitest.h"
 #include "vkdpane.h"
@@ -41,9 +41,10 @@ TEST_F(DataPaneTest, ShowsTheDumpInHeadingAndDumpFonts) {
   EXPECT_EQ(Fpane->textCtrl->GetBackgroundColour(), wxColour(144, 238, 144));
   const TbyteVec bytes = {0x2d, 0x00, 0x10, 'Q', 'x', 1, 2, 3, 0xe4};
   Fpane->renderPacket(bytes);
-  const std::string expected = " 9 bytes\n\n      0  1  2  3  4  5  6  7  01234567"
-                               "\n  0: 2d 00 10 51 78 01 02 03  -..Qx..."
-                               "\n 08: e4                       .";
+  const std::string expected =
+      " 9 bytes\n\n      0  1  2  3  4  5  6  7  01234567"
+      "\n  0: 2d 00 10 51 78 01 02 03  -..Qx..."
+      "\n 08: e4                       .";
   EXPECT_EQ(Fpane->textCtrl->GetValue().utf8_string(), expected);
   long from = -1, to = -1;
   Fpane->textCtrl->GetSelection(&from, &to);
@@ -78,8 +79,7 @@ TEST_F(DataPaneTest, FourKilobyteDumpFillsQuickly) {
     const auto t0 = std::chrono::steady_clock::now();
     Fpane->renderPacket(bytes);
     Fpane->textCtrl->Update();
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     worst = std::max(worst, ms);
   }
   std::printf("4 KB dump fill: worst of 5 %.2f ms\n", worst);

@@ -3,14 +3,14 @@
 // rows into the row view, and saving them gives the file the engine makes of
 // the board's own bytes. The dialog is driven by real clicks from a timer,
 // since its modal loop holds the test until it ends.
-#include <functional>
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <wx/log.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "kelvosim.h"
 #include "startdir.h"

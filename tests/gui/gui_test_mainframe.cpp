@@ -2,15 +2,15 @@
 // default capture and the scripts, the button bar driven by real clicks, the
 // zoom chain, file read and save through the hub, the About box's contents,
 // the help page's address and the three ways to close.
-#include <algorithm>
-#include <memory>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
 #include <wx/uiaction.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "startdir.h"
 #include "vkapp.h"
@@ -88,7 +88,7 @@ TEST_F(MainFrame, StartsOnTheDefaultCaptureWithTheSubscriptionsInOrder) {
 
   // Display data (save), row cache (capture, read), row view (scroll, visible
   // rows), then the frame (zoom): ids in construction order, nothing else.
-  const std::pair<int, int> order[] = {{TOPIC_FILE_SAVE, 0}, {TOPIC_CAPTURE, 1}, {TOPIC_FILE_READ, 2},
+  const std::pair<int, int> order[] = {{TOPIC_FILE_SAVE, 0}, {TOPIC_CAPTURE, 1},  {TOPIC_FILE_READ, 2},
                                        {TOPIC_SCROLL, 3},    {TOPIC_VIS_ROWS, 4}, {TOPIC_ZOOM, 5}};
   for (auto [topic, offset] : order) {
     const auto& subs = _G.topicSubs(topic);
@@ -142,7 +142,8 @@ TEST_F(MainFrame, ButtonBarLayoutAndRule) {
   start();
   guitest::pump(100);
   // Left to right: Capture, the toggles, then Help, Exit, +, - at the right end.
-  const int order[] = {ID_CAPTURE, ID_SHOW_SOF, ID_SHOW_NAK, ID_SHOW_PKT, wxID_HELP, wxID_EXIT, ID_ZOOM_IN, ID_ZOOM_OUT};
+  const int order[] = {ID_CAPTURE, ID_SHOW_SOF, ID_SHOW_NAK, ID_SHOW_PKT,
+                       wxID_HELP,  wxID_EXIT,   ID_ZOOM_IN,  ID_ZOOM_OUT};
   for (size_t i = 1; i < std::size(order); ++i)
     EXPECT_LT(button(order[i - 1])->GetPosition().x, button(order[i])->GetPosition().x) << i;
   wxWindow* bar = button(ID_CAPTURE)->GetParent();
@@ -262,7 +263,10 @@ TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {
   EXPECT_GE(view->getPaintedRows().at(1), 0);
 
   // The shown rows saved again give the same file contents.
-  const wxString again = wxString::FromUTF8((dir.path / "zur\xC3\xBC" "ck.vkd").string().c_str());
+  const wxString again = wxString::FromUTF8((dir.path / "zur\xC3\xBC"
+                                                        "ck.vkd")
+                                                .string()
+                                                .c_str());
   frame->publishPath(TOPIC_FILE_SAVE, again);
   EXPECT_EQ(startdir::gunzip(fileNameBytes(again)), first);
 

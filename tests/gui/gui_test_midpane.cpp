@@ -2,7 +2,6 @@
 // resize, minimum pane sizes, sash moves (dragged with the real mouse)
 // announced on TOPIC_SPLITTER, and zoom reaching the row view only.
 #include <gtest/gtest.h>
-
 #include <wx/frame.h>
 #include <wx/splitter.h>
 #include <wx/uiaction.h>
@@ -82,8 +81,9 @@ TEST_F(PaneLayout, MinimumPaneSizes) {
 }
 
 TEST_F(PaneLayout, EverySashMovePublishesOnceAndRewrapsParagraphs) {
-  mid->decodePane->render("SA paragraph long enough to wrap into several lines when the column is narrow, "
-                          "and into fewer lines when it is wide again.");
+  mid->decodePane->render(
+      "SA paragraph long enough to wrap into several lines when the column is narrow, "
+      "and into fewer lines when it is wide again.");
   guitest::pump(100);
   auto* item = dynamic_cast<TdecodeTextItem*>(mid->decodePane->scroller->itemPanel->GetChildren()[0]);
   ASSERT_NE(item, nullptr);

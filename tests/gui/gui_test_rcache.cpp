@@ -3,15 +3,14 @@
 // message box of a failed save.
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-
 #include <wx/dcmemory.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 #include <wx/testing.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "displtest.h"
 #include "guitest.h"
@@ -31,7 +30,9 @@ const char* const COUNTING_SCRIPT = R"(
 
 wxColour rgb(uint64_t bgr) { return wxColour(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff); }
 
-wxColour pixel(const wxImage& im, int x, int y) { return wxColour(im.GetRed(x, y), im.GetGreen(x, y), im.GetBlue(x, y)); }
+wxColour pixel(const wxImage& im, int x, int y) {
+  return wxColour(im.GetRed(x, y), im.GetGreen(x, y), im.GetBlue(x, y));
+}
 
 class RowCache : public ::testing::Test {
  protected:
@@ -236,8 +237,8 @@ TEST_F(RowCache, PixelsOfADrawnResetRow) {
   EXPECT_EQ(pixel(im, x0 + 3, mid), black);          // the bar between the lines
   EXPECT_EQ(pixel(im, x0 + 2, top + 2), rgb(BG_RESET));
   EXPECT_EQ(pixel(im, x0 + 2, bot - 2), rgb(BG_RESET));
-  EXPECT_EQ(pixel(im, x2 + 2, top + 2), rgb(BG_IDLE));  // idle label
-  EXPECT_EQ(pixel(im, x2 + 2, bot - 2), rgb(BG_BOT));   // idle value
+  EXPECT_EQ(pixel(im, x2 + 2, top + 2), rgb(BG_IDLE));                 // idle label
+  EXPECT_EQ(pixel(im, x2 + 2, bot - 2), rgb(BG_BOT));                  // idle value
   EXPECT_EQ(pixel(im, (x1 + x2) / 2, (top + bot) / 2), rgb(ROWS_BG));  // the gap
   EXPECT_EQ(pixel(im, x3 + 5, (top + bot) / 2), rgb(ROWS_BG));
   EXPECT_EQ(pixel(im, 3, (top + bot) / 2), rgb(ROWS_BG));  // no user mark

@@ -4,6 +4,8 @@
 // sets come from the engine: packet rows grouped and flattened by TdataIO.
 // With QX_BENCH set, a 1,000,000-row case prints scroll and click timings.
 #include <gtest/gtest.h>
+#include <wx/frame.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,9 +14,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <wx/frame.h>
-#include <wx/uiaction.h>
 
 #include "guitest.h"
 #include "vkdataio.h"
@@ -474,7 +473,7 @@ TEST_F(RowView, ThumbPublishesChangesAndNeverBlanksTheView) {
   paint();
   EXPECT_EQ(view->getTopRow(), 3);
   EXPECT_EQ(view->getPaintedRows()[0], 3);  // the last row, not a blank view
-  _G.pub(TOPIC_SCROLL, 1L << 40);             // nor from a position beyond int
+  _G.pub(TOPIC_SCROLL, 1L << 40);           // nor from a position beyond int
   EXPECT_EQ(view->getTopRow(), 3);
   _G.pub(TOPIC_SCROLL, -7);
   EXPECT_EQ(view->getTopRow(), 0);

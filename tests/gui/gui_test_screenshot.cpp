@@ -2,14 +2,14 @@
 // control transfer clicked: the screen must show painted rows, not an empty,
 // black or one-colour row view. With QX_SCREENSHOT=<file.png> the picture is
 // also written there (tools/screenshot.sh makes docs/quellix.png this way).
-#include <cstdlib>
-#include <map>
-
 #include <gtest/gtest.h>
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/image.h>
 #include <wx/uiaction.h>
+
+#include <cstdlib>
+#include <map>
 
 #include "startdir.h"
 #include "vkapp.h"
@@ -68,8 +68,7 @@ TEST(Screenshot, MainWindowOnTheDefaultCapture) {
   int slot = -1;
   for (size_t k = 0; k < painted.size() && slot < 0; ++k) {
     const int r = painted[k];
-    if (r >= 0 && data.getDisplRowPtr(r)->kind == RK_TRANSFER && !data.getData(r)->empty())
-      slot = static_cast<int>(k);
+    if (r >= 0 && data.getDisplRowPtr(r)->kind == RK_TRANSFER && !data.getData(r)->empty()) slot = static_cast<int>(k);
   }
   ASSERT_GE(slot, 0) << "no control transfer with data on the first screen";
   const int rowHt = view->cache().getRowHt();

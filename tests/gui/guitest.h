@@ -3,11 +3,11 @@
 // instead of opening a dialog, and pump() lets queued events run.
 #pragma once
 
-#include <chrono>
-#include <functional>
-
 #include <wx/image.h>
 #include <wx/window.h>
+
+#include <chrono>
+#include <functional>
 
 namespace guitest {
 

@@ -1,9 +1,3 @@
-#include "guitest.h"
-
-#include <cstdio>
-#include <string>
-#include <thread>
-
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dcclient.h>
@@ -11,12 +5,17 @@
 #include <wx/evtloop.h>
 #include <wx/init.h>
 
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "guitest.h"
+
 namespace {
 
-void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg) {
-  ADD_FAILURE() << "toolkit assertion " << cond.utf8_string() << " in " << func.utf8_string()
-                << " (" << file.utf8_string() << ":" << line << "): " << msg.utf8_string();
+void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
+  ADD_FAILURE() << "toolkit assertion " << cond.utf8_string() << " in " << func.utf8_string() << " ("
+                << file.utf8_string() << ":" << line << "): " << msg.utf8_string();
 }
 
 // Started in SetUp, not in main, so that listing the tests needs no display.

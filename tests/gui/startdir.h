@@ -3,14 +3,13 @@
 // holds (default.vkd, scripts/init.lua, the help page), or less of it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
+#include <wx/toplevel.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <string>
-
-#include <gtest/gtest.h>
-#include <wx/toplevel.h>
 
 #include "guitest.h"
 #include "vkglobs.h"

@@ -45,11 +45,9 @@ TEST(CaptureRules, NumberTextAndPercent) {
   struct {
     uint64_t shown, total;
     uint32_t p;
-  } const cases[] = {{0, 0, 0},     {0, 100, 0},     {1, 3, 33},     {2, 3, 67},
-                     {1, 200, 1},   {1, 201, 0},     {199, 200, 100}, {4096, 4096, 100},
-                     {5, 4, 100}};
-  for (const auto& c : cases)
-    EXPECT_EQ(percentOf(c.shown, c.total), c.p) << c.shown << " of " << c.total;
+  } const cases[] = {{0, 0, 0},   {0, 100, 0},     {1, 3, 33},        {2, 3, 67}, {1, 200, 1},
+                     {1, 201, 0}, {199, 200, 100}, {4096, 4096, 100}, {5, 4, 100}};
+  for (const auto& c : cases) EXPECT_EQ(percentOf(c.shown, c.total), c.p) << c.shown << " of " << c.total;
 }
 
 TEST(CaptureRules, StatusTexts) {

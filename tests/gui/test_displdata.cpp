@@ -95,16 +95,12 @@ bool modelVisible(const TlinVec& rows, int i) {
   const Tbase& row = *rows[i].row;
   switch (row.kind) {
     case RK_SOF:
-    case RK_SOFGROUP:
-      return _G.showSOFs;
-    case RK_TRANSAX:
-      return !nakd(row);
+    case RK_SOFGROUP: return _G.showSOFs;
+    case RK_TRANSAX: return !nakd(row);
     case RK_TOKEN:
     case RK_DATA:
-    case RK_HANDSHAKE:
-      return _G.showPackets && !(row.parent >= 0 && nakd(*rows[row.parent].row));
-    default:
-      return true;
+    case RK_HANDSHAKE: return _G.showPackets && !(row.parent >= 0 && nakd(*rows[row.parent].row));
+    default: return true;
   }
 }
 
@@ -268,11 +264,11 @@ TEST(DisplData, BytesOfEachRow) {
   TdisplHost host;
   show(host, everyKind());
   TdisplData& d = host.data;
-  EXPECT_TRUE(d.getData(0)->empty());                             // reset
+  EXPECT_TRUE(d.getData(0)->empty());                                 // reset
   EXPECT_EQ(*d.getData(12), (TbyteVec{0x80, 6, 0, 1, 0, 0, 18, 0}));  // data packet
-  EXPECT_EQ(*d.getData(17), (TbyteVec{1, 2, 3}));                 // transaction: its data packet
-  EXPECT_TRUE(d.getData(5)->empty());                             // token and NAK only
-  EXPECT_EQ(*d.getData(9), (TbyteVec{1, 2, 3}));                  // transfer: its data stage
+  EXPECT_EQ(*d.getData(17), (TbyteVec{1, 2, 3}));                     // transaction: its data packet
+  EXPECT_TRUE(d.getData(5)->empty());                                 // token and NAK only
+  EXPECT_EQ(*d.getData(9), (TbyteVec{1, 2, 3}));                      // transfer: its data stage
   EXPECT_TRUE(d.getData(d.rowCount())->empty());
 }
 
@@ -358,10 +354,21 @@ TEST_F(ScriptHost, GetNodeTakesAnyArgument) {
     std::string want;
   };
   const Case cases[] = {
-      {"2.7", "sof@2"},      {"'2'", "sof@2"},        {"' 4.9 '", "sof@4"}, {"'abc'", "reset@0"},
-      {"{}", "reset@0"},     {"", "reset@0"},         {"nil", "reset@0"},   {"1, 5", "transaction@5"},
-      {"-0.5", "nil"},       {"0/0", "nil"},          {"1/0", "nil"},       {"-1/0", "nil"},
-      {"1e300", "nil"},      {"math.maxinteger", "nil"}, {std::to_string(n), "nil"},
+      {"2.7", "sof@2"},
+      {"'2'", "sof@2"},
+      {"' 4.9 '", "sof@4"},
+      {"'abc'", "reset@0"},
+      {"{}", "reset@0"},
+      {"", "reset@0"},
+      {"nil", "reset@0"},
+      {"1, 5", "transaction@5"},
+      {"-0.5", "nil"},
+      {"0/0", "nil"},
+      {"1/0", "nil"},
+      {"-1/0", "nil"},
+      {"1e300", "nil"},
+      {"math.maxinteger", "nil"},
+      {std::to_string(n), "nil"},
       {std::to_string(n - 1), "reset@" + std::to_string(n - 1)},
   };
   for (const Case& c : cases) {

@@ -6,8 +6,7 @@
 namespace {
 
 std::string dump(const TbyteVec& bytes) {
-  return hexdump::heading(bytes.size()) + hexdump::columnHeader(bytes.size()) +
-         hexdump::lines(bytes);
+  return hexdump::heading(bytes.size()) + hexdump::columnHeader(bytes.size()) + hexdump::lines(bytes);
 }
 
 const std::string COLUMNS = "\n\n      0  1  2  3  4  5  6  7  01234567";
@@ -22,8 +21,7 @@ TEST(HexDump, NoBytesIsNoDataAlone) {
 }
 
 TEST(HexDump, ShortLineIsPaddedAndFirstOffsetSpacePadded) {
-  EXPECT_EQ(dump({0x2d, 0x00, 0x10}),
-            " 3 bytes" + COLUMNS + "\n  0: 2d 00 10" + std::string(15, ' ') + "  -..");
+  EXPECT_EQ(dump({0x2d, 0x00, 0x10}), " 3 bytes" + COLUMNS + "\n  0: 2d 00 10" + std::string(15, ' ') + "  -..");
 }
 
 TEST(HexDump, EightAndNineBytes) {
@@ -32,7 +30,9 @@ TEST(HexDump, EightAndNineBytes) {
   TbyteVec nine = eight;
   nine.push_back(0x30);
   EXPECT_EQ(hexdump::lines(nine),
-            "\n  0: 41 62 20 7e 7f 1f 80 ff  Ab ~...." "\n 08: 30" + std::string(21, ' ') + "  0");
+            "\n  0: 41 62 20 7e 7f 1f 80 ff  Ab ~...."
+            "\n 08: 30" +
+                std::string(21, ' ') + "  0");
   EXPECT_EQ(hexdump::heading(9), " 9 bytes");
 }
 

@@ -53,14 +53,10 @@ std::string describeValue(lua_State* L, int index) {
     case LUA_TNUMBER:
       return lua_isinteger(L, index) ? std::to_string(lua_tointeger(L, index))
                                      : "float:" + std::to_string(lua_tonumber(L, index));
-    case LUA_TBOOLEAN:
-      return lua_toboolean(L, index) ? "true" : "false";
-    case LUA_TSTRING:
-      return std::string("'") + lua_tostring(L, index) + "'";
-    case LUA_TTABLE:
-      return describeSequence(L, index);
-    default:
-      return lua_typename(L, lua_type(L, index));
+    case LUA_TBOOLEAN: return lua_toboolean(L, index) ? "true" : "false";
+    case LUA_TSTRING: return std::string("'") + lua_tostring(L, index) + "'";
+    case LUA_TTABLE: return describeSequence(L, index);
+    default: return lua_typename(L, lua_type(L, index));
   }
 }
 
@@ -167,12 +163,10 @@ TEST(LuaRowTableDeathTest, NegativeChildHandleStopsTheProgram) {
 TEST(LuaDecode, SofGroupTextNeedsNoLua) {
   auto group = std::make_shared<TsofGroup>();
   for (int i = 0; i < 5; ++i) group->children.push_back(std::make_shared<Tsof>());
-  EXPECT_EQ(rowutils::doDecode(group, nullptr),
-            "SAn uninterrupted sequence of 5 SOF (Start Of Frame) packets");
+  EXPECT_EQ(rowutils::doDecode(group, nullptr), "SAn uninterrupted sequence of 5 SOF (Start Of Frame) packets");
   TdisplHost host;
   ASSERT_EQ(host.run("function sof_decode() called = true return 'x' end"), "");
-  EXPECT_EQ(host.decode(std::make_shared<TsofGroup>()),
-            "SAn uninterrupted sequence of 0 SOF (Start Of Frame) packets");
+  EXPECT_EQ(host.decode(std::make_shared<TsofGroup>()), "SAn uninterrupted sequence of 0 SOF (Start Of Frame) packets");
   lua_getglobal(host.L, "called");
   EXPECT_TRUE(lua_isnil(host.L, -1));
 }

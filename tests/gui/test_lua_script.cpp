@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "qxcapture.h"
 #include "displtest.h"
+#include "qxcapture.h"
 #include "vkexthrd.h"
 #include "vkutils.h"
 
@@ -122,8 +122,8 @@ std::shared_ptr<Ttransfer> controlRead(int addr, TbyteVec setup, const TbyteVec&
   size_t off = 0;
   do {
     const size_t n = std::min(maxPacket, reply.size() - off);
-    t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)),
-                                       hs(ACK)}));
+    t->children.push_back(
+        trx(TRX_IN, {tok(IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)), hs(ACK)}));
     toggle = toggle == DATA1 ? DATA0 : DATA1;
     off += n;
     if (nakOnce && off == n) t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), hs(NAK)}));
@@ -149,8 +149,8 @@ const TbyteVec CONFIG = {
     0x07, 0x05, 0x81, 0x03, 0x08, 0x00, 0x0a,              // endpoint 0x81 interrupt
 };
 const TbyteVec LANGIDS = {0x04, 0x03, 0x09, 0x04};
-const TbyteVec PRODUCT = {26,  0x03, 'Q', 0, 'u', 0, 'e', 0, 'l', 0, 'l', 0, 'i', 0, 'x', 0,
-                          ' ', 0,    'T', 0, 'e', 0, 's', 0, 't', 0};
+const TbyteVec PRODUCT = {26, 0x03, 'Q', 0,   'u', 0,   'e', 0,   'l', 0,   'l', 0,   'i',
+                          0,  'x',  0,   ' ', 0,   'T', 0,   'e', 0,   's', 0,   't', 0};
 const TbyteVec REPORT = {0x05, 0x01, 0x09, 0x06, 0xa1, 0x01, 0x05, 0x07, 0x15, 0x00, 0x25, 0x01,
                          0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x16, 0x00, 0x80, 0xc0, 0x00};
 
@@ -268,7 +268,8 @@ TEST_F(EnumerationScript, SetAddressAndConfiguration) {
   const Tdecoded a = decode("set address");
   EXPECT_EQ(a.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0005", "new device address 5"}));
   EXPECT_EQ(a.row("SETUP request", "wLength"), (TstringVec{"wLength", "0", "no data stage"}));
-  EXPECT_EQ(a.table("Stages")->rows, (std::vector<TstringVec>{{"Setup", "SETUP", "8", "ACK"}, {"Status", "IN", "0", "ACK"}}));
+  EXPECT_EQ(a.table("Stages")->rows,
+            (std::vector<TstringVec>{{"Setup", "SETUP", "8", "ACK"}, {"Status", "IN", "0", "ACK"}}));
   EXPECT_NE(a.paragraphs().find("SET_ADDRESS to device 0, endpoint 0."), std::string::npos) << a.raw;
   EXPECT_NE(a.paragraphs().find("answers at address 5"), std::string::npos) << a.raw;
 
@@ -332,7 +333,8 @@ TEST_F(EnumerationScript, StalledAndClassRequests) {
   EXPECT_EQ(idle.row("SETUP request", "bmRequestType"),
             (TstringVec{"bmRequestType", "0x21", "host-to-device, Class, Interface"}));
   EXPECT_EQ(idle.row("SETUP request", "bRequest"), (TstringVec{"bRequest", "0x0a", "HID SET_IDLE"}));
-  EXPECT_EQ(idle.row("SETUP request", "wValue"), (TstringVec{"wValue", "0x0000", "report only on change, report ID 0"}));
+  EXPECT_EQ(idle.row("SETUP request", "wValue"),
+            (TstringVec{"wValue", "0x0000", "report only on change, report ID 0"}));
   EXPECT_EQ(idle.row("SETUP request", "wIndex"), (TstringVec{"wIndex", "0x0000", "interface 0"}));
 
   const Tdecoded report = decode("get report");
@@ -361,7 +363,8 @@ TEST_F(EnumerationScript, TransactionsAndPackets) {
   EXPECT_EQ(data.row("Data packet", "Length"), (TstringVec{"Length", "8", "payload bytes, without PID and CRC"}));
 
   const Tdecoded in = decode("interrupt in");
-  EXPECT_NE(in.paragraphs().find("Device 5 endpoint 1 sent 8 bytes and the host acknowledged them."), std::string::npos);
+  EXPECT_NE(in.paragraphs().find("Device 5 endpoint 1 sent 8 bytes and the host acknowledged them."),
+            std::string::npos);
   const Tdecoded status = decode(child("set address", 1));
   EXPECT_NE(status.paragraphs().find("Device 0 endpoint 0 sent a zero-length packet and the host acknowledged it."),
             std::string::npos)

@@ -74,8 +74,7 @@ const TbyteVec GET_DEVICE = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00};
 std::shared_ptr<Ttransfer> transfer(TbyteVec setupBytes, bool withStatus) {
   auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
   t->number = 1;
-  t->children.push_back(
-      transax(TRX_SETUP, 1, {token(13, 0, 0), data(3, std::move(setupBytes)), handshake(2)}));
+  t->children.push_back(transax(TRX_SETUP, 1, {token(13, 0, 0), data(3, std::move(setupBytes)), handshake(2)}));
   t->children.push_back(transax(TRX_IN, 1, {token(9, 0, 0), data(11, {0x12, 1, 0, 2, 0, 0, 0, 0x40}), handshake(2)}));
   t->children.push_back(transax(TRX_IN, 1, {token(9, 0, 0), handshake(10)}));
   t->children.push_back(
@@ -115,16 +114,21 @@ TEST(BoxBuilders, EachBuilderAppendsOneBox) {
       {"endp", [](Tboxes& b) { b.genEndpBox(15); }, "g0,w7,t2: ENDP{000000,90ee90} / 15{000000,ffffff}"},
       {"simple var", [](Tboxes& b) { b.genSimpleVarBox("L", 3, 4, "text", -1, 10); },
        "g10,w-1,t2: L{000003,000004} / text{000000,ffffff}"},
-      {"toggle DATA0", [](Tboxes& b) { b.genDataToggleBox(3, false); }, "g0,w2,t2: T{ffffff,800080} / 0{000000,ffffff}"},
+      {"toggle DATA0", [](Tboxes& b) { b.genDataToggleBox(3, false); },
+       "g0,w2,t2: T{ffffff,800080} / 0{000000,ffffff}"},
       {"toggle DATA1 setup", [](Tboxes& b) { b.genDataToggleBox(11, true); },
        "g10,w2,t2: T{ffffff,800080} / 1{000000,ffffff}"},
-      {"toggle DATA2", [](Tboxes& b) { b.genDataToggleBox(7, false); }, "g0,w2,t2: T{ffffff,800080} / 2{000000,ffffff}"},
-      {"toggle MDATA", [](Tboxes& b) { b.genDataToggleBox(15, false); }, "g0,w2,t2: T{ffffff,800080} / 0{000000,ffffff}"},
-      {"data label", [](Tboxes& b) { b.genDataBox("Lbl", "txt"); }, "g0,w-1,t2: Lbl{ffffff,0000ff} / txt{000000,ffffff}"},
+      {"toggle DATA2", [](Tboxes& b) { b.genDataToggleBox(7, false); },
+       "g0,w2,t2: T{ffffff,800080} / 2{000000,ffffff}"},
+      {"toggle MDATA", [](Tboxes& b) { b.genDataToggleBox(15, false); },
+       "g0,w2,t2: T{ffffff,800080} / 0{000000,ffffff}"},
+      {"data label", [](Tboxes& b) { b.genDataBox("Lbl", "txt"); },
+       "g0,w-1,t2: Lbl{ffffff,0000ff} / txt{000000,ffffff}"},
       {"crc ok", [](Tboxes& b) { b.genCrcBox("C", "t", true); }, "g0,w7,t2: C{ffffff,998877} / t{000000,ffffff}"},
       {"crc fail", [](Tboxes& b) { b.genCrcBox("C", "t", false); }, "g0,w7,t2: C{0000ff,ffffff} / t{000000,ffffff}"},
       {"crc5", [](Tboxes& b) { b.genCrc5Box(3, true); }, "g0,w7,t2: CRC5{ffffff,998877} / 0x03{000000,ffffff}"},
-      {"crc5 fail", [](Tboxes& b) { b.genCrc5Box(0x1f, false); }, "g0,w7,t2: CRC5{0000ff,ffffff} / 0x1f{000000,ffffff}"},
+      {"crc5 fail", [](Tboxes& b) { b.genCrc5Box(0x1f, false); },
+       "g0,w7,t2: CRC5{0000ff,ffffff} / 0x1f{000000,ffffff}"},
       {"crc16", [](Tboxes& b) { b.genCrc16Box(0x1a, true); }, "g0,w7,t2: CRC16{ffffff,998877} / 0x001a{000000,ffffff}"},
       {"crc16 wide", [](Tboxes& b) { b.genCrc16Box(0x12345, false); },
        "g0,w7,t2: CRC16{0000ff,ffffff} / 0x12345{000000,ffffff}"},
@@ -165,9 +169,14 @@ TEST(BoxBuilders, DataBoxesByPayloadLength) {
 
 TEST(BoxBuilders, TickTextGroupsDigitsByThree) {
   const std::pair<uint64_t, const char*> cases[] = {
-      {0, "0 ns"},          {1, "83 ns"},         {11, "916 ns"},
-      {12, "1 000 ns"},     {120, "10 000 ns"},   {1200, "100 000 ns"},
-      {1201, "100 083 ns"}, {12000000, "1 000 000 000 ns"},
+      {0, "0 ns"},
+      {1, "83 ns"},
+      {11, "916 ns"},
+      {12, "1 000 ns"},
+      {120, "10 000 ns"},
+      {1200, "100 000 ns"},
+      {1201, "100 083 ns"},
+      {12000000, "1 000 000 000 ns"},
       {1234567890123ull, "102 880 657 510 250 ns"},
   };
   for (const auto& c : cases) EXPECT_EQ(Tboxes::tickToStr(c.first), c.second) << c.first;
@@ -203,41 +212,45 @@ TEST(RowBoxes, PacketRows) {
       "g0,w28,t2: Reset for 12 500 ns{ffffff,800080} / 10 000 ns{ffffff,800080}",
       "g10,w8,t2: Idle{000000,e6d8ad} / 40" + BOT};
   const std::vector<std::string> sofBoxes = {
-      "g0,w14,t2: Packet 7{000000,fffff0} / 1 000 ns{000000,fffff0}",
-      "g26,w7,t2: SOF{ffffff,008000} / 0xA5" + BOT,
-      "g0,w7,t2: Frame{ffffff,800080} / 100" + BOT,
-      "g0,w7,t2: CRC5{ffffff,998877} / 0x03" + BOT,
+      "g0,w14,t2: Packet 7{000000,fffff0} / 1 000 ns{000000,fffff0}", "g26,w7,t2: SOF{ffffff,008000} / 0xA5" + BOT,
+      "g0,w7,t2: Frame{ffffff,800080} / 100" + BOT, "g0,w7,t2: CRC5{ffffff,998877} / 0x03" + BOT,
       "g10,w8,t2: Idle{000000,e6d8ad} / 5" + BOT};
   const Case cases[] = {
       {"reset", reset, false, 1, resetBoxes},
       {"reset has no compact form", reset, true, 4, resetBoxes},
       {"sof shows SOF whatever its pid", sof, false, 1, sofBoxes},
       {"sof has no compact form", sof, true, 3, sofBoxes},
-      {"token", tok, false, 1,
-       {"g0,w14,t2: Packet 3{000000,fffff0} / 0 ns{000000,fffff0}",
-        "g42,w7,t2: IN{000000,18ffff} / 0x69" + BOT,
-        "g0,w7,t2: ADDR{ffffff,000000} / 5" + BOT,
-        "g0,w7,t2: ENDP{000000,90ee90} / 1" + BOT,
-        "g0,w7,t2: CRC5{0000ff,ffffff} / 0x1a" + BOT,
-        "g10,w8,t2: Idle{000000,e6d8ad} / 3" + BOT}},
-      {"token compact takes the level argument", tok, true, 3,
-       {"g58,w7,t2: IN{000000,18ffff} / 0x69" + BOT,
-        "g0,w7,t2: ADDR{ffffff,000000} / 5" + BOT,
+      {"token",
+       tok,
+       false,
+       1,
+       {"g0,w14,t2: Packet 3{000000,fffff0} / 0 ns{000000,fffff0}", "g42,w7,t2: IN{000000,18ffff} / 0x69" + BOT,
+        "g0,w7,t2: ADDR{ffffff,000000} / 5" + BOT, "g0,w7,t2: ENDP{000000,90ee90} / 1" + BOT,
+        "g0,w7,t2: CRC5{0000ff,ffffff} / 0x1a" + BOT, "g10,w8,t2: Idle{000000,e6d8ad} / 3" + BOT}},
+      {"token compact takes the level argument",
+       tok,
+       true,
+       3,
+       {"g58,w7,t2: IN{000000,18ffff} / 0x69" + BOT, "g0,w7,t2: ADDR{ffffff,000000} / 5" + BOT,
         "g0,w7,t2: ENDP{000000,90ee90} / 1" + BOT}},
-      {"data", dat, false, 1,
-       {"g0,w14,t2: Packet 4{000000,fffff0} / 2 000 ns{000000,fffff0}",
-        "g42,w7,t2: DATA1{000000,90ee90} / 0x4B" + BOT,
-        "g0,w2,t2: T{ffffff,800080} / 1" + BOT,
-        "g0,w-1,t2: DATA (2 bytes){ffffff,0000ff} / 01 02 " + BOT,
-        "g0,w7,t2: CRC16{ffffff,998877} / 0x001a" + BOT,
-        "g10,w8,t2: Idle{000000,e6d8ad} / 0" + BOT}},
-      {"data compact sits at level 0", dat, true, 3,
-       {"g10,w7,t2: DATA1{000000,90ee90} / 0x4B" + BOT,
-        "g0,w2,t2: T{ffffff,800080} / 1" + BOT,
+      {"data",
+       dat,
+       false,
+       1,
+       {"g0,w14,t2: Packet 4{000000,fffff0} / 2 000 ns{000000,fffff0}", "g42,w7,t2: DATA1{000000,90ee90} / 0x4B" + BOT,
+        "g0,w2,t2: T{ffffff,800080} / 1" + BOT, "g0,w-1,t2: DATA (2 bytes){ffffff,0000ff} / 01 02 " + BOT,
+        "g0,w7,t2: CRC16{ffffff,998877} / 0x001a" + BOT, "g10,w8,t2: Idle{000000,e6d8ad} / 0" + BOT}},
+      {"data compact sits at level 0",
+       dat,
+       true,
+       3,
+       {"g10,w7,t2: DATA1{000000,90ee90} / 0x4B" + BOT, "g0,w2,t2: T{ffffff,800080} / 1" + BOT,
         "g0,w-1,t2: DATA (2 bytes){ffffff,0000ff} / 01 02 " + BOT}},
-      {"handshake", ack, false, 1,
-       {"g0,w14,t2: Packet 3{000000,fffff0} / 10 000 ns{000000,fffff0}",
-        "g26,w7,t2: ACK{000000,00ffff} / 0xD2" + BOT,
+      {"handshake",
+       ack,
+       false,
+       1,
+       {"g0,w14,t2: Packet 3{000000,fffff0} / 10 000 ns{000000,fffff0}", "g26,w7,t2: ACK{000000,00ffff} / 0xD2" + BOT,
         "g10,w8,t2: Idle{000000,e6d8ad} / 40" + BOT}},
       {"handshake compact", ack, true, 5, {"g10,w7,t2: ACK{000000,00ffff} / 0xD2" + BOT}},
   };
@@ -298,14 +311,17 @@ TEST(RowBoxes, Transactions) {
   };
   auto n2 = [](std::shared_ptr<Ttransax> t) { return numbered(t, 2); };
   const Case cases[] = {
-      {"root IN", n2(transax(TRX_IN, 0, {token(9, 5, 1), data(11, {0xaa}), handshake(2)})),
+      {"root IN",
+       n2(transax(TRX_IN, 0, {token(9, 5, 1), data(11, {0xaa}), handshake(2)})),
        {left, "g10,w7,t2: IN{000000,18ffff} / 0x69" + BOT, "g0,w7,t2: ADDR{ffffff,000000} / 5" + BOT,
         "g0,w7,t2: ENDP{000000,90ee90} / 1" + BOT, "g10,w7,t2: DATA1{000000,90ee90} / 0x4B" + BOT,
         "g0,w2,t2: T{ffffff,800080} / 1" + BOT, "g0,w-1,t2: DATA (1 bytes){ffffff,0000ff} / aa " + BOT, ackBox}},
-      {"OUT in a transfer, NAKed", n2(transax(TRX_OUT, 1, {token(1, 3, 2), handshake(10)})),
+      {"OUT in a transfer, NAKed",
+       n2(transax(TRX_OUT, 1, {token(1, 3, 2), handshake(10)})),
        {left, "g26,w7,t2: OUT{ffffff,ff4081} / 0xE1" + BOT, "g0,w7,t2: ADDR{ffffff,000000} / 3" + BOT,
         "g0,w7,t2: ENDP{000000,90ee90} / 2" + BOT, "g10,w7,t2: NAK{000000,cbc0ff} / 0x5A" + BOT}},
-      {"SETUP decodes its data", n2(transax(TRX_SETUP, 1, {token(13, 0, 0), data(3, GET_DEVICE), handshake(2)})),
+      {"SETUP decodes its data",
+       n2(transax(TRX_SETUP, 1, {token(13, 0, 0), data(3, GET_DEVICE), handshake(2)})),
        {left, "g26,w7,t2: SETUP{000000,ebce87} / 0x2D" + BOT, "g0,w7,t2: ADDR{ffffff,000000} / 0" + BOT,
         "g0,w7,t2: ENDP{000000,90ee90} / 0" + BOT, "g10,w2,t2: T{ffffff,800080} / 0" + BOT,
         "g0,w4,t2: Dir{000000,dec4b0} / DtoH" + BOT, "g0,w3,t2: Typ{000000,cbc0ff} / S" + BOT,
@@ -341,17 +357,16 @@ TEST(RowBoxes, SetupBoxesForEveryRequestTypeField) {
         Tboxes builder;
         builder.genSetupBoxes(d);
         const std::string BOT = "{000000,ffffff}";
-        EXPECT_EQ(describe(builder.boxes),
-                  (std::vector<std::string>{
-                      "g10,w2,t2: T{ffffff,800080} / 1" + BOT,
-                      std::string("g0,w4,t2: Dir{000000,dec4b0} / ") + DIR[dir] + BOT,
-                      std::string("g0,w3,t2: Typ{000000,cbc0ff} / ") + TYP[typ] + BOT,
-                      std::string("g0,w2,t2: R{000000,90ee90} / ") + rcp.second + BOT,
-                      "g0,w-1,t2: bRequest{000000,aacd66} / 254" + BOT,
-                      "g0,w-1,t2: wValue{000000,00ffff} / 0x1234" + BOT,
-                      "g0,w-1,t2: wIndex{000000,e6d8ad} / 0xabcd" + BOT,
-                      "g0,w-1,t2: wLength{000000,90ee90} / 65535" + BOT,
-                  }))
+        EXPECT_EQ(describe(builder.boxes), (std::vector<std::string>{
+                                               "g10,w2,t2: T{ffffff,800080} / 1" + BOT,
+                                               std::string("g0,w4,t2: Dir{000000,dec4b0} / ") + DIR[dir] + BOT,
+                                               std::string("g0,w3,t2: Typ{000000,cbc0ff} / ") + TYP[typ] + BOT,
+                                               std::string("g0,w2,t2: R{000000,90ee90} / ") + rcp.second + BOT,
+                                               "g0,w-1,t2: bRequest{000000,aacd66} / 254" + BOT,
+                                               "g0,w-1,t2: wValue{000000,00ffff} / 0x1234" + BOT,
+                                               "g0,w-1,t2: wIndex{000000,e6d8ad} / 0xabcd" + BOT,
+                                               "g0,w-1,t2: wLength{000000,90ee90} / 65535" + BOT,
+                                           }))
             << "b0 = " << int(b0);
       }
     }
@@ -383,8 +398,8 @@ TEST(RowBoxes, ControlTransferSummary) {
   auto noSetup = transfer(GET_DEVICE, true);
   noSetup->children.erase(noSetup->children.begin());
   auto setupWithoutToken = transfer(GET_DEVICE, true);
-  std::static_pointer_cast<Ttransax>(setupWithoutToken->children[0])->children.erase(
-      std::static_pointer_cast<Ttransax>(setupWithoutToken->children[0])->children.begin());
+  std::static_pointer_cast<Ttransax>(setupWithoutToken->children[0])
+      ->children.erase(std::static_pointer_cast<Ttransax>(setupWithoutToken->children[0])->children.begin());
   auto empty = std::make_shared<Ttransfer>();
   empty->number = 1;
 
@@ -416,10 +431,10 @@ TEST(RowBoxes, ControlTransferFillsItsDataCache) {
 
 TEST(RowBoxes, RequestNames) {
   const std::pair<int, const char*> cases[] = {
-      {0, "Get Status"},     {1, "Clear Feature"},  {2, "Reserved"},      {3, "Set Feature"},
-      {4, "Reserved"},       {5, "Set Address"},    {6, "Get Descriptor"}, {7, "Set Descriptor"},
-      {8, "Get Config"},     {9, "Set Config"},     {10, "Get Interface"}, {11, "Set Interface"},
-      {12, "Sync Frame"},    {13, "Non-standard"},  {128, "Non-standard"}, {255, "Non-standard"},
+      {0, "Get Status"},  {1, "Clear Feature"}, {2, "Reserved"},       {3, "Set Feature"},
+      {4, "Reserved"},    {5, "Set Address"},   {6, "Get Descriptor"}, {7, "Set Descriptor"},
+      {8, "Get Config"},  {9, "Set Config"},    {10, "Get Interface"}, {11, "Set Interface"},
+      {12, "Sync Frame"}, {13, "Non-standard"}, {128, "Non-standard"}, {255, "Non-standard"},
   };
   for (const auto& c : cases) {
     TbyteVec setup = GET_DEVICE;
@@ -446,9 +461,8 @@ TEST(RowBoxes, EachBuildStartsAfresh) {
 
 TEST(BoxString, ColourText) {
   const std::pair<uint64_t, const char*> cases[] = {
-      {0x800080, "0xff800080"}, {0xfffff0, "0xfff0ffff"}, {0x0000ff, "0xffff0000"},
-      {0, "0xff000000"},        {0x123456, "0xff563412"}, {0xff12345678ull, "0xff785634"},
-      {~0ull, "0xffffffff"},
+      {0x800080, "0xff800080"}, {0xfffff0, "0xfff0ffff"},        {0x0000ff, "0xffff0000"}, {0, "0xff000000"},
+      {0x123456, "0xff563412"}, {0xff12345678ull, "0xff785634"}, {~0ull, "0xffffffff"},
   };
   for (const auto& c : cases) EXPECT_EQ(Tboxes::hexRGB(c.first), c.second);
 }
@@ -493,8 +507,7 @@ TEST(BoxString, WorkedExamplesAndEdges) {
   // An empty payload: the label alone sets the fitted width, the text is empty.
   Tboxes builder;
   const std::string text = builder.getBoxesString(none);
-  EXPECT_NE(text.find(";g0,w-4,t2|s0xffffffff,0xffff0000,DATA|s0xff000000,0xffffffff,;"), std::string::npos)
-      << text;
+  EXPECT_NE(text.find(";g0,w-4,t2|s0xffffffff,0xffff0000,DATA|s0xff000000,0xffffffff,;"), std::string::npos) << text;
 }
 
 TEST(BoxString, RebuildsTheBuildersListForTheRow) {

@@ -51,10 +51,10 @@ TfakeRows rowsShown(int n, std::vector<int> hidden = {}) {
 TEST(TreeNav, WheelMovesOneStepByExactModifierSet) {
   using treenav::wheelLines;
   const int V = wxMOUSE_WHEEL_VERTICAL;
-  EXPECT_EQ(wheelLines(V, -120, wxMOD_NONE), 1);   // towards the end
+  EXPECT_EQ(wheelLines(V, -120, wxMOD_NONE), 1);  // towards the end
   EXPECT_EQ(wheelLines(V, 120, wxMOD_NONE), -1);
-  EXPECT_EQ(wheelLines(V, -960, wxMOD_NONE), 1);   // one event, one step
-  EXPECT_EQ(wheelLines(V, -1, wxMOD_NONE), 1);     // a smooth-scroll sliver still steps
+  EXPECT_EQ(wheelLines(V, -960, wxMOD_NONE), 1);  // one event, one step
+  EXPECT_EQ(wheelLines(V, -1, wxMOD_NONE), 1);    // a smooth-scroll sliver still steps
   EXPECT_EQ(wheelLines(V, -120, wxMOD_CONTROL), 25);
   EXPECT_EQ(wheelLines(V, 120, wxMOD_CONTROL | wxMOD_SHIFT), -125);
   EXPECT_EQ(wheelLines(V, -120, wxMOD_SHIFT), 1);
@@ -84,7 +84,7 @@ TEST(TreeNav, DragAndSlotArithmetic) {
   EXPECT_EQ(slotAt(120, 30, 4), -1);  // beyond the last paint
   EXPECT_EQ(slotAt(-1, 30, 4), -1);   // just above the window is no slot
   EXPECT_EQ(slotAt(-31, 30, 4), -1);
-  EXPECT_EQ(slotAt(5, 30, 0), -1);    // nothing painted yet
+  EXPECT_EQ(slotAt(5, 30, 0), -1);  // nothing painted yet
   EXPECT_EQ(slotAt(5, 0, 4), -1);
 
   EXPECT_EQ(treenav::barRange(16, 1000), 1016);
@@ -97,11 +97,11 @@ TEST(TreeNav, StepRowsSkipsHiddenAndStopsAtTheEnds) {
   EXPECT_EQ(treenav::stepRows(rows, 1, 1), 4);
   EXPECT_EQ(treenav::stepRows(rows, 4, -1), 1);
   EXPECT_EQ(treenav::stepRows(rows, 0, 4), 6);
-  EXPECT_EQ(treenav::stepRows(rows, 0, 125), 9);   // stops at the last visible row
+  EXPECT_EQ(treenav::stepRows(rows, 0, 125), 9);  // stops at the last visible row
   EXPECT_EQ(treenav::stepRows(rows, 9, -125), 0);
   EXPECT_EQ(treenav::stepRows(rows, 5, 0), 5);
   TfakeRows none;
-  EXPECT_EQ(treenav::stepRows(none, 0, 25), 0);     // the top stays where it is
+  EXPECT_EQ(treenav::stepRows(none, 0, 25), 0);  // the top stays where it is
   EXPECT_EQ(treenav::stepRows(none, 0, -25), 0);
 }
 
@@ -116,14 +116,14 @@ TEST(TreeNav, ThumbNeverLeavesTheRowList) {
   EXPECT_EQ(treenav::topFromThumb(tailHidden, 10), 3);
   EXPECT_EQ(treenav::topFromThumb(tailHidden, 4), 3);
   TfakeRows tie = rowsShown(7, {2, 3, 4});
-  EXPECT_EQ(treenav::topFromThumb(tie, 3), 1);      // a tie goes to the earlier row
+  EXPECT_EQ(treenav::topFromThumb(tie, 3), 1);  // a tie goes to the earlier row
   TfakeRows hidden = rowsShown(4, {0, 1, 2, 3});
   EXPECT_EQ(treenav::topFromThumb(hidden, 2), 0);
   TfakeRows none;
   EXPECT_EQ(treenav::topFromThumb(none, 5), 0);
 
   EXPECT_EQ(treenav::keepTop(few, 2), 2);
-  EXPECT_EQ(treenav::keepTop(few, 3), 0);           // left the list: back to the start
+  EXPECT_EQ(treenav::keepTop(few, 3), 0);  // left the list: back to the start
   EXPECT_EQ(treenav::keepTop(tailHidden, 5), 3);
   EXPECT_EQ(treenav::keepTop(hidden, 1), 0);
 }

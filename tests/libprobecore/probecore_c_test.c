@@ -21,12 +21,12 @@
 
 static atomic_int failures = 0;
 
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
+      ++failures;                                                              \
+    }                                                                          \
   } while (0)
 
 static void sleepMs(long ms) {
@@ -223,9 +223,9 @@ enum { ROUNDS = 150 };
 
 typedef struct {
   void* h;
-  const char* path;   /* the decoder alternates decodes with loads of this file */
-  int readAlso;       /* the decoder reads its own rows after each step */
-  atomic_int* stop;   /* set by the decoder when it is through */
+  const char* path; /* the decoder alternates decodes with loads of this file */
+  int readAlso;     /* the decoder reads its own rows after each step */
+  atomic_int* stop; /* set by the decoder when it is through */
 } Tworker;
 
 /* Every row text of h, checked. When no other thread changes h's rows (own), the

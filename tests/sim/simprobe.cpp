@@ -1,8 +1,8 @@
 // A plain libusb program for the preload test: lists the devices, then opens the
 // first Kelvo board and reads its serial, bridge version and FPGA IDCODE.
-#include <cstdio>
-
 #include <libusb.h>
+
+#include <cstdio>
 
 int main() {
   if (libusb_init(nullptr) != 0) return 2;
@@ -38,8 +38,8 @@ int main() {
                     libusb_bulk_transfer(h, 0x01, cmd, 16, &moved, 1000) == 0 &&
                     libusb_bulk_transfer(h, 0x82, reply, 8, &moved, 1000) == 0 && moved == 8;
     if (!ok) rc = 5;
-    std::printf("serial=%s version=%02x%02x idcode=%02x%02x%02x%02x\n", serial, version[0], version[1],
-                reply[4], reply[5], reply[6], reply[7]);
+    std::printf("serial=%s version=%02x%02x idcode=%02x%02x%02x%02x\n", serial, version[0], version[1], reply[4],
+                reply[5], reply[6], reply[7]);
     libusb_release_interface(h, 0);
   }
   if (h) libusb_close(h);

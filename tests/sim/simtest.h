@@ -2,11 +2,11 @@
 // claimed board handle and the bridge's SPI framing done with plain libusb calls.
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <libusb.h>
+
+#include <cstdint>
+#include <vector>
 
 #include "kelvosim.h"
 #include "qxcp2130.h"
@@ -56,8 +56,7 @@ class TsimTest : public ::testing::Test {
   }
 
   int ctrlOut(uint8_t request, Tbytes data) {
-    return libusb_control_transfer(Fh, 0x40, request, 0, 0, data.data(),
-                                   static_cast<uint16_t>(data.size()), 1000);
+    return libusb_control_transfer(Fh, 0x40, request, 0, 0, data.data(), static_cast<uint16_t>(data.size()), 1000);
   }
 
   bool selectChannel(int channel) { return ctrlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel)) == 2; }
@@ -91,8 +90,7 @@ class TsimTest : public ::testing::Test {
 
   Tbytes spiWriteRead(const Tbytes& data) {
     Tbytes in;
-    if (!bulkOut(qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)) ||
-        !bulkIn(in, static_cast<uint32_t>(data.size())))
+    if (!bulkOut(qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)) || !bulkIn(in, static_cast<uint32_t>(data.size())))
       in.clear();
     return in;
   }

@@ -9,7 +9,7 @@ namespace {
 struct TrequestCase {
   const char* name;
   uint8_t type, request;
-  Tbytes data;     // OUT: sent; IN: expected reply
+  Tbytes data;  // OUT: sent; IN: expected reply
   int result;
 };
 
@@ -38,8 +38,7 @@ TEST_F(TsimTest, VendorRequestsAnswerOrStall) {
   for (const TrequestCase& t : table) {
     SCOPED_TRACE(t.name);
     Tbytes buf = t.type & 0x80 ? Tbytes(t.data.size(), 0) : t.data;
-    EXPECT_EQ(libusb_control_transfer(Fh, t.type, t.request, 0, 0, buf.data(),
-                                      static_cast<uint16_t>(buf.size()), 1000),
+    EXPECT_EQ(libusb_control_transfer(Fh, t.type, t.request, 0, 0, buf.data(), static_cast<uint16_t>(buf.size()), 1000),
               t.result);
     if (t.type & 0x80) {
       EXPECT_EQ(buf, t.data);
@@ -123,11 +122,11 @@ TEST_F(TsimTest, BadFramingCountsProtocolErrors) {
   clearLog();
   Tbytes surplus = header(1, 2);
   for (uint8_t b : {0x44, 0x81, 0x82}) surplus.push_back(b);
-  ASSERT_TRUE(bulkOut(surplus));             // one byte more than announced
-  ASSERT_TRUE(bulkOut({0, 0, 1, 0}));        // a header cut short
-  ASSERT_TRUE(bulkOut(header(7, 1)));        // no such command
-  ASSERT_TRUE(bulkOut(header(0, 2)));        // a read whose reply is never fetched...
-  ASSERT_TRUE(bulkOut(header(0, 2)));        // ...before the next one
+  ASSERT_TRUE(bulkOut(surplus));       // one byte more than announced
+  ASSERT_TRUE(bulkOut({0, 0, 1, 0}));  // a header cut short
+  ASSERT_TRUE(bulkOut(header(7, 1)));  // no such command
+  ASSERT_TRUE(bulkOut(header(0, 2)));  // a read whose reply is never fetched...
+  ASSERT_TRUE(bulkOut(header(0, 2)));  // ...before the next one
   const std::vector<TspiRecord> spi = spiLog();
   ASSERT_EQ(spi.size(), 3u);
   EXPECT_EQ(spi[0].Fmosi, Tbytes({0x44, 0x81}));
@@ -150,9 +149,9 @@ TEST_F(TsimTest, ChipSelectRoutesTransactions) {
   ASSERT_TRUE(selectChannel(0));
   EXPECT_EQ(spiWriteRead({0xC0, 0, 0, 0, 0, 0, 0, 0}), Tbytes({0xFF, 0xFF, 0xFF, 0xFF, 0x8E, 0x5A, 0xEC, 0x17}));
   ASSERT_TRUE(selectChannel(1));
-  ASSERT_TRUE(spiWrite({0x44, 0x81}));     // register 4 gets 1
+  ASSERT_TRUE(spiWrite({0x44, 0x81}));  // register 4 gets 1
   EXPECT_EQ(spiRead(2), Tbytes({0x00, 0x01}));
-  EXPECT_EQ(ctrlOut(0x25, {1, 0}), 2);     // channel 1 disabled again
+  EXPECT_EQ(ctrlOut(0x25, {1, 0}), 2);  // channel 1 disabled again
   EXPECT_EQ(spiRead(2), Tbytes({0xFF, 0xFF}));
   const std::vector<TspiRecord> spi = spiLog();
   ASSERT_EQ(spi.size(), 5u);

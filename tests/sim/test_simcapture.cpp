@@ -160,8 +160,8 @@ TEST_F(TcaptureTest, MemoryWritesAndReadsInEachMode) {
   struct Tcase {
     const char* name;
     unsigned width;
-    uint8_t busBits;   // RC_ bus mode
-    Tbytes enter;      // brings the memory from single into the mode
+    uint8_t busBits;  // RC_ bus mode
+    Tbytes enter;     // brings the memory from single into the mode
     size_t latency;
   };
   Tbytes edio = {0x4C, 0x98, 0x4D};

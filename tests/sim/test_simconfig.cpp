@@ -10,9 +10,9 @@ using namespace kelvosim;
 
 namespace {
 
-const char* const VARS[] = {"KELVOSIM_DEVICES", "KELVOSIM_FAULTS", "KELVOSIM_CAPTURE", "KELVOSIM_TRAFFIC",
-                            "KELVOSIM_TICKS_PER_TRANSFER", "KELVOSIM_LOG", "KELVOSIM_IMAGE_640",
-                            "KELVOSIM_IMAGE_1200"};
+const char* const VARS[] = {
+    "KELVOSIM_DEVICES", "KELVOSIM_FAULTS",    "KELVOSIM_CAPTURE",   "KELVOSIM_TRAFFIC", "KELVOSIM_TICKS_PER_TRANSFER",
+    "KELVOSIM_LOG",     "KELVOSIM_IMAGE_640", "KELVOSIM_IMAGE_1200"};
 
 class TenvTest : public TsimTest {
  protected:
@@ -46,8 +46,12 @@ TEST_F(TenvTest, DeviceListFromTheEnvironment) {
     int devices;
   };
   const std::vector<Tcase> table = {
-      {nullptr, true, 1}, {"", true, 0}, {"board;other;board", true, 3},
-      {"board,bogus=1", false, 1}, {"gadget;board", false, 1}, {"board,pid=zz", false, 1},
+      {nullptr, true, 1},
+      {"", true, 0},
+      {"board;other;board", true, 3},
+      {"board,bogus=1", false, 1},
+      {"gadget;board", false, 1},
+      {"board,pid=zz", false, 1},
   };
   for (const Tcase& t : table) {
     SCOPED_TRACE(t.list ? t.list : "(unset)");

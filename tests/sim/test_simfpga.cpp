@@ -146,23 +146,23 @@ TEST_F(TfpgaTest, ReloadProgramsFlashAndUsercode) {
 TEST_F(TfpgaTest, CommandsOutsideConfigurationModeOrWhileBusyAreIgnored) {
   addDevice(boardConfig());
   ASSERT_TRUE(openBoard());
-  ASSERT_TRUE(cfgWrite(ERASE));                  // user mode: refused
+  ASSERT_TRUE(cfgWrite(ERASE));  // user mode: refused
   ASSERT_TRUE(setUsercode(0x11111111));
   TfpgaState s = fpgaState(0);
   EXPECT_EQ(s.Ferases, 0u);
   EXPECT_EQ(s.Fusercode, USERCODE_640HC);
   EXPECT_EQ(s.FrejectedCommands, 2u);
-  EXPECT_EQ((reg(0x3C, 4) >> 23) & 7, 2u);      // CMD ERR
+  EXPECT_EQ((reg(0x3C, 4) >> 23) & 7, 2u);  // CMD ERR
   ASSERT_TRUE(cfgWrite(ENABLE_X));
   EXPECT_EQ(reg(0x3C, 4) & (1u << 9), 1u << 9);  // configuration enabled
   ASSERT_TRUE(cfgWrite(ERASE));
-  EXPECT_NE(reg(0x3C, 4) & (1u << 12), 0u);     // busy shows in the status too
-  ASSERT_TRUE(cfgWrite(INIT_ADDRESS));           // not waited for: ignored
+  EXPECT_NE(reg(0x3C, 4) & (1u << 12), 0u);  // busy shows in the status too
+  ASSERT_TRUE(cfgWrite(INIT_ADDRESS));       // not waited for: ignored
   EXPECT_EQ(fpgaState(0).FrejectedCommands, 3u);
   EXPECT_EQ(pollsUntilReady(), 3u);
   ASSERT_TRUE(cfgWrite({0x70, 0, 0, 1, 1, 2, 3}));  // a page must be 16 bytes
   EXPECT_EQ(fpgaState(0).FrejectedCommands, 4u);
-  EXPECT_EQ(fpgaState(0).Fusercode, 0u);        // erased with the flash
+  EXPECT_EQ(fpgaState(0).Fusercode, 0u);  // erased with the flash
   // Transparent mode keeps the capture logic running; offline mode stops it.
   EXPECT_EQ(appRead(2), Tbytes({0x00, 0x00}));
   ASSERT_TRUE(cfgWrite(DISABLE));
@@ -179,7 +179,7 @@ TEST_F(TfpgaTest, FeatureBitsAndBusyForever) {
   addDevice(c);
   ASSERT_TRUE(openBoard());
   EXPECT_EQ(reg(0xFB, 2), 0x0400u);
-  ASSERT_TRUE(cfgWrite(ENABLE_X));                      // refused: the port is busy
+  ASSERT_TRUE(cfgWrite(ENABLE_X));  // refused: the port is busy
   ASSERT_TRUE(cfgWrite({0xF8, 0, 0, 0, 0x05, 0x20}));
   EXPECT_EQ(fpgaState(0).Fmode, CM_USER);
   EXPECT_EQ(reg(0xFB, 2), 0x0400u);

@@ -1,10 +1,10 @@
 // The preloadable simulator in front of the real libusb: a program linked to libusb
 // runs unchanged against the boards that the environment describes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
@@ -18,7 +18,8 @@ Trun runWith(const std::string& env, const std::string& program) {
   // A clean KELVOSIM_* environment; the preloaded library precedes any sanitizer runtime.
   const std::string cmd =
       "env -u KELVOSIM_DEVICES -u KELVOSIM_FAULTS -u KELVOSIM_CAPTURE -u KELVOSIM_TRAFFIC -u KELVOSIM_LOG "
-      "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" KELVOSIM_SO " " + env + " " + program;
+      "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" KELVOSIM_SO " " +
+      env + " " + program;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;
   char buf[512];
@@ -53,9 +54,8 @@ TEST(SimPreload, RealProgramSeesTheSimulatedBoards) {
 
 TEST(SimPreload, EnvironmentFaultsAndLogFile) {
   const std::string log = ::testing::TempDir() + "kelvosim_preload.log";
-  const Trun r = runWith("KELVOSIM_DEVICES=board KELVOSIM_LOG=" + log +
-                             " KELVOSIM_FAULTS='xfer=bulkin,short=2'",
-                         SIMPROBE_PATH);
+  const Trun r =
+      runWith("KELVOSIM_DEVICES=board KELVOSIM_LOG=" + log + " KELVOSIM_FAULTS='xfer=bulkin,short=2'", SIMPROBE_PATH);
   EXPECT_EQ(r.status, 5);  // the short IDCODE reply
   FILE* f = std::fopen(log.c_str(), "r");
   ASSERT_NE(f, nullptr);

@@ -22,8 +22,10 @@ std::vector<Trun> runs(const Tbytes& s) {
   std::vector<Trun> out;
   uint64_t t = 0;
   auto push = [&](int st, uint64_t n) {
-    if (!out.empty() && out.back().state == st) out.back().len += n;
-    else out.push_back({st, t, n});
+    if (!out.empty() && out.back().state == st)
+      out.back().len += n;
+    else
+      out.push_back({st, t, n});
     t += n;
   };
   for (size_t i = 0; i < s.size();) {
@@ -139,7 +141,8 @@ TEST(SimScenario, EnumerationThenPollingWithGoodPackets) {
       const unsigned tokenPid = p[i - 1].bytes[0] & 0x0F;
       const unsigned addr = p[i - 1].bytes[1] & 0x7F;
       if (tokenPid == 0xD) setups.push_back(payload);
-      if (tokenPid == 0x9 && addr == 0 && setups.size() == 1) descriptor.insert(descriptor.end(), payload.begin(), payload.end());
+      if (tokenPid == 0x9 && addr == 0 && setups.size() == 1)
+        descriptor.insert(descriptor.end(), payload.begin(), payload.end());
       if (tokenPid == 0x9 && ((p[i - 1].bytes[1] >> 7) | (p[i - 1].bytes[2] & 7) << 1) == 1) {
         ++reports;
         if (lastReportPid == static_cast<int>(pid)) toggleOk = false;

@@ -77,10 +77,10 @@ struct TopenCase {
   const char* name;
   std::function<void(TdevConfig&)> setup;
   int openRc;
-  int config;          // what libusb_get_configuration reads (after a forced failure: rc)
+  int config;  // what libusb_get_configuration reads (after a forced failure: rc)
   int getConfigRc;
-  int driverActive;    // libusb_kernel_driver_active result before any detach
-  int claimRc;         // claim after a detach where one was needed
+  int driverActive;  // libusb_kernel_driver_active result before any detach
+  int claimRc;       // claim after a detach where one was needed
 };
 
 TEST_F(TsimTest, OpenSequenceStepsFollowTheDeviceSetUp) {
@@ -90,8 +90,8 @@ TEST_F(TsimTest, OpenSequenceStepsFollowTheDeviceSetUp) {
       {"kernel driver", [](TdevConfig& c) { c.FkernelDriver = true; }, 0, 1, 0, 1, 0},
       {"held elsewhere", [](TdevConfig& c) { c.FheldElsewhere = true; }, 0, 1, 0, 0, LIBUSB_ERROR_BUSY},
       {"open refused", [](TdevConfig& c) { c.FopenResult = LIBUSB_ERROR_ACCESS; }, LIBUSB_ERROR_ACCESS, 0, 0, 0, 0},
-      {"configuration unreadable", [](TdevConfig& c) { c.FgetConfigResult = LIBUSB_ERROR_IO; }, 0, 99,
-       LIBUSB_ERROR_IO, 0, 0},
+      {"configuration unreadable", [](TdevConfig& c) { c.FgetConfigResult = LIBUSB_ERROR_IO; }, 0, 99, LIBUSB_ERROR_IO,
+       0, 0},
       {"driver query fails", [](TdevConfig& c) { c.FdriverActiveResult = LIBUSB_ERROR_OTHER; }, 0, 1, 0,
        LIBUSB_ERROR_OTHER, 0},
   };

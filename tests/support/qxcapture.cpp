@@ -29,37 +29,41 @@ unsigned sentCrc(bool ok, unsigned own, unsigned right, unsigned mask) {
 
 // Event of one row, with the CRC it will carry written back into the row.
 bool rowEvent(Tbase& row, TlineEvent& e) {
-  return visitRow(row, Toverload{
-      [&e](Treset& r) {
-        e = linegen::reset(r.duration, r.idleTicks);
-        return true;
-      },
-      [&e](Tsof& s) {
-        const unsigned field = static_cast<unsigned>(s.frame) & 0x7FFu;
-        const unsigned right = linegen::crc5(field);
-        s.crc5 = static_cast<int>(sentCrc(s.crcOK, static_cast<unsigned>(s.crc5), right, 31));
-        e = linegen::packet(linegen::sofBytes(s.frame, right ^ static_cast<unsigned>(s.crc5)), s.idle);
-        e.bytes[0] = linegen::pidByte(s.pid);
-        return true;
-      },
-      [&e](Ttoken& t) {
-        const unsigned field = (static_cast<unsigned>(t.addr) & 127u) | (static_cast<unsigned>(t.endp) & 15u) << 7;
-        const unsigned right = linegen::crc5(field);
-        t.crc5 = static_cast<int>(sentCrc(t.crcOK, static_cast<unsigned>(t.crc5), right, 31));
-        e = linegen::packet(linegen::tokenBytes(t.pid, t.addr, t.endp, right ^ static_cast<unsigned>(t.crc5)), t.idle);
-        return true;
-      },
-      [&e](Tdata& d) {
-        const unsigned right = linegen::crc16(d.data.data(), d.data.size());
-        d.crc16 = static_cast<int>(sentCrc(d.crcOK, static_cast<unsigned>(d.crc16), right, 0xFFFF));
-        e = linegen::packet(linegen::dataBytes(d.pid, d.data, right ^ static_cast<unsigned>(d.crc16)), d.idle);
-        return true;
-      },
-      [&e](Thandshake& h) {
-        e = linegen::handshake(h.pid, h.idle);
-        return true;
-      },
-      [](Tgrouper&) { return false; }}, false);
+  return visitRow(
+      row,
+      Toverload{
+          [&e](Treset& r) {
+            e = linegen::reset(r.duration, r.idleTicks);
+            return true;
+          },
+          [&e](Tsof& s) {
+            const unsigned field = static_cast<unsigned>(s.frame) & 0x7FFu;
+            const unsigned right = linegen::crc5(field);
+            s.crc5 = static_cast<int>(sentCrc(s.crcOK, static_cast<unsigned>(s.crc5), right, 31));
+            e = linegen::packet(linegen::sofBytes(s.frame, right ^ static_cast<unsigned>(s.crc5)), s.idle);
+            e.bytes[0] = linegen::pidByte(s.pid);
+            return true;
+          },
+          [&e](Ttoken& t) {
+            const unsigned field = (static_cast<unsigned>(t.addr) & 127u) | (static_cast<unsigned>(t.endp) & 15u) << 7;
+            const unsigned right = linegen::crc5(field);
+            t.crc5 = static_cast<int>(sentCrc(t.crcOK, static_cast<unsigned>(t.crc5), right, 31));
+            e = linegen::packet(linegen::tokenBytes(t.pid, t.addr, t.endp, right ^ static_cast<unsigned>(t.crc5)),
+                                t.idle);
+            return true;
+          },
+          [&e](Tdata& d) {
+            const unsigned right = linegen::crc16(d.data.data(), d.data.size());
+            d.crc16 = static_cast<int>(sentCrc(d.crcOK, static_cast<unsigned>(d.crc16), right, 0xFFFF));
+            e = linegen::packet(linegen::dataBytes(d.pid, d.data, right ^ static_cast<unsigned>(d.crc16)), d.idle);
+            return true;
+          },
+          [&e](Thandshake& h) {
+            e = linegen::handshake(h.pid, h.idle);
+            return true;
+          },
+          [](Tgrouper&) { return false; }},
+      false);
 }
 
 void collectLeaves(const TrowVec& rows, TrowVec& out) {
@@ -153,47 +157,46 @@ std::string rowDiff(const Tbase& want, const Tbase& got) {
     const std::string sub = rowsDiff(w.children, static_cast<const Tgrouper&>(got).children);
     if (!sub.empty()) os << "children: " << sub;
   };
-  visitRow(want, Toverload{
-      [&os, &got](const Treset& w) {
-        auto& g = static_cast<const Treset&>(got);
-        note(os, "duration", w.duration, g.duration);
-        note(os, "idleTicks", w.idleTicks, g.idleTicks);
-      },
-      [&os, &got, &packet](const Tsof& w) {
-        auto& g = static_cast<const Tsof&>(got);
-        packet(w);
-        note(os, "frame", w.frame, g.frame);
-        note(os, "crc5", w.crc5, g.crc5);
-        note(os, "crcOK", w.crcOK, g.crcOK);
-      },
-      [&os, &got, &packet](const Ttoken& w) {
-        auto& g = static_cast<const Ttoken&>(got);
-        packet(w);
-        note(os, "addr", w.addr, g.addr);
-        note(os, "endp", w.endp, g.endp);
-        note(os, "crc5", w.crc5, g.crc5);
-        note(os, "crcOK", w.crcOK, g.crcOK);
-      },
-      [&os, &got, &packet](const Tdata& w) {
-        auto& g = static_cast<const Tdata&>(got);
-        packet(w);
-        note(os, "data", bytesText(w.data), bytesText(g.data));
-        note(os, "crc16", w.crc16, g.crc16);
-        note(os, "crcOK", w.crcOK, g.crcOK);
-      },
-      [&packet](const Thandshake& w) { packet(w); },
-      [&children](const TsofGroup& w) { children(w); },
-      [&os, &got, &children](const Ttransax& w) {
-        note(os, "trxType", int(w.trxType), int(static_cast<const Ttransax&>(got).trxType));
-        children(w);
-      },
-      [&os, &got, &children](const Ttransfer& w) {
-        auto& g = static_cast<const Ttransfer&>(got);
-        note(os, "tfrType", int(w.tfrType), int(g.tfrType));
-        note(os, "success", w.success, g.success);
-        note(os, "data", bytesText(w.data), bytesText(g.data));
-        children(w);
-      }});
+  visitRow(want,
+           Toverload{[&os, &got](const Treset& w) {
+                       auto& g = static_cast<const Treset&>(got);
+                       note(os, "duration", w.duration, g.duration);
+                       note(os, "idleTicks", w.idleTicks, g.idleTicks);
+                     },
+                     [&os, &got, &packet](const Tsof& w) {
+                       auto& g = static_cast<const Tsof&>(got);
+                       packet(w);
+                       note(os, "frame", w.frame, g.frame);
+                       note(os, "crc5", w.crc5, g.crc5);
+                       note(os, "crcOK", w.crcOK, g.crcOK);
+                     },
+                     [&os, &got, &packet](const Ttoken& w) {
+                       auto& g = static_cast<const Ttoken&>(got);
+                       packet(w);
+                       note(os, "addr", w.addr, g.addr);
+                       note(os, "endp", w.endp, g.endp);
+                       note(os, "crc5", w.crc5, g.crc5);
+                       note(os, "crcOK", w.crcOK, g.crcOK);
+                     },
+                     [&os, &got, &packet](const Tdata& w) {
+                       auto& g = static_cast<const Tdata&>(got);
+                       packet(w);
+                       note(os, "data", bytesText(w.data), bytesText(g.data));
+                       note(os, "crc16", w.crc16, g.crc16);
+                       note(os, "crcOK", w.crcOK, g.crcOK);
+                     },
+                     [&packet](const Thandshake& w) { packet(w); }, [&children](const TsofGroup& w) { children(w); },
+                     [&os, &got, &children](const Ttransax& w) {
+                       note(os, "trxType", int(w.trxType), int(static_cast<const Ttransax&>(got).trxType));
+                       children(w);
+                     },
+                     [&os, &got, &children](const Ttransfer& w) {
+                       auto& g = static_cast<const Ttransfer&>(got);
+                       note(os, "tfrType", int(w.tfrType), int(g.tfrType));
+                       note(os, "success", w.success, g.success);
+                       note(os, "data", bytesText(w.data), bytesText(g.data));
+                       children(w);
+                     }});
   return os.str();
 }
 

@@ -56,10 +56,10 @@ std::string rowsDiff(const TrowVec& want, const TrowVec& got);
 
 struct TrandomTraffic {
   bool resets = true;
-  bool crcErrors = true;        // about one packet in eight has a bad CRC
-  unsigned maxPayload = 64;     // bytes; one payload in four is 0xFF runs
-  uint32_t maxIdle = 3000;      // idle after packets is 1..maxIdle, and one
-  bool longIdles = true;        //   in twenty up to 2^20 ticks when longIdles
+  bool crcErrors = true;     // about one packet in eight has a bad CRC
+  unsigned maxPayload = 64;  // bytes; one payload in four is 0xFF runs
+  uint32_t maxIdle = 3000;   // idle after packets is 1..maxIdle, and one
+  bool longIdles = true;     //   in twenty up to 2^20 ticks when longIdles
 };
 
 // Packet and reset rows of plausible random traffic (SOF, tokens, all data

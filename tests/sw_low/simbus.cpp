@@ -31,21 +31,15 @@ std::string line(const kelvosim::TxferRecord& r) {
   switch (r.Fkind) {
     case kelvosim::XK_CONTROL:
       if (r.FrequestType & 0x80) {
-        std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X len %u", r.FrequestType, r.Frequest,
-                      r.Fvalue, r.Findex, r.Flength);
+        std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X len %u", r.FrequestType, r.Frequest, r.Fvalue, r.Findex,
+                      r.Flength);
         return tmp;
       }
-      std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X : ", r.FrequestType, r.Frequest,
-                    r.Fvalue, r.Findex);
+      std::snprintf(tmp, sizeof tmp, "C%02X %02X v%04X i%04X : ", r.FrequestType, r.Frequest, r.Fvalue, r.Findex);
       return tmp + hex(r.Fdata);
-    case kelvosim::XK_BULK_OUT:
-      std::snprintf(tmp, sizeof tmp, "O%02X : ", r.Fendpoint);
-      return tmp + hex(r.Fdata);
-    case kelvosim::XK_BULK_IN:
-      std::snprintf(tmp, sizeof tmp, "I%02X len %u", r.Fendpoint, r.Flength);
-      return tmp;
-    default:
-      return "?";
+    case kelvosim::XK_BULK_OUT: std::snprintf(tmp, sizeof tmp, "O%02X : ", r.Fendpoint); return tmp + hex(r.Fdata);
+    case kelvosim::XK_BULK_IN: std::snprintf(tmp, sizeof tmp, "I%02X len %u", r.Fendpoint, r.Flength); return tmp;
+    default: return "?";
   }
 }
 
@@ -66,9 +60,7 @@ Lines busLines() {
 
 std::string ctlOut(uint8_t request, const Bytes& data) { return ctl(0x40, request) + " : " + hex(data); }
 
-std::string ctlIn(uint8_t request, uint16_t len) {
-  return ctl(0xC0, request) + " len " + std::to_string(len);
-}
+std::string ctlIn(uint8_t request, uint16_t len) { return ctl(0xC0, request) + " len " + std::to_string(len); }
 
 std::string bulkOut(uint8_t ep, const Bytes& data) {
   char tmp[8];
@@ -97,8 +89,7 @@ Lines spiRead(int channel, uint32_t len, uint8_t epOut, uint8_t epIn) {
 
 Lines spiWriteRead(int channel, const Bytes& data, uint8_t epOut, uint8_t epIn) {
   return {ctlOut(qxcp2130::REQ_SET_GPIO_CS, qxcp2130::chipSelect(channel)),
-          bulkOut(epOut, qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)),
-          bulkIn(epIn, uint32_t(data.size()))};
+          bulkOut(epOut, qxcp2130::message(qxcp2130::CMD_WRITE_READ, data)), bulkIn(epIn, uint32_t(data.size()))};
 }
 
 Lines operator+(Lines a, const Lines& b) {

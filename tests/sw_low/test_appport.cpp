@@ -18,7 +18,7 @@ using simbus::Lines;
 using simbus::operator+;
 
 class AppPort : public TboardTest {
-protected:
+ protected:
   void SetUp() override {
     restart();
     kelvosim::addDevice(kelvosim::boardConfig());
@@ -29,26 +29,22 @@ protected:
   }
 };
 
-const Bytes QSPI_INIT = {
-    0x4C, 0x90, 0x4D, 0x8F, 0x8F, 0x4C, 0xA0,                          // out of quad
-    0x4C, 0x94, 0x4D, 0x83, 0x83, 0x83, 0x83, 0x4C, 0xA0,              // out of dual
-    0x4C, 0x98, 0x4D, 0x80, 0x80, 0x81, 0x81, 0x81, 0x80, 0x80, 0x80, 0x4C, 0xA0};  // EQIO
-const Bytes QSPI_WR_START_0 = {
-    0x4C, 0x90, 0x4D, 0x80, 0x82,                                      // WRITE
-    0x80, 0x80, 0x80, 0x80, 0x80, 0x80,                                // address 0
-    0x85, 0x86, 0x84, 0x81, 0x85, 0x82, 0x84, 0x8E,                    // "VARN"
-    0x84, 0x8F, 0x84, 0x8B, 0x84, 0x85, 0x82, 0x8E,                    // "OKE."
-    0x4C, 0x91};
-const Bytes QSPI_RD_START_0 = {0x4C, 0x90, 0x4D, 0x80, 0x83, 0x80, 0x80,
-                              0x80, 0x80, 0x80, 0x80, 0x4C, 0x82, 0x4D};
+const Bytes QSPI_INIT = {0x4C, 0x90, 0x4D, 0x8F, 0x8F, 0x4C, 0xA0,                                       // out of quad
+                         0x4C, 0x94, 0x4D, 0x83, 0x83, 0x83, 0x83, 0x4C, 0xA0,                           // out of dual
+                         0x4C, 0x98, 0x4D, 0x80, 0x80, 0x81, 0x81, 0x81, 0x80, 0x80, 0x80, 0x4C, 0xA0};  // EQIO
+const Bytes QSPI_WR_START_0 = {0x4C, 0x90, 0x4D, 0x80, 0x82,                                             // WRITE
+                               0x80, 0x80, 0x80, 0x80, 0x80, 0x80,                                       // address 0
+                               0x85, 0x86, 0x84, 0x81, 0x85, 0x82, 0x84, 0x8E,                           // "VARN"
+                               0x84, 0x8F, 0x84, 0x8B, 0x84, 0x85, 0x82, 0x8E,                           // "OKE."
+                               0x4C, 0x91};
+const Bytes QSPI_RD_START_0 = {0x4C, 0x90, 0x4D, 0x80, 0x83, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x4C, 0x82, 0x4D};
 const Bytes QSPI_IDLE = {0x4C, 0x83};
 
 TEST_F(AppPort, SnifferOpenBringsUpTheBridgeInOrder) {
   using namespace simbus;
   ASSERT_TRUE(lib().snifferOpen());
-  const Lines expect = Lines{ctlOut(0x23, {7, 2, 0}), ctlOut(0x23, {7, 2, 1}), ctlIn(0x11, 2),
-                             ctlIn(0x60, 9), ctlOut(0x47, {1}), ctlOut(0x31, {0, 8}),
-                             ctlOut(0x31, {1, 8})} +
+  const Lines expect = Lines{ctlOut(0x23, {7, 2, 0}), ctlOut(0x23, {7, 2, 1}), ctlIn(0x11, 2),      ctlIn(0x60, 9),
+                             ctlOut(0x47, {1}),       ctlOut(0x31, {0, 8}),    ctlOut(0x31, {1, 8})} +
                        spiWriteRead(0, {0xE0, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(busLines(), expect);
   EXPECT_TRUE(lib().isOpen());
@@ -67,11 +63,10 @@ TEST_F(AppPort, SnifferOpenStopsAtFirstFailingStep) {
     unsigned skip;
     size_t expectLines;
   } cases[] = {
-      {kelvosim::XK_CONTROL, 0x23, 0, 1}, {kelvosim::XK_CONTROL, 0x23, 1, 2},
-      {kelvosim::XK_CONTROL, 0x11, 0, 3}, {kelvosim::XK_CONTROL, 0x60, 0, 4},
-      {kelvosim::XK_CONTROL, 0x47, 0, 5}, {kelvosim::XK_CONTROL, 0x31, 0, 6},
-      {kelvosim::XK_CONTROL, 0x31, 1, 7}, {kelvosim::XK_CONTROL, 0x25, 0, 8},
-      {kelvosim::XK_BULK_OUT, -1, 0, 9},  {kelvosim::XK_BULK_IN, -1, 0, 10},
+      {kelvosim::XK_CONTROL, 0x23, 0, 1}, {kelvosim::XK_CONTROL, 0x23, 1, 2}, {kelvosim::XK_CONTROL, 0x11, 0, 3},
+      {kelvosim::XK_CONTROL, 0x60, 0, 4}, {kelvosim::XK_CONTROL, 0x47, 0, 5}, {kelvosim::XK_CONTROL, 0x31, 0, 6},
+      {kelvosim::XK_CONTROL, 0x31, 1, 7}, {kelvosim::XK_CONTROL, 0x25, 0, 8}, {kelvosim::XK_BULK_OUT, -1, 0, 9},
+      {kelvosim::XK_BULK_IN, -1, 0, 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expectLines);
@@ -137,17 +132,29 @@ TEST_F(AppPort, SequencesAreExactBytes) {
        spiWrite(1, QSPI_IDLE) + spiWrite(1, QSPI_RD_START_0)},
       {"sniffSetCount(131060)", [](TlibVkLow& l) { return l.sniffSetCount(131060); },
        spiWrite(1, {0x4E, 0x9F, 0xBF, 0xB4})},
-      {"wrFpgaReg masks to 6 bits", [](TlibVkLow& l) { return l.wrFpgaReg(0x44, 0x64); },
-       spiWrite(1, {0x44, 0xA4})},
+      {"wrFpgaReg masks to 6 bits", [](TlibVkLow& l) { return l.wrFpgaReg(0x44, 0x64); }, spiWrite(1, {0x44, 0xA4})},
       {"wrFpgaRegIx", [](TlibVkLow& l) { return l.wrFpgaRegIx(35); }, spiWrite(1, {0x63})},
       {"doRun(8192)", [](TlibVkLow& l) { return l.doRun(8192); },
        spiWrite(1, {0x4E, 0x81, 0xBF, 0xBF}) + spiWrite(1, {0x44, 0x81}) + spiWrite(1, {0x44, 0x80}) +
            spiWrite(1, QSPI_INIT) + spiWrite(1, QSPI_WR_START_0) + spiWrite(1, {0x44, 0x82})},
-      {"sniffGetCount", [](TlibVkLow& l) { uint32_t v; return l.sniffGetCount(v); },
+      {"sniffGetCount",
+       [](TlibVkLow& l) {
+         uint32_t v;
+         return l.sniffGetCount(v);
+       },
        spiWrite(1, {0x4E}) + spiRead(1, 5)},
-      {"rdFpgaReg", [](TlibVkLow& l) { uint8_t v; return l.rdFpgaReg(13, v); },
+      {"rdFpgaReg",
+       [](TlibVkLow& l) {
+         uint8_t v;
+         return l.rdFpgaReg(13, v);
+       },
        spiWrite(1, {0x4D}) + spiRead(1, 2)},
-      {"sniffDataRead", [](TlibVkLow& l) { uint8_t b[16]; uint32_t got; return l.sniffDataRead(b, 16, got); },
+      {"sniffDataRead",
+       [](TlibVkLow& l) {
+         uint8_t b[16];
+         uint32_t got;
+         return l.sniffDataRead(b, 16, got);
+       },
        spiWrite(1, {0x63}) + spiRead(1, 16)},
   };
   for (const auto& c : cases) {

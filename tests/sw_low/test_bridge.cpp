@@ -17,7 +17,7 @@ using simbus::Lines;
 using simbus::operator+;
 
 class Bridge : public ::testing::Test {
-protected:
+ protected:
   // The board object comes after the reset, so that its libusb use is counted.
   void SetUp() override {
     kelvosim::reset();
@@ -57,19 +57,32 @@ TEST_F(Bridge, OperationsPutTheirBytesOnTheBus) {
       {"set_clockdiv", [](TmxLow& m) { return m.set_clockdiv(1); }, {ctlOut(0x47, {1})}},
       {"set_spi_word", [](TmxLow& m) { return m.set_spi_word(1, 8); }, {ctlOut(0x31, {1, 8})}},
       {"get_readonly_version",
-       [](TmxLow& m) { uint8_t v[2] = {0x11, 0x22}; return m.get_readonly_version(v); }, {ctlIn(0x11, 2)}},
+       [](TmxLow& m) {
+         uint8_t v[2] = {0x11, 0x22};
+         return m.get_readonly_version(v);
+       },
+       {ctlIn(0x11, 2)}},
       {"assignEndpoints", [](TmxLow& m) { return m.assignEndpoints(); }, {ctlIn(0x60, 9)}},
       {"spiWrite of 0 bytes is the header alone",
-       [](TmxLow& m) { return m.spiWrite(nullptr, 0); }, {bulkOut(0x01, spiHeader(1, 0))}},
+       [](TmxLow& m) { return m.spiWrite(nullptr, 0); },
+       {bulkOut(0x01, spiHeader(1, 0))}},
       {"spiWrite of 56 bytes is one 64-byte packet",
-       [&](TmxLow& m) { return m.spiWrite(b56.data(), 56); }, {bulkOut(0x01, spiHeader(1, 56) + b56)}},
+       [&](TmxLow& m) { return m.spiWrite(b56.data(), 56); },
+       {bulkOut(0x01, spiHeader(1, 56) + b56)}},
       {"spiWrite of 57 bytes is 64 then 1",
        [&](TmxLow& m) { return m.spiWrite(b57.data(), 57); },
        {bulkOut(0x01, spiHeader(1, 57) + Bytes(b57.begin(), b57.begin() + 56)), bulkOut(0x01, {57})}},
-      {"spiRead", [](TmxLow& m) { uint8_t r[5]; return m.spiRead(r, 5); },
+      {"spiRead",
+       [](TmxLow& m) {
+         uint8_t r[5];
+         return m.spiRead(r, 5);
+       },
        {bulkOut(0x01, spiHeader(0, 5)), bulkIn(0x82, 5)}},
       {"spiWriteRead",
-       [&](TmxLow& m) { Bytes d = b5; return m.spiWriteRead(d.data(), 5); },
+       [&](TmxLow& m) {
+         Bytes d = b5;
+         return m.spiWriteRead(d.data(), 5);
+       },
        {bulkOut(0x01, spiHeader(2, 5) + b5), bulkIn(0x82, 5)}},
       {"two writes on one channel select it twice",
        [](TmxLow& m) {
@@ -77,12 +90,24 @@ TEST_F(Bridge, OperationsPutTheirBytesOnTheBus) {
          return m.appxWrite(a) && m.appxWrite(b);
        },
        spiWrite(1, {0x4C}) + spiWrite(1, {0x4D})},
-      {"cfgxWrite", [](TmxLow& m) { uint8_t c[4] = {0xFF, 0xFF, 0xFF, 0xFF}; return m.cfgxWrite(c, 4); },
+      {"cfgxWrite",
+       [](TmxLow& m) {
+         uint8_t c[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+         return m.cfgxWrite(c, 4);
+       },
        spiWrite(0, {0xFF, 0xFF, 0xFF, 0xFF})},
       {"cfgxWriteRead",
-       [](TmxLow& m) { uint8_t c[5] = {0xF0, 0, 0, 0, 0}; return m.cfgxWriteRead(c, 5); },
+       [](TmxLow& m) {
+         uint8_t c[5] = {0xF0, 0, 0, 0, 0};
+         return m.cfgxWriteRead(c, 5);
+       },
        spiWriteRead(0, {0xF0, 0, 0, 0, 0})},
-      {"appxRead", [](TmxLow& m) { uint8_t r[2]; return m.appxRead(r, 2); }, spiRead(1, 2)},
+      {"appxRead",
+       [](TmxLow& m) {
+         uint8_t r[2];
+         return m.appxRead(r, 2);
+       },
+       spiRead(1, 2)},
   };
   for (const auto& c : cases) {
     kelvosim::clearLog();
@@ -134,13 +159,24 @@ TEST_F(Bridge, FailedFirstStepSkipsTheSecond) {
     std::function<bool(TmxLow&)> op;
     Lines expect;  // what reaches the bus, the failed transfer included
   } cases[] = {
-      {"long write: failed first packet", kelvosim::XK_BULK_OUT,
+      {"long write: failed first packet",
+       kelvosim::XK_BULK_OUT,
        [&](TmxLow& m) { return m.spiWrite(b60.data(), 60); },
        {bulkOut(0x01, {})}},
-      {"read: failed header", kelvosim::XK_BULK_OUT,
-       [](TmxLow& m) { uint8_t r[4]; return m.spiRead(r, 4); }, {bulkOut(0x01, {})}},
-      {"channel op: failed chip select", kelvosim::XK_CONTROL,
-       [](TmxLow& m) { uint8_t r[4]; return m.appxRead(r, 4); }, {ctlOut(0x25, {})}},
+      {"read: failed header",
+       kelvosim::XK_BULK_OUT,
+       [](TmxLow& m) {
+         uint8_t r[4];
+         return m.spiRead(r, 4);
+       },
+       {bulkOut(0x01, {})}},
+      {"channel op: failed chip select",
+       kelvosim::XK_CONTROL,
+       [](TmxLow& m) {
+         uint8_t r[4];
+         return m.appxRead(r, 4);
+       },
+       {ctlOut(0x25, {})}},
   };
   for (const auto& c : cases) {
     kelvosim::clearFaults();

@@ -19,7 +19,7 @@ constexpr uint32_t READ_LATENCY = 3;
 constexpr uint32_t MAGIC_SIZE = 8;
 
 class Capture : public TboardTest {
-protected:
+ protected:
   void SetUp() override {
     restart();
     kelvosim::addDevice(kelvosim::boardConfig());
@@ -83,8 +83,10 @@ TEST_F(Capture, RunsRepeatFromAFreshStart) {
     unsigned polls = 0;
     ASSERT_EQ(poll(2048, 1000000, polls), 2048u);
     const Bytes raw = readBack(2048);
-    if (run == 0) first = raw;
-    else EXPECT_EQ(raw, first);
+    if (run == 0)
+      first = raw;
+    else
+      EXPECT_EQ(raw, first);
   }
   EXPECT_EQ(kelvosim::captureState(0).Fruns, 2u);
 }

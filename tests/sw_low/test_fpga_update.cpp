@@ -22,11 +22,9 @@ using simbus::Bytes;
 using simbus::operator+;
 
 const std::map<uint8_t, std::string> OPS = {
-    {0xE0, "ID"},       {0x74, "ENABLE_X"}, {0xC6, "ENABLE"},    {0x3C, "STATUS"},
-    {0xC0, "USERCODE"}, {0xFB, "FEABITS"},  {0xF8, "SET_FEA"},   {0x0E, "ERASE"},
-    {0xF0, "BUSY"},     {0x46, "INIT"},     {0x70, "PROG"},      {0x5E, "DONE"},
-    {0x79, "REFRESH"},  {0x26, "DISABLE"},  {0xFF, "NOOP"},      {0xC2, "SET_USER"},
-    {0xE7, "FEATURE"},  {0x19, "TRACE"}};
+    {0xE0, "ID"},      {0x74, "ENABLE_X"}, {0xC6, "ENABLE"}, {0x3C, "STATUS"},   {0xC0, "USERCODE"}, {0xFB, "FEABITS"},
+    {0xF8, "SET_FEA"}, {0x0E, "ERASE"},    {0xF0, "BUSY"},   {0x46, "INIT"},     {0x70, "PROG"},     {0x5E, "DONE"},
+    {0x79, "REFRESH"}, {0x26, "DISABLE"},  {0xFF, "NOOP"},   {0xC2, "SET_USER"}, {0xE7, "FEATURE"},  {0x19, "TRACE"}};
 
 // Channel 0 transactions by name; busy polls fold into "BUSY*", and runs of page
 // writes (each with its busy polls) into "PROG xN".
@@ -67,8 +65,8 @@ const Names KEEP = {"ID", "ENABLE_X", "STATUS", "USERCODE", "DISABLE", "NOOP"};
 Names reload(unsigned frames, bool writeFea, bool writeUsercode = true) {
   Names n = {"ID", "ENABLE_X", "STATUS", "USERCODE", "STATUS", "FEABITS"};
   if (writeFea) n.push_back("SET_FEA");
-  Names rest = {"ERASE", "BUSY*", "INIT", "PROG x" + std::to_string(frames), "DONE", "REFRESH",
-                "DISABLE", "NOOP", "STATUS", "ENABLE_X"};
+  Names rest = {"ERASE", "BUSY*",  "INIT",    "PROG x" + std::to_string(frames), "DONE", "REFRESH", "DISABLE",
+                "NOOP",  "STATUS", "ENABLE_X"};
   n.insert(n.end(), rest.begin(), rest.end());
   if (writeUsercode) n.push_back("SET_USER");
   Names tail = {"DISABLE", "NOOP", "STATUS"};
@@ -77,7 +75,7 @@ Names reload(unsigned frames, bool writeFea, bool writeUsercode = true) {
 }
 
 class FpgaUpdate : public TboardTest {
-protected:
+ protected:
   void SetUp() override { restart(); }
 
   // Opens a board with the given FPGA; the sim accepts only our images at refresh.
@@ -87,10 +85,8 @@ protected:
     c.Fusercode = usercode;
     c.Ffeabits = feabits;
     kelvosim::addDevice(c);
-    kelvosim::setReferenceImage(kelvosim::IDCODE_640HC, XO2_640HC::fpgaConfigData,
-                                XO2_640HC::fpgaConfigNumFrames);
-    kelvosim::setReferenceImage(kelvosim::IDCODE_1200HC, XO2_1200HC::fpgaConfigData,
-                                XO2_1200HC::fpgaConfigNumFrames);
+    kelvosim::setReferenceImage(kelvosim::IDCODE_640HC, XO2_640HC::fpgaConfigData, XO2_640HC::fpgaConfigNumFrames);
+    kelvosim::setReferenceImage(kelvosim::IDCODE_1200HC, XO2_1200HC::fpgaConfigData, XO2_1200HC::fpgaConfigNumFrames);
     ASSERT_TRUE(lib().snifferOpen());
     kelvosim::clearLog();
   }
@@ -110,24 +106,40 @@ TEST_F(FpgaUpdate, CommandsAndRegisterReadsAreExactBytes) {
       {"disableAndBypass", [&] { return lo.disableAndBypass(); }, {{0x26, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}}},
       {"bypass", [&] { return lo.bypass(); }, {{0xFF, 0xFF, 0xFF, 0xFF}}},
       {"enableX", [&] { return lo.enableX(); }, {{0x74, 0x08, 0, 0}}},
-      {"erase", [&] { return lo.erase() && lo.waitNotBusy(1000); },
+      {"erase",
+       [&] { return lo.erase() && lo.waitNotBusy(1000); },
        {{0x0E, 0x05, 0, 0}, {0xF0, 0, 0, 0, 0}, {0xF0, 0, 0, 0, 0}, {0xF0, 0, 0, 0, 0}, {0xF0, 0, 0, 0, 0}}},
       {"initAddr", [&] { return lo.initAddr(); }, {{0x46, 0, 0, 0}}},
-      {"sendRow", [&] { return lo.sendRow(frame.data()); },
+      {"sendRow",
+       [&] { return lo.sendRow(frame.data()); },
        {Bytes{0x70, 0, 0, 1} + frame, {0xF0, 0, 0, 0, 0}, {0xF0, 0, 0, 0, 0}}},
       {"done", [&] { return lo.done(); }, {{0x5E, 0, 0, 0}}},
       {"setUsercode", [&] { return lo.setUsercode(0x8E5AEC17); }, {{0xC2, 0, 0, 0, 0x8E, 0x5A, 0xEC, 0x17}}},
       {"setFEAbits", [&] { return lo.setFEAbits(0x0520); }, {{0xF8, 0, 0, 0, 0x05, 0x20}}},
-      {"isBusy", [&] { bool ok = false; return !lo.isBusy(&ok) && ok; }, {{0xF0, 0, 0, 0, 0}}},
+      {"isBusy",
+       [&] {
+         bool ok = false;
+         return !lo.isBusy(&ok) && ok;
+       },
+       {{0xF0, 0, 0, 0, 0}}},
       {"getStatusReg", [&] { return (lo.getStatusReg() & 0x3200) == 0x0200; }, {Bytes{0x3C, 0, 0, 0} + Z4}},
       {"getIDReg", [&] { return lo.getIDReg() == 0x012B9043; }, {Bytes{0xE0, 0, 0, 0} + Z4}},
       {"getTraceReg", [&] { return lo.getTraceReg() == 0x0123456789ABCDEFull; }, {Bytes{0x19, 0, 0, 0} + Z8}},
       {"getFEAbits", [&] { return lo.getFEAbits() == 0x0520; }, {{0xFB, 0, 0, 0, 0, 0}}},
-      {"getUsercode", [&] { bool ok = false; return lo.getUsercode(&ok) == 0x8E5AEC17 && ok; },
+      {"getUsercode",
+       [&] {
+         bool ok = false;
+         return lo.getUsercode(&ok) == 0x8E5AEC17 && ok;
+       },
        {Bytes{0xC0, 0, 0, 0} + Z4}},
-      {"showCfgStatus reads the status only", [&] { lo.showCfgStatus(); return true; },
+      {"showCfgStatus reads the status only",
+       [&] {
+         lo.showCfgStatus();
+         return true;
+       },
        {Bytes{0x3C, 0, 0, 0} + Z4}},
-      {"getFeatureRow framed by enable and disable", [&] { return lo.getFeatureRow() == 0; },
+      {"getFeatureRow framed by enable and disable",
+       [&] { return lo.getFeatureRow() == 0; },
        {{0xC6, 0x08, 0, 0}, Bytes{0xE7, 0, 0, 0} + Z8, {0x26, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}}},
       {"refresh", [&] { return lo.refresh(); }, {{0x79, 0, 0}}},
   };
@@ -173,15 +185,12 @@ TEST_F(FpgaUpdate, EveryPathSendsItsCommands) {
   const UpdateCase cases[] = {
       {"640HC current, no force: kept", ID640, U640, 0x0520, false, true, KEEP, U640, 0, 0, 0},
       {"640HC current, force: reloaded", ID640, U640, 0x0520, true, true, reload(599, false), U640, 1, 1, 0},
-      {"1200HC out of date: reloaded", ID1200, 0x12345678, 0x0520, false, true, reload(792, false), U1200,
-       1, 1, 0},
-      {"640HC with the 1200HC usercode: reloaded", ID640, U1200, 0x0520, false, true, reload(599, false),
-       U640, 1, 1, 0},
+      {"1200HC out of date: reloaded", ID1200, 0x12345678, 0x0520, false, true, reload(792, false), U1200, 1, 1, 0},
+      {"640HC with the 1200HC usercode: reloaded", ID640, U1200, 0x0520, false, true, reload(599, false), U640, 1, 1,
+       0},
       {"feature bits differ: written", ID1200, 0, 0x0000, false, true, reload(792, true), U1200, 1, 1, 1},
-      {"unknown IDCODE: leave only", 0x012BB043, 0, 0x0520, false, false, {"ID", "DISABLE", "NOOP"}, 0, 0,
-       0, 0},
-      {"unknown IDCODE, force", 0x01234567, U640, 0x0520, true, false, {"ID", "DISABLE", "NOOP"}, U640, 0,
-       0, 0},
+      {"unknown IDCODE: leave only", 0x012BB043, 0, 0x0520, false, false, {"ID", "DISABLE", "NOOP"}, 0, 0, 0, 0},
+      {"unknown IDCODE, force", 0x01234567, U640, 0x0520, true, false, {"ID", "DISABLE", "NOOP"}, U640, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,8 +217,14 @@ TEST_F(FpgaUpdate, EveryPathSendsItsCommands) {
       EXPECT_EQ(pages.back(), (Bytes{0x70, 0, 0, 1}) + Bytes(image + (frames - 1) * 16, image + frames * 16))
           << "last frame";
       const auto mosi = simbus::spiMosi(0);
-      const Bytes u = {0xC2, 0, 0, 0, uint8_t(c.expectUsercode >> 24), uint8_t(c.expectUsercode >> 16),
-                       uint8_t(c.expectUsercode >> 8), uint8_t(c.expectUsercode)};
+      const Bytes u = {0xC2,
+                       0,
+                       0,
+                       0,
+                       uint8_t(c.expectUsercode >> 24),
+                       uint8_t(c.expectUsercode >> 16),
+                       uint8_t(c.expectUsercode >> 8),
+                       uint8_t(c.expectUsercode)};
       EXPECT_EQ(mosi[mosi.size() - 4], u) << "usercode written last";
     }
   }
@@ -292,7 +307,7 @@ TEST_F(FpgaUpdate, FailingFrameSendsTheRestAndLeavesTheImageOutOfDate) {
   EXPECT_EQ(attempts, 792u);            // every frame was tried
   EXPECT_EQ(pagesSent().size(), 791u);  // one never reached the FPGA
   auto f = kelvosim::fpgaState(0);
-  EXPECT_EQ(f.FusercodeWrites, 0u);     // a broken image must not look current
+  EXPECT_EQ(f.FusercodeWrites, 0u);  // a broken image must not look current
   EXPECT_NE(f.Fusercode, kelvosim::USERCODE_1200HC);
   EXPECT_EQ(f.Fmode, kelvosim::CM_USER);
 

@@ -30,8 +30,7 @@ TEST(TllBuf, AppendersProduceTheirBytes) {
       {"ta masks to 6 bits", [](TllBuf& b) { b.ta(14).ta(0x7F); }, {0x4E, 0x7F}},
       {"td masks to 6 bits", [](TllBuf& b) { b.td(0x3F).td(0x40).td(0xC1); }, {0xBF, 0x80, 0x81}},
       {"tdBE high nibble first", [](TllBuf& b) { b.tdBE(0x56); }, {0x85, 0x86}},
-      {"chain", [](TllBuf& b) { b.ta(12).td(0x10).byte(0).wordBE(0xBEEF); },
-       {0x4C, 0x90, 0x00, 0xBE, 0xEF}},
+      {"chain", [](TllBuf& b) { b.ta(12).td(0x10).byte(0).wordBE(0xBEEF); }, {0x4C, 0x90, 0x00, 0xBE, 0xEF}},
   };
   for (const auto& c : cases) {
     TllBuf b;
@@ -59,10 +58,10 @@ TEST(Images, ShapeAndChecksumMatchTheUsercodes) {
     int model;
   };
   const ImageCase cases[] = {
-      {"640HC", XO2_640HC::fpgaConfigData, sizeof XO2_640HC::fpgaConfigData,
-       XO2_640HC::fpgaConfigNumFrames, XO2_640HC::fpgaConfigChecksum, 599, 0x8E5AEC17, 0},
-      {"1200HC", XO2_1200HC::fpgaConfigData, sizeof XO2_1200HC::fpgaConfigData,
-       XO2_1200HC::fpgaConfigNumFrames, XO2_1200HC::fpgaConfigChecksum, 792, 0x5EF2715F, 1},
+      {"640HC", XO2_640HC::fpgaConfigData, sizeof XO2_640HC::fpgaConfigData, XO2_640HC::fpgaConfigNumFrames,
+       XO2_640HC::fpgaConfigChecksum, 599, 0x8E5AEC17, 0},
+      {"1200HC", XO2_1200HC::fpgaConfigData, sizeof XO2_1200HC::fpgaConfigData, XO2_1200HC::fpgaConfigNumFrames,
+       XO2_1200HC::fpgaConfigChecksum, 792, 0x5EF2715F, 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.frames, c.expectFrames) << c.name;

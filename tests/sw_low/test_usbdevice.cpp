@@ -16,7 +16,7 @@ namespace {
 using kelvosim::TdevConfig;
 
 class UsbDevice : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { kelvosim::reset(); }
   void TearDown() override {
     EXPECT_EQ(kelvosim::openLists(), 0);
@@ -56,9 +56,9 @@ TEST_F(UsbDevice, TraceSaysWhyNoBoardOpened) {
 struct OpenCase {
   const char* name;
   std::vector<TdevConfig> devices;
-  int listResult;               // 0: normal
+  int listResult;  // 0: normal
   bool expectOpen;
-  int expectDevice;             // device that ends up claimed, -1: none
+  int expectDevice;  // device that ends up claimed, -1: none
   std::string expectSerial;
   int expectLastError;
 };
@@ -74,26 +74,57 @@ TEST_F(UsbDevice, OpenFindsPreparesOrFailsClosed) {
       {"no devices", {}, 0, false, -1, "", 0},
       {"list fails", {kelvosim::boardConfig()}, -99, false, -1, "", -99},
       {"wrong vendor or product",
-       {kelvosim::otherConfig(0x10C4, 0x87A1), kelvosim::otherConfig(0x10C5, 0x87A0)}, 0, false, -1, "", 0},
+       {kelvosim::otherConfig(0x10C4, 0x87A1), kelvosim::otherConfig(0x10C5, 0x87A0)},
+       0,
+       false,
+       -1,
+       "",
+       0},
       {"first of two boards in list order",
-       {kelvosim::otherConfig(0x1D6B, 2),
-        board([](TdevConfig& c) { c.Fproduct = kelvo::PRODUCT_ID_BRIDGE; c.Fserial = "FIRST"; }),
+       {kelvosim::otherConfig(0x1D6B, 2), board([](TdevConfig& c) {
+          c.Fproduct = kelvo::PRODUCT_ID_BRIDGE;
+          c.Fserial = "FIRST";
+        }),
         board([](TdevConfig& c) { c.Fserial = "SECOND"; })},
-       0, true, 1, "FIRST", 0},
+       0,
+       true,
+       1,
+       "FIRST",
+       0},
       {"unconfigured device", {board([](TdevConfig& c) { c.FactiveConfig = 0; })}, 0, true, 0, "KV000001", 0},
       {"kernel driver attached", {board([](TdevConfig& c) { c.FkernelDriver = true; })}, 0, true, 0, "KV000001", 0},
       {"serial unreadable", {board([](TdevConfig& c) { c.FstringResult = -9; })}, 0, true, 0, "", 0},
       {"no serial string", {board([](TdevConfig& c) { c.Fserial = ""; })}, 0, true, 0, "", 0},
-      {"get configuration fails: ignored", {board([](TdevConfig& c) { c.FgetConfigResult = -1; })},
-       0, true, 0, "KV000001", 0},
+      {"get configuration fails: ignored",
+       {board([](TdevConfig& c) { c.FgetConfigResult = -1; })},
+       0,
+       true,
+       0,
+       "KV000001",
+       0},
       {"open fails", {board([](TdevConfig& c) { c.FopenResult = -3; })}, 0, false, -1, "", -3},
       {"set configuration fails",
-       {board([](TdevConfig& c) { c.FactiveConfig = 0; c.FsetConfigResult = -6; })}, 0, false, -1, "", -6},
+       {board([](TdevConfig& c) {
+         c.FactiveConfig = 0;
+         c.FsetConfigResult = -6;
+       })},
+       0,
+       false,
+       -1,
+       "",
+       -6},
       {"driver query fails", {board([](TdevConfig& c) { c.FdriverActiveResult = -12; })}, 0, false, -1, "", -12},
       {"detach fails",
-       {board([](TdevConfig& c) { c.FkernelDriver = true; c.FdetachResult = -3; })}, 0, false, -1, "", -3},
-      {"interface claimed elsewhere", {board([](TdevConfig& c) { c.FheldElsewhere = true; })},
-       0, false, -1, "", -6},
+       {board([](TdevConfig& c) {
+         c.FkernelDriver = true;
+         c.FdetachResult = -3;
+       })},
+       0,
+       false,
+       -1,
+       "",
+       -3},
+      {"interface claimed elsewhere", {board([](TdevConfig& c) { c.FheldElsewhere = true; })}, 0, false, -1, "", -6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

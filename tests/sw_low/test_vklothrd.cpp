@@ -86,8 +86,8 @@ TEST_F(CaptureThread, NeededIsClampedToTheMemory) {
   struct Case {
     unsigned needed, captured;
   };
-  for (Case c : {Case{0, 1024}, Case{1023, 1024}, Case{1024, 1024}, Case{5000, 5000},
-                 Case{131061, 131061}, Case{131062, 131061}, Case{0xFFFFFFFFu, 131061}}) {
+  for (Case c : {Case{0, 1024}, Case{1023, 1024}, Case{1024, 1024}, Case{5000, 5000}, Case{131061, 131061},
+                 Case{131062, 131061}, Case{0xFFFFFFFFu, 131061}}) {
     SCOPED_TRACE(c.needed);
     ASSERT_TRUE(capture(lo, c.needed));
     EXPECT_EQ(lo.pRawData()->size(), c.captured + 8u);
@@ -224,8 +224,8 @@ TEST_F(CaptureThread, FailedReadBackIsABoardFault) {
 
 TEST_F(CaptureThread, DestructionDuringAFlashEraseIsPrompt) {
   kelvosim::TdevConfig c = kelvosim::boardConfig();
-  c.Fusercode = 0x12345678;          // out of date: the thread reprograms the flash
-  c.FeraseBusyPolls = 1000000000u;   // and the erase outlasts the wait for it
+  c.Fusercode = 0x12345678;         // out of date: the thread reprograms the flash
+  c.FeraseBusyPolls = 1000000000u;  // and the erase outlasts the wait for it
   kelvosim::addDevice(c);
   auto lo = std::make_unique<TloThread>();
   ASSERT_TRUE(waitFor([&] { return kelvosim::fpgaState(0).Ferases > 0; }));

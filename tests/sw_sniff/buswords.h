@@ -21,22 +21,20 @@ inline std::vector<TlineEvent> busEvents(const std::string& words, uint32_t seed
   };
   TrowVec rows = qxtest::wordRows(words);
   for (const TrowPtr& row : rows) {
-    visitRow(*row, Toverload{
-        [](Treset& r) {
-          r.duration = 120;
-          r.idleTicks = 40;
-        },
-        [&frame](Tsof& s) {
-          s.frame = frame++ & 0x7FF;
-          s.idle = 300;
-        },
-        [](Ttoken& t) { t.idle = 4; },
-        [&next](Tdata& d) {
-          for (auto& b : d.data) b = next();
-          d.idle = 6;
-        },
-        [](Thandshake& h) { h.idle = 10; },
-        [](Tgrouper&) {}});
+    visitRow(*row, Toverload{[](Treset& r) {
+                               r.duration = 120;
+                               r.idleTicks = 40;
+                             },
+                             [&frame](Tsof& s) {
+                               s.frame = frame++ & 0x7FF;
+                               s.idle = 300;
+                             },
+                             [](Ttoken& t) { t.idle = 4; },
+                             [&next](Tdata& d) {
+                               for (auto& b : d.data) b = next();
+                               d.idle = 6;
+                             },
+                             [](Thandshake& h) { h.idle = 10; }, [](Tgrouper&) {}});
   }
   std::vector<TlineEvent> out{linegen::idle(20)};
   for (TlineEvent& e : qxtest::eventsFromRows(rows)) out.push_back(std::move(e));

@@ -25,24 +25,27 @@ inline std::string describeList(const TrowVec& rows) {
 }
 
 inline std::string describe(const TrowPtr& row) {
-  return visitRow(*row, Toverload{
-      [](const Treset&) -> std::string { return "R"; },
-      [](const Tsof&) -> std::string { return "S"; },
-      [](const Ttoken& t) {
-        const char* name = t.pid == PID_IN ? "IN" : t.pid == PID_OUT ? "OUT" : "SETUP";
-        return name + std::to_string(t.addr) + "." + std::to_string(t.endp);
-      },
-      [](const Tdata& d) {
-        const char* name = d.pid == PID_DATA0 ? "D0" : d.pid == PID_DATA1 ? "D1" : d.pid == PID_DATA2 ? "D2" : "DM";
-        return name + ("/" + std::to_string(d.data.size()));
-      },
-      [](const Thandshake& h) -> std::string { return h.pid == PID_ACK ? "ACK" : h.pid == PID_NAK ? "NAK" : "STALL"; },
-      [](const TsofGroup& g) { return "G[" + describeList(g.children) + "]"; },
-      [](const Ttransax& x) {
-        const char* type = x.trxType == TRX_SETUP ? "SETUP" : x.trxType == TRX_IN ? "IN" : "OUT";
-        return std::string("X:") + type + "[" + describeList(x.children) + "]";
-      },
-      [](const Ttransfer& c) { return "C[" + describeList(c.children) + "]"; }},
+  return visitRow(
+      *row,
+      Toverload{
+          [](const Treset&) -> std::string { return "R"; }, [](const Tsof&) -> std::string { return "S"; },
+          [](const Ttoken& t) {
+            const char* name = t.pid == PID_IN ? "IN" : t.pid == PID_OUT ? "OUT" : "SETUP";
+            return name + std::to_string(t.addr) + "." + std::to_string(t.endp);
+          },
+          [](const Tdata& d) {
+            const char* name = d.pid == PID_DATA0 ? "D0" : d.pid == PID_DATA1 ? "D1" : d.pid == PID_DATA2 ? "D2" : "DM";
+            return name + ("/" + std::to_string(d.data.size()));
+          },
+          [](const Thandshake& h) -> std::string {
+            return h.pid == PID_ACK ? "ACK" : h.pid == PID_NAK ? "NAK" : "STALL";
+          },
+          [](const TsofGroup& g) { return "G[" + describeList(g.children) + "]"; },
+          [](const Ttransax& x) {
+            const char* type = x.trxType == TRX_SETUP ? "SETUP" : x.trxType == TRX_IN ? "IN" : "OUT";
+            return std::string("X:") + type + "[" + describeList(x.children) + "]";
+          },
+          [](const Ttransfer& c) { return "C[" + describeList(c.children) + "]"; }},
       std::string("?"));
 }
 

@@ -58,8 +58,8 @@ TEST(Crc16, AgreesWithBitwiseOverRandomPayloads) {
 
 struct Crc5Case {
   const char* name;
-  unsigned field;     // 11 bits: address and endpoint << 7, or frame number
-  const char* sent;   // the five CRC bits in the order they go on the bus
+  unsigned field;    // 11 bits: address and endpoint << 7, or frame number
+  const char* sent;  // the five CRC bits in the order they go on the bus
 };
 
 // Tokens of the USB CRC paper; the SOF rows are the edge frames.

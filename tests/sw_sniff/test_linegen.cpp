@@ -34,16 +34,32 @@ TEST(LineEncoder, PacketStates) {
   unstuffed.stuff = false;
   const Case cases[] = {
       // ACK 0xD2: 0 1 0 0 1 0 1 1.
-      {"ack", linegen::handshake(PID_ACK), "KJKJKJKK" "JJKJJKKK"},
-      {"ack, short sync", ack6, "KJKJKK" "JJKJJKKK"},
+      {"ack", linegen::handshake(PID_ACK),
+       "KJKJKJKK"
+       "JJKJJKKK"},
+      {"ack, short sync", ack6,
+       "KJKJKK"
+       "JJKJJKKK"},
       // NAK 0x5A: 0 1 0 1 1 0 1 0; three bits only.
-      {"nak cut after three bits", nakShort, "KJKJKJKK" "JJK"},
+      {"nak cut after three bits", nakShort,
+       "KJKJKJKK"
+       "JJK"},
       // The first J at or after state 2 of the PID becomes SE1.
-      {"se1 in place of a J", glitch, "KJKJKJKK" "JJK1JKKK"},
+      {"se1 in place of a J", glitch,
+       "KJKJKJKK"
+       "JJK1JKKK"},
       // DATA0 0xC3: 1 1 0 0 0 0 1 1, then 0xFF: the SYNC's closing 1 and
       // the PID's two make three; four more 1s reach six, a 0 is stuffed.
-      {"stuffing after six 1s", linegen::packet({0xC3, 0xFF}, 1), "KJKJKJKK" "KKJKJKKK" "KKKK" "J" "JJJJ"},
-      {"stuffing switched off", unstuffed, "KJKJKJKK" "KKJKJKKK" "KKKKKKKK"},
+      {"stuffing after six 1s", linegen::packet({0xC3, 0xFF}, 1),
+       "KJKJKJKK"
+       "KKJKJKKK"
+       "KKKK"
+       "J"
+       "JJJJ"},
+      {"stuffing switched off", unstuffed,
+       "KJKJKJKK"
+       "KKJKJKKK"
+       "KKKKKKKK"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -89,14 +105,18 @@ TEST(RawCoder, ExactBytes) {
     uint32_t pad;
   };
   const Case cases[] = {
-      {"six states", {{LS_K, 1, false}, {LS_J, 1, false}, {LS_K, 1, false}, {LS_J, 1, false},
-                      {LS_K, 1, false}, {LS_J, 1, false}}, {0x15}, 0},
+      {"six states",
+       {{LS_K, 1, false}, {LS_J, 1, false}, {LS_K, 1, false}, {LS_J, 1, false}, {LS_K, 1, false}, {LS_J, 1, false}},
+       {0x15},
+       0},
       {"whole J of 3", {{LS_J, 3, true}}, {0x6A}, 0},
       {"whole J of 100", {{LS_J, 100, true}}, {0x6A, 0xA1, 0xC1}, 0},
       {"K of 2054", {{LS_K, 2054, false}}, {0x00, 0xBF, 0xDF, 0x81}, 0},
       {"reset", {{LS_SE0, 2, true}, {LS_J, 1, true}}, {0x42}, 0},
-      {"six-state byte cut for an SE0", {{LS_K, 1, false}, {LS_J, 1, false}, {LS_K, 1, false},
-                                         {LS_J, 1, false}, {LS_SE0, 2, true}}, {0x59, 0x60}, 0},
+      {"six-state byte cut for an SE0",
+       {{LS_K, 1, false}, {LS_J, 1, false}, {LS_K, 1, false}, {LS_J, 1, false}, {LS_SE0, 2, true}},
+       {0x59, 0x60},
+       0},
       {"flush pads the last run", {{LS_K, 1, false}, {LS_J, 1, false}}, {0x5A}, 1},
       {"equal states join", {{LS_J, 2, true}, {LS_J, 1, true}}, {0x6A}, 0},
       {"zero ticks add nothing", {{LS_K, 0, false}, {LS_J, 3, true}}, {0x6A}, 0},
@@ -132,8 +152,9 @@ std::vector<std::pair<int, int>> readRuns(std::vector<uint8_t> stream) {
 
 // Every count in every coding reads back as the one run it was.
 TEST(RawCoder, CountsReadBackInEveryForm) {
-  const uint32_t COUNTS[] = {1, 3, 4, 31, 35, 63, 66, 67, 2047, 2050, 2051, 4095, 4096, 4099,
-                             100000, (1u << 24) + 5, (1u << 30) + 77, 2147483000u};
+  const uint32_t COUNTS[] = {
+      1,          3, 4, 31, 35, 63, 66, 67, 2047, 2050, 2051, 4095, 4096, 4099, 100000, (1u << 24) + 5, (1u << 30) + 77,
+      2147483000u};
   const TcountForm FORMS[] = {CF_COMPACT, CF_MIXED};
   for (TcountForm form : FORMS) {
     for (uint32_t seed = 1; seed <= 8; ++seed) {
@@ -229,9 +250,14 @@ TEST(RawCoder, SymbolFormsAreAsAsked) {
 // The simulated board takes bytes as they are coded; pieces taken along the
 // way make up the same stream, and tick() counts every event's ticks.
 TEST(LineEncoder, StreamingMatchesOneShot) {
-  std::vector<TlineEvent> ev = {linegen::idle(5), linegen::reset(30000, 40), linegen::sof(0x123, 7),
-                                linegen::token(PID_IN, 5, 1, 3), linegen::data(PID_DATA0, {1, 2, 3}, 2),
-                                linegen::handshake(PID_ACK, 9), linegen::se1(4), linegen::idle(3000)};
+  std::vector<TlineEvent> ev = {linegen::idle(5),
+                                linegen::reset(30000, 40),
+                                linegen::sof(0x123, 7),
+                                linegen::token(PID_IN, 5, 1, 3),
+                                linegen::data(PID_DATA0, {1, 2, 3}, 2),
+                                linegen::handshake(PID_ACK, 9),
+                                linegen::se1(4),
+                                linegen::idle(3000)};
   std::vector<uint64_t> starts;
   const std::vector<uint8_t> whole = linegen::encodeCapture(ev, TrawCoderOptions(), &starts);
   TlineEncoder enc;

@@ -1,11 +1,10 @@
 // Decode steps, flattening into display rows, and sample-data files.
 #include <gtest/gtest.h>
-
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -33,8 +32,8 @@ std::string displayText(const TlinVec& rows) {
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(rows[i].row->handle, static_cast<int>(i));
     char item[48];
-    std::snprintf(item, sizeof item, "%s%d:%02x:%u", i ? " " : "", rows[i].row->parent,
-                  rows[i].flags, rows[i].row->number);
+    std::snprintf(item, sizeof item, "%s%d:%02x:%u", i ? " " : "", rows[i].row->parent, rows[i].flags,
+                  rows[i].row->number);
     text += item;
   }
   return text;
@@ -197,43 +196,42 @@ void expectSameCarriedFields(const TrowPtr& a, const TrowPtr& b) {
   auto group = [&other](const Tgrouper& x) {
     EXPECT_EQ(x.children.size(), static_cast<const Tgrouper&>(other).children.size());
   };
-  visitRow(*a, Toverload{
-      [&other](const Treset& x) {
-        auto& y = static_cast<const Treset&>(other);
-        EXPECT_EQ(x.tick, y.tick);
-        EXPECT_EQ(x.duration, y.duration);
-        EXPECT_EQ(x.idleTicks, y.idleTicks);
-      },
-      [&other, &packet](const Tsof& x) {
-        auto& y = static_cast<const Tsof&>(other);
-        packet(x);
-        EXPECT_EQ(x.frame, y.frame);
-        EXPECT_EQ(x.crc5, y.crc5);
-        EXPECT_EQ(x.crcOK, y.crcOK);
-      },
-      [&other, &packet](const Ttoken& x) {
-        auto& y = static_cast<const Ttoken&>(other);
-        packet(x);
-        EXPECT_EQ(x.addr, y.addr);
-        EXPECT_EQ(x.endp, y.endp);
-        EXPECT_EQ(x.crc5, y.crc5);
-        EXPECT_EQ(x.crcOK, y.crcOK);
-      },
-      [&other, &packet](const Tdata& x) {
-        auto& y = static_cast<const Tdata&>(other);
-        packet(x);
-        EXPECT_EQ(x.data, y.data);
-        EXPECT_EQ(x.crc16, y.crc16);
-        EXPECT_EQ(x.crcOK, y.crcOK);
-      },
-      [&packet](const Thandshake& x) { packet(x); },
-      [&other, &group](const Ttransax& x) {
-        // Undefined is written as OUT.
-        const TtrxType t = x.trxType;
-        EXPECT_EQ(t == TRX_UNDEFINED ? TRX_OUT : t, static_cast<const Ttransax&>(other).trxType);
-        group(x);
-      },
-      [&group](const Tgrouper& x) { group(x); }});
+  visitRow(*a, Toverload{[&other](const Treset& x) {
+                           auto& y = static_cast<const Treset&>(other);
+                           EXPECT_EQ(x.tick, y.tick);
+                           EXPECT_EQ(x.duration, y.duration);
+                           EXPECT_EQ(x.idleTicks, y.idleTicks);
+                         },
+                         [&other, &packet](const Tsof& x) {
+                           auto& y = static_cast<const Tsof&>(other);
+                           packet(x);
+                           EXPECT_EQ(x.frame, y.frame);
+                           EXPECT_EQ(x.crc5, y.crc5);
+                           EXPECT_EQ(x.crcOK, y.crcOK);
+                         },
+                         [&other, &packet](const Ttoken& x) {
+                           auto& y = static_cast<const Ttoken&>(other);
+                           packet(x);
+                           EXPECT_EQ(x.addr, y.addr);
+                           EXPECT_EQ(x.endp, y.endp);
+                           EXPECT_EQ(x.crc5, y.crc5);
+                           EXPECT_EQ(x.crcOK, y.crcOK);
+                         },
+                         [&other, &packet](const Tdata& x) {
+                           auto& y = static_cast<const Tdata&>(other);
+                           packet(x);
+                           EXPECT_EQ(x.data, y.data);
+                           EXPECT_EQ(x.crc16, y.crc16);
+                           EXPECT_EQ(x.crcOK, y.crcOK);
+                         },
+                         [&packet](const Thandshake& x) { packet(x); },
+                         [&other, &group](const Ttransax& x) {
+                           // Undefined is written as OUT.
+                           const TtrxType t = x.trxType;
+                           EXPECT_EQ(t == TRX_UNDEFINED ? TRX_OUT : t, static_cast<const Ttransax&>(other).trxType);
+                           group(x);
+                         },
+                         [&group](const Tgrouper& x) { group(x); }});
 }
 
 // Saves rows, loads them back and checks that the file gave the same list.
@@ -309,9 +307,13 @@ TEST(SampleFile, RoundTripOfDecodedCaptures) {
   };
   // Bad CRCs, a long idle and a tick past 32 bits.
   captures.push_back(linegen::encodeCapture({
-      linegen::idle(5), linegen::packet(linegen::tokenBytes(9, 3, 1, 0x4), 4), linegen::packet(linegen::dataBytes(3, {1, 2, 3}, 0x100), 6),
-      linegen::handshake(2, 3000000000u), linegen::packet(linegen::sofBytes(2047, 1), 7),
-      linegen::handshake(10, 3000000000u), linegen::reset(50, 9),
+      linegen::idle(5),
+      linegen::packet(linegen::tokenBytes(9, 3, 1, 0x4), 4),
+      linegen::packet(linegen::dataBytes(3, {1, 2, 3}, 0x100), 6),
+      linegen::handshake(2, 3000000000u),
+      linegen::packet(linegen::sofBytes(2047, 1), 7),
+      linegen::handshake(10, 3000000000u),
+      linegen::reset(50, 9),
   }));
   for (size_t i = 0; i < captures.size(); ++i) {
     SCOPED_TRACE(i);
@@ -360,10 +362,9 @@ TEST(SampleFile, RoundTripOfRandomTraffic) {
 
 TEST(SampleFile, FailedLoadKeepsCallersVectors) {
   TempDir dir;
-  for (const std::string& path :
-       {dir.file("missing.vkd"), std::string(QX_TEST_DATA "/vkd/eight_bytes.vkd"),
-        std::string(QX_TEST_DATA "/vkd/bad_length.vkd"), std::string(QX_TEST_DATA "/vkd/short.vkd"),
-        std::string(""), dir.file("")}) {
+  for (const std::string& path : {dir.file("missing.vkd"), std::string(QX_TEST_DATA "/vkd/eight_bytes.vkd"),
+                                  std::string(QX_TEST_DATA "/vkd/bad_length.vkd"),
+                                  std::string(QX_TEST_DATA "/vkd/short.vkd"), std::string(""), dir.file("")}) {
     auto roots = std::make_shared<TrowVec>(makeEvents("R"));
     auto rows = std::make_shared<TlinVec>();
     rows->emplace_back(roots->front(), 0);
@@ -502,8 +503,8 @@ TEST(SampleFile, OverlongLinesAreSkipped) {
   ASSERT_TRUE(rowutils::fromString(bare)) << "the line is a good row but for its length";
   const std::string reset = rowutils::toString(events[2]);
   const std::string small = rowutils::toString(makeEvents("D0/8")[0]);
-  std::ofstream(path, std::ios::binary) << "VKFMT01\n0\n" << huge << reset << huge << small << reset
-                                        << bare;  // no final '\n'
+  std::ofstream(path, std::ios::binary) << "VKFMT01\n0\n"
+                                        << huge << reset << huge << small << reset << bare;  // no final '\n'
   auto roots = std::make_shared<TrowVec>();
   auto rows = std::make_shared<TlinVec>();
   EXPECT_EQ(TdataIO().loadLinearFile(path, roots, rows), 3);

@@ -20,30 +20,33 @@ std::string describe(const Tbase& r) {
     os << " idle " << p.idle;
     return true;
   };
-  const bool known = visitRow(r, Toverload{
-      [&os](const Treset& x) {
-        os << "reset " << x.duration << " idle " << x.idleTicks;
-        return true;
-      },
-      [&os, &idle](const Tsof& x) {
-        os << "sof " << x.frame << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
-        return idle(x);
-      },
-      [&os, &idle](const Ttoken& x) {
-        os << "token " << x.pid << " " << x.addr << "." << x.endp << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
-        return idle(x);
-      },
-      [&os, &idle](const Tdata& x) {
-        os << "data " << x.pid << " [";
-        for (size_t i = 0; i < x.data.size(); ++i) os << (i ? " " : "") << std::hex << unsigned(x.data[i]) << std::dec;
-        os << "] crc " << x.crc16 << (x.crcOK ? " ok" : " bad");
-        return idle(x);
-      },
-      [&os, &idle](const Thandshake& x) {
-        os << "handshake " << x.pid;
-        return idle(x);
-      },
-      [](const Tgrouper&) { return false; }}, false);
+  const bool known = visitRow(r,
+                              Toverload{[&os](const Treset& x) {
+                                          os << "reset " << x.duration << " idle " << x.idleTicks;
+                                          return true;
+                                        },
+                                        [&os, &idle](const Tsof& x) {
+                                          os << "sof " << x.frame << " crc " << x.crc5 << (x.crcOK ? " ok" : " bad");
+                                          return idle(x);
+                                        },
+                                        [&os, &idle](const Ttoken& x) {
+                                          os << "token " << x.pid << " " << x.addr << "." << x.endp << " crc " << x.crc5
+                                             << (x.crcOK ? " ok" : " bad");
+                                          return idle(x);
+                                        },
+                                        [&os, &idle](const Tdata& x) {
+                                          os << "data " << x.pid << " [";
+                                          for (size_t i = 0; i < x.data.size(); ++i)
+                                            os << (i ? " " : "") << std::hex << unsigned(x.data[i]) << std::dec;
+                                          os << "] crc " << x.crc16 << (x.crcOK ? " ok" : " bad");
+                                          return idle(x);
+                                        },
+                                        [&os, &idle](const Thandshake& x) {
+                                          os << "handshake " << x.pid;
+                                          return idle(x);
+                                        },
+                                        [](const Tgrouper&) { return false; }},
+                              false);
   if (!known) os << "kind " << r.kind;
   return os.str();
 }
@@ -91,22 +94,29 @@ std::vector<DecodeCase> decodeCases() {
       {"J and SE1 runs between events", {idle(3), se1(9), idle(2), handshake(PID_ACK, 4)}, {"t14 handshake 2 idle 4"}},
       {"ack after idle", {idle(5), handshake(PID_ACK, 6)}, {"t5 handshake 2 idle 6"}},
       {"six-state SYNC", {idle(5), withSync(handshake(PID_NAK, 6), 6)}, {"t5 handshake 10 idle 6"}},
-      {"K K start is no SYNC", {idle(2), lineState(LS_K, 1), handshake(PID_ACK, 3), handshake(PID_STALL, 2)},
+      {"K K start is no SYNC",
+       {idle(2), lineState(LS_K, 1), handshake(PID_ACK, 3), handshake(PID_STALL, 2)},
        {"t24 handshake 14 idle 2"}},
-      {"token fields", {token(PID_SETUP, 0x15, 0xE, 1)}, {"t0 token 13 21.14 crc " + std::to_string(setupCrc) + " ok idle 1"}},
-      {"token address 127 endpoint 15", {token(PID_IN, 127, 15, 2)},
+      {"token fields",
+       {token(PID_SETUP, 0x15, 0xE, 1)},
+       {"t0 token 13 21.14 crc " + std::to_string(setupCrc) + " ok idle 1"}},
+      {"token address 127 endpoint 15",
+       {token(PID_IN, 127, 15, 2)},
        {"t0 token 9 127.15 crc " + std::to_string(crc5(0x7FF)) + " ok idle 2"}},
-      {"bad token CRC", {packet(tokenBytes(PID_OUT, 3, 1, 4), 2)},
+      {"bad token CRC",
+       {packet(tokenBytes(PID_OUT, 3, 1, 4), 2)},
        {"t0 token 1 3.1 crc " + std::to_string(crc5(3 | 1 << 7) ^ 4) + " bad idle 2"}},
       {"sof frame 2047", {sof(0x7FF, 3)}, {"t0 sof 2047 crc 8 ok idle 3"}},
       {"zero-length DATA0", {data(PID_DATA0, {}, 2)}, {"t0 data 3 [] crc 0 ok idle 2"}},
       {"zero-length DATA0 with CRC 01 00", {packet({0xC3, 0x01, 0x00}, 2)}, {"t0 data 3 [] crc 1 bad idle 2"}},
       {"data of two bytes has no CRC", {packet({0x4B, 0x55}, 2)}, {"t0 data 11 [] crc 0 ok idle 2"}},
       {"payload", {data(PID_DATA1, {0x23, 0x45, 0x67, 0x89}, 2)}, {"t0 data 11 [23 45 67 89] crc 7182 ok idle 2"}},
-      {"stuffed 0xFF payload", {data(PID_MDATA, {0xFF, 0xFF, 0xFF, 0x7F, 0xFE}, 2)},
-       {"t0 data 15 [ff ff ff 7f fe] crc " + std::to_string(crc16(std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x7F, 0xFE}.data(), 5)) +
-            " ok idle 2"}},
-      {"SE1 inside a packet is one J", {glitch(data(PID_DATA0, {0x00, 0x11}, 2), 4, 37), handshake(PID_ACK, 1)},
+      {"stuffed 0xFF payload",
+       {data(PID_MDATA, {0xFF, 0xFF, 0xFF, 0x7F, 0xFE}, 2)},
+       {"t0 data 15 [ff ff ff 7f fe] crc " +
+        std::to_string(crc16(std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x7F, 0xFE}.data(), 5)) + " ok idle 2"}},
+      {"SE1 inside a packet is one J",
+       {glitch(data(PID_DATA0, {0x00, 0x11}, 2), 4, 37), handshake(PID_ACK, 1)},
        {"t0 data 3 [0 11] crc " + std::to_string(crc16(std::vector<uint8_t>{0x00, 0x11}.data(), 2)) + " ok idle 2",
         "t" + std::to_string(8 + 40 - 1 + 37 + 2 + 2) + " handshake 2 idle 1"}},
       {"PID check nibble ignored", {packet({0x12}, 3)}, {"t0 handshake 2 idle 3"}},
@@ -116,15 +126,23 @@ std::vector<DecodeCase> decodeCases() {
        {packet(tokenBytes(PID_PING, 1, 1), 2), packet({pidByte(PID_SPLIT), 1, 2, 3}, 2), handshake(0, 2),
         handshake(PID_PRE, 2), handshake(PID_ACK, 2)},
        {"t" + std::to_string(36 + 44 + 20 + 20) + " handshake 2 idle 2"}},
-      {"SYNC without a whole PID byte", {cut(handshake(PID_ACK, 2), 7), handshake(PID_NAK, 2)},
+      {"SYNC without a whole PID byte",
+       {cut(handshake(PID_ACK, 2), 7), handshake(PID_NAK, 2)},
        {"t" + std::to_string(8 + 7 + 4) + " handshake 10 idle 2"}},
-      {"no SYNC at all", {withSync(handshake(PID_ACK, 2), 0), handshake(PID_NAK, 2)}, {"t" + std::to_string(8 + 4) + " handshake 10 idle 2"}},
+      {"no SYNC at all",
+       {withSync(handshake(PID_ACK, 2), 0), handshake(PID_NAK, 2)},
+       {"t" + std::to_string(8 + 4) + " handshake 10 idle 2"}},
       // No idle: the next SYNC's first K is taken as idle; the rest of that
       // SYNC is K J K J K K, which still is one.
-      {"packets back to back", {handshake(PID_ACK, 0), handshake(PID_NAK, 2)},
+      {"packets back to back",
+       {handshake(PID_ACK, 0), handshake(PID_NAK, 2)},
        {"t0 handshake 2 idle 1", "t20 handshake 10 idle 2"}},
-      {"data end before the end of packet", {handshake(PID_ACK, 2), noEop(handshake(PID_NAK))}, {"t0 handshake 2 idle 2"}},
-      {"data end right after the end of packet", {handshake(PID_ACK, 2), handshake(PID_NAK, 0)}, {"t0 handshake 2 idle 2"}},
+      {"data end before the end of packet",
+       {handshake(PID_ACK, 2), noEop(handshake(PID_NAK))},
+       {"t0 handshake 2 idle 2"}},
+      {"data end right after the end of packet",
+       {handshake(PID_ACK, 2), handshake(PID_NAK, 0)},
+       {"t0 handshake 2 idle 2"}},
   };
 }
 

@@ -54,7 +54,8 @@ TEST(BadInput, RandomBytesAfterTheMagic) {
     const auto& bias = BIAS[round % 4];
     for (size_t i = 0; i < n; ++i) {
       const bool biased = rng() % 4 != 0;
-      raw.push_back(biased ? static_cast<uint8_t>(bias[0] + rng() % (bias[1] - bias[0] + 1)) : static_cast<uint8_t>(rng()));
+      raw.push_back(biased ? static_cast<uint8_t>(bias[0] + rng() % (bias[1] - bias[0] + 1))
+                           : static_cast<uint8_t>(rng()));
     }
     SCOPED_TRACE("round " + std::to_string(round));
     decodeChecked(raw);
@@ -75,7 +76,8 @@ TEST(BadInput, TruncatedCaptures) {
     const std::vector<uint8_t> cut(raw.begin(), raw.begin() + static_cast<long>(len));
     const TrowVec got = qxtest::decodeCapture(cut);
     ASSERT_LE(got.size(), whole.size()) << len;
-    for (size_t i = 0; i + 1 < got.size(); ++i) ASSERT_EQ(qxtest::rowDiff(*whole[i], *got[i]), "") << len << " row " << i;
+    for (size_t i = 0; i + 1 < got.size(); ++i)
+      ASSERT_EQ(qxtest::rowDiff(*whole[i], *got[i]), "") << len << " row " << i;
     if (!got.empty()) {
       ASSERT_EQ(got.back()->kind, whole[got.size() - 1]->kind) << len;
       ASSERT_EQ(got.back()->tick, whole[got.size() - 1]->tick) << len;
@@ -109,10 +111,11 @@ TEST(BadInput, HugeRuns) {
   }
   decodeChecked(raw);
   // A SYNC, then a J run of 2^31 ticks, an end of packet and a good ACK.
-  std::vector<TlineEvent> ev = {linegen::lineState(LS_K, 1), linegen::lineState(LS_J, 1), linegen::lineState(LS_K, 1),
-                                linegen::lineState(LS_J, 1), linegen::lineState(LS_K, 2),
-                                linegen::lineState(LS_J, 0x7FFFFFF0u), linegen::lineState(LS_SE0, 2),
-                                linegen::idle(3), linegen::handshake(PID_ACK, 5)};
+  std::vector<TlineEvent> ev = {linegen::lineState(LS_K, 1),   linegen::lineState(LS_J, 1),
+                                linegen::lineState(LS_K, 1),   linegen::lineState(LS_J, 1),
+                                linegen::lineState(LS_K, 2),   linegen::lineState(LS_J, 0x7FFFFFF0u),
+                                linegen::lineState(LS_SE0, 2), linegen::idle(3),
+                                linegen::handshake(PID_ACK, 5)};
   const TrowVec got = qxtest::decodeCapture(linegen::encodeCapture(ev));
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]->kind, RK_HANDSHAKE);

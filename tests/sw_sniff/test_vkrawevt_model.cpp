@@ -61,11 +61,8 @@ TrowPtr modelRow(const std::vector<uint8_t>& b, uint64_t tick, uint32_t idle) {
       p = s;
       break;
     }
-    case L0_HANDSHAKE:
-      p = std::make_shared<Thandshake>();
-      break;
-    default:
-      return nullptr;
+    case L0_HANDSHAKE: p = std::make_shared<Thandshake>(); break;
+    default: return nullptr;
   }
   p->tick = tick;
   p->pid = pid;

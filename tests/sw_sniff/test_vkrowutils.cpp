@@ -97,8 +97,7 @@ TEST(RowTextWriter, LinesOfEveryKind) {
        "0;Y:Reset;TI:5000000000;RL:4294967295;TL:4294967295\n"},
       {"sof, crc passed", sof(1, 5, 7, 2047, 3, true, 9), "  1;S:5;TI:7;FR:2047;5P:03;TL:9\n"},
       {"sof, crc failed", sof(0, 5, 7, 0, 0x1f, false, 0), "0;S:5;TI:7;FR:0;5F:1f;TL:0\n"},
-      {"token level 3", token(3, 9, 100, 5, 1, 0x1a, false, 3),
-       "      3;K:9;TI:100;AD:5;EP:1;5F:1a;TL:3\n"},
+      {"token level 3", token(3, 9, 100, 5, 1, 0x1a, false, 3), "      3;K:9;TI:100;AD:5;EP:1;5F:1a;TL:3\n"},
       {"data, 3 bytes, level 2", data(2, 3, 512, {0x80, 0x06, 0x00}, 0x0a1f, true, 30),
        "    2;D:3;TI:512;DA:80,06,00;6P:0a1f;TL:30\n"},
       {"data, empty payload", data(0, 11, 1, {}, 0, true, 0), "0;D:11;TI:1;DA:;6P:0000;TL:0\n"},
@@ -117,8 +116,7 @@ TEST(RowTextWriter, LinesOfEveryKind) {
       {"negative crcs are zero-filled after the sign", data(0, 3, 0, {}, -0x1a, true, 0),
        "0;D:3;TI:0;DA:;6P:-001a;TL:0\n"},
       {"negative crc5 filled", sof(0, 5, 0, 0, -3, false, 0), "0;S:5;TI:0;FR:0;5F:-03;TL:0\n"},
-      {"full-width crcs", token(0, 9, 0, 0, 0, INT_MIN, true, 0),
-       "0;K:9;TI:0;AD:0;EP:0;5P:-80000000;TL:0\n"},
+      {"full-width crcs", token(0, 9, 0, 0, 0, INT_MIN, true, 0), "0;K:9;TI:0;AD:0;EP:0;5P:-80000000;TL:0\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(rowutils::toString(c.row), c.line) << c.what;
 }
@@ -142,9 +140,8 @@ TEST(RowTextWriter, AbsurdLevelKeepsItsValueButNotItsIndentation) {
 }
 
 TEST(RowTextReader, LinesThatAreNoRows) {
-  const char* lines[] = {"",          "-",        "-1;K:9;TI:1", "0",      ";",     ";;;;",
-                         "0;",        ";0;",      "0;Q:1",       "0;k:9",  "0;1:2", "0; K:9",
-                         "  ;  ",     "0;!;TI:1", "0;?;K:9",     "0;\r"};
+  const char* lines[] = {"",      "-",     "-1;K:9;TI:1", "0",      ";",     ";;;;",     "0;",      ";0;",
+                         "0;Q:1", "0;k:9", "0;1:2",       "0; K:9", "  ;  ", "0;!;TI:1", "0;?;K:9", "0;\r"};
   for (const char* text : lines) {
     std::string line = text;
     EXPECT_EQ(rowutils::fromString(line), nullptr) << '"' << text << '"';
@@ -191,49 +188,45 @@ void checkReads(const char* group, std::initializer_list<ReadCase> cases) {
 }
 
 TEST(RowTextReader, WellFormedLines) {
-  checkReads("well formed",
-             {
-                 {"0;Y:Reset;TI:120;RL:150;TL:40", RK_RESET, true, "0;Y:Reset;TI:120;RL:150;TL:40\n"},
-                 {"2;Y;TI:1", RK_RESET, true, "2;Y:Reset;TI:1;RL:0;TL:0\n"},
-                 {"0;Yes please;RL:7", RK_RESET, true, "0;Y:Reset;TI:18446744073709551615;RL:7;TL:0\n"},
-                 {"    2;D:3;TI:512;DA:80,06,00;6P:0a1f;TL:30", RK_DATA, true,
-                  "    2;D:3;TI:512;DA:80,06,00;6P:0a1f;TL:30\n"},
-                 {"0;D:3;DA:;6P:0001", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0001;TL:0\n"},
-                 {"0;D:3;DA", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:01;DA:02,03", RK_DATA, true,
-                  "0;D:3;TI:18446744073709551615;DA:01,02,03;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:0x", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:00;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:1ff,-1,0x10", RK_DATA, true,
-                  "0;D:3;TI:18446744073709551615;DA:ff,ff,10;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:,01,,02,", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:01,02;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:,", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0000;TL:0\n"},
-                 {"0;D:3;DA: 1f,\t+A,0X0b,x0", RK_DATA, false,
-                  "0;D:3;TI:18446744073709551615;DA:1f,0a,0b;6P:0000;TL:0\n"},
-                 {"0;D:3;DA:7;DA:;DA:8", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:07,08;6P:0000;TL:0\n"},
-                 {"0;S:5;TI:5000000000;FR:12;5F:1f;TL:2", RK_SOF, true, "0;S:5;TI:5000000000;FR:12;5F:1f;TL:2\n"},
-                 {"0;H:2;TI:18446744073709551615;TL:0", RK_HANDSHAKE, true,
-                  "0;H:2;TI:18446744073709551615;TL:0\n"},
-                 {"0;H", RK_HANDSHAKE, false, "0;H:99;TI:18446744073709551615;TL:0\n"},
-                 {"0;K:9;TL:3;EP:2;AD:1;TI:4", RK_TOKEN, true, "0;K:9;TI:4;AD:1;EP:2;5P:00;TL:3\n"},
-                 {"0;K:9;AD:5;AD:7", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:7;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;ZZ:1;RL:5;DA:01", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {";;0;;K:9;;TI:1;", RK_TOKEN, true, "0;K:9;TI:1;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K::9;TI::1", RK_TOKEN, true, "0;K:9;TI:1;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;5P:0x1a", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:1a;TL:0\n"},
-                 {"0;K:9;5F:3;5P:4", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:04;TL:0\n"},
-                 {"0;Kx:13;AD:+3", RK_TOKEN, true, "0;K:13;TI:18446744073709551615;AD:3;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;AD:-2147483648;EP:2147483647", RK_TOKEN, true,
-                  "0;K:9;TI:18446744073709551615;AD:-2147483648;EP:2147483647;5P:00;TL:0\n"},
-                 {"0;H:2;TI:5;TL:3\r", RK_HANDSHAKE, true, "0;H:2;TI:5;TL:3\n"},
-                 {"0;H:2;TI: 5x;TL:\t3", RK_HANDSHAKE, true, "0;H:2;TI:5;TL:3\n"},
-                 {"   1;H:2", RK_HANDSHAKE, true, "  1;H:2;TI:18446744073709551615;TL:0\n"},
-                 {"0;G:SOFgroup;X:12", RK_SOFGROUP, true, "0;G:SOFgroup;X:0\n"},
-                 {"1;Gee;rubbish", RK_SOFGROUP, true, "  1;G:SOFgroup;X:0\n"},
-                 {"0;C:CONTROL;X:4", RK_TRANSFER, true, "0;C:CONTROL;X:0\n"},
-                 {"1;T:SETUP;X:3", RK_TRANSAX, true, "  1;T:SETUP;X:0\n"},
-                 {"0;T:IN", RK_TRANSAX, true, "0;T:IN;X:0\n"},
-                 {"0;T:OUT;nonsense", RK_TRANSAX, true, "0;T:OUT;X:0\n"},
-             });
+  checkReads(
+      "well formed",
+      {
+          {"0;Y:Reset;TI:120;RL:150;TL:40", RK_RESET, true, "0;Y:Reset;TI:120;RL:150;TL:40\n"},
+          {"2;Y;TI:1", RK_RESET, true, "2;Y:Reset;TI:1;RL:0;TL:0\n"},
+          {"0;Yes please;RL:7", RK_RESET, true, "0;Y:Reset;TI:18446744073709551615;RL:7;TL:0\n"},
+          {"    2;D:3;TI:512;DA:80,06,00;6P:0a1f;TL:30", RK_DATA, true, "    2;D:3;TI:512;DA:80,06,00;6P:0a1f;TL:30\n"},
+          {"0;D:3;DA:;6P:0001", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0001;TL:0\n"},
+          {"0;D:3;DA", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0000;TL:0\n"},
+          {"0;D:3;DA:01;DA:02,03", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:01,02,03;6P:0000;TL:0\n"},
+          {"0;D:3;DA:0x", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:00;6P:0000;TL:0\n"},
+          {"0;D:3;DA:1ff,-1,0x10", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:ff,ff,10;6P:0000;TL:0\n"},
+          {"0;D:3;DA:,01,,02,", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:01,02;6P:0000;TL:0\n"},
+          {"0;D:3;DA:,", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:;6P:0000;TL:0\n"},
+          {"0;D:3;DA: 1f,\t+A,0X0b,x0", RK_DATA, false, "0;D:3;TI:18446744073709551615;DA:1f,0a,0b;6P:0000;TL:0\n"},
+          {"0;D:3;DA:7;DA:;DA:8", RK_DATA, true, "0;D:3;TI:18446744073709551615;DA:07,08;6P:0000;TL:0\n"},
+          {"0;S:5;TI:5000000000;FR:12;5F:1f;TL:2", RK_SOF, true, "0;S:5;TI:5000000000;FR:12;5F:1f;TL:2\n"},
+          {"0;H:2;TI:18446744073709551615;TL:0", RK_HANDSHAKE, true, "0;H:2;TI:18446744073709551615;TL:0\n"},
+          {"0;H", RK_HANDSHAKE, false, "0;H:99;TI:18446744073709551615;TL:0\n"},
+          {"0;K:9;TL:3;EP:2;AD:1;TI:4", RK_TOKEN, true, "0;K:9;TI:4;AD:1;EP:2;5P:00;TL:3\n"},
+          {"0;K:9;AD:5;AD:7", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:7;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;ZZ:1;RL:5;DA:01", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {";;0;;K:9;;TI:1;", RK_TOKEN, true, "0;K:9;TI:1;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K::9;TI::1", RK_TOKEN, true, "0;K:9;TI:1;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;5P:0x1a", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:1a;TL:0\n"},
+          {"0;K:9;5F:3;5P:4", RK_TOKEN, true, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:04;TL:0\n"},
+          {"0;Kx:13;AD:+3", RK_TOKEN, true, "0;K:13;TI:18446744073709551615;AD:3;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;AD:-2147483648;EP:2147483647", RK_TOKEN, true,
+           "0;K:9;TI:18446744073709551615;AD:-2147483648;EP:2147483647;5P:00;TL:0\n"},
+          {"0;H:2;TI:5;TL:3\r", RK_HANDSHAKE, true, "0;H:2;TI:5;TL:3\n"},
+          {"0;H:2;TI: 5x;TL:\t3", RK_HANDSHAKE, true, "0;H:2;TI:5;TL:3\n"},
+          {"   1;H:2", RK_HANDSHAKE, true, "  1;H:2;TI:18446744073709551615;TL:0\n"},
+          {"0;G:SOFgroup;X:12", RK_SOFGROUP, true, "0;G:SOFgroup;X:0\n"},
+          {"1;Gee;rubbish", RK_SOFGROUP, true, "  1;G:SOFgroup;X:0\n"},
+          {"0;C:CONTROL;X:4", RK_TRANSFER, true, "0;C:CONTROL;X:0\n"},
+          {"1;T:SETUP;X:3", RK_TRANSAX, true, "  1;T:SETUP;X:0\n"},
+          {"0;T:IN", RK_TRANSAX, true, "0;T:IN;X:0\n"},
+          {"0;T:OUT;nonsense", RK_TRANSAX, true, "0;T:OUT;X:0\n"},
+      });
 }
 
 TEST(RowTextReader, TransactionTypes) {
@@ -243,8 +236,9 @@ TEST(RowTextReader, TransactionTypes) {
     bool ok;
   };
   const Case cases[] = {
-      {"0;T:SETUP", TRX_SETUP, true}, {"0;T:IN", TRX_IN, true},       {"0;T:OUT", TRX_OUT, true},
-      {"0;T:in", TRX_UNDEFINED, true}, {"0;T:FOO", TRX_UNDEFINED, true}, {"0;T", TRX_UNDEFINED, false},
+      {"0;T:SETUP", TRX_SETUP, true},    {"0;T:IN", TRX_IN, true},
+      {"0;T:OUT", TRX_OUT, true},        {"0;T:in", TRX_UNDEFINED, true},
+      {"0;T:FOO", TRX_UNDEFINED, true},  {"0;T", TRX_UNDEFINED, false},
       {"0;TX:IN", TRX_UNDEFINED, false}, {"0;T:IN:OUT", TRX_UNDEFINED, false},
   };
   for (const Case& c : cases) {
@@ -257,37 +251,38 @@ TEST(RowTextReader, TransactionTypes) {
 }
 
 TEST(RowTextReader, MalformedFieldsClearOkAndKeepDefaults) {
-  checkReads("malformed",
-             {
-                 // pieces that are not key:value
-                 {"0;K:9;TI", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;AD:1:2;EP:3", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:3;5P:00;TL:0\n"},
-                 {"0;K;AD:4", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
-                 {"0;Y:Reset;RL", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
-                 // values that are not numbers
-                 {"0;K:x;AD:4", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;TI:abc;AD:4", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;5F:zz", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;AD:-", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;AD: ", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;D:3;DA:01,zz,02", RK_DATA, false, "0;D:3;TI:18446744073709551615;DA:01,02;6P:0000;TL:0\n"},
-                 {"x;H:2", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:0\n"},
-                 {"x;G:SOFgroup", RK_SOFGROUP, false, "0;G:SOFgroup;X:0\n"},
-                 // signed fields outside 32 bits
-                 {"0;K:9;AD:2147483648", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;EP:-2147483649", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:9;5P:ffffffff", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"0;K:4294967305", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
-                 {"99999999999;H:2", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:0\n"},
-                 {"0;S:5;FR:99999999999999999999999", RK_SOF, false, "0;S:5;TI:18446744073709551615;FR:0;5P:00;TL:0\n"},
-                 // unsigned fields outside their width or negative
-                 {"0;Y;RL:4294967296;TL:-1", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
-                 {"0;Y;TI:18446744073709551616", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
-                 {"0;H:2;TI:-5;TL:4294967295", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:4294967295\n"},
-                 {"0;H:2;TI:-0", RK_HANDSHAKE, true, "0;H:2;TI:0;TL:0\n"},
-                 // payload byte too long for 64 bits
-                 {"0;D:3;DA:1ffffffffffffffffff,07", RK_DATA, false, "0;D:3;TI:18446744073709551615;DA:07;6P:0000;TL:0\n"},
-             });
+  checkReads(
+      "malformed",
+      {
+          // pieces that are not key:value
+          {"0;K:9;TI", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;AD:1:2;EP:3", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:3;5P:00;TL:0\n"},
+          {"0;K;AD:4", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
+          {"0;Y:Reset;RL", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
+          // values that are not numbers
+          {"0;K:x;AD:4", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;TI:abc;AD:4", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:4;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;5F:zz", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;AD:-", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;AD: ", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;D:3;DA:01,zz,02", RK_DATA, false, "0;D:3;TI:18446744073709551615;DA:01,02;6P:0000;TL:0\n"},
+          {"x;H:2", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:0\n"},
+          {"x;G:SOFgroup", RK_SOFGROUP, false, "0;G:SOFgroup;X:0\n"},
+          // signed fields outside 32 bits
+          {"0;K:9;AD:2147483648", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;EP:-2147483649", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:9;5P:ffffffff", RK_TOKEN, false, "0;K:9;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"0;K:4294967305", RK_TOKEN, false, "0;K:99;TI:18446744073709551615;AD:0;EP:0;5P:00;TL:0\n"},
+          {"99999999999;H:2", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:0\n"},
+          {"0;S:5;FR:99999999999999999999999", RK_SOF, false, "0;S:5;TI:18446744073709551615;FR:0;5P:00;TL:0\n"},
+          // unsigned fields outside their width or negative
+          {"0;Y;RL:4294967296;TL:-1", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
+          {"0;Y;TI:18446744073709551616", RK_RESET, false, "0;Y:Reset;TI:18446744073709551615;RL:0;TL:0\n"},
+          {"0;H:2;TI:-5;TL:4294967295", RK_HANDSHAKE, false, "0;H:2;TI:18446744073709551615;TL:4294967295\n"},
+          {"0;H:2;TI:-0", RK_HANDSHAKE, true, "0;H:2;TI:0;TL:0\n"},
+          // payload byte too long for 64 bits
+          {"0;D:3;DA:1ffffffffffffffffff,07", RK_DATA, false, "0;D:3;TI:18446744073709551615;DA:07;6P:0000;TL:0\n"},
+      });
 }
 
 TEST(RowTextReader, ABadLineDoesNotAffectTheNext) {
@@ -399,9 +394,13 @@ TEST(RowTextReader, DamagedLinesGiveConsistentRows) {
       const size_t pos = pick(line.size() + 1);
       const char c = pick(16) == 0 ? static_cast<char>(rng()) : ALPHABET[pick(sizeof ALPHABET - 1)];
       switch (pick(4)) {
-        case 0: if (pos < line.size()) line[pos] = c; break;
+        case 0:
+          if (pos < line.size()) line[pos] = c;
+          break;
         case 1: line.insert(pos, 1, c); break;
-        case 2: if (pos < line.size()) line.erase(pos, 1 + pick(4)); break;
+        case 2:
+          if (pos < line.size()) line.erase(pos, 1 + pick(4));
+          break;
         default: line.insert(pos, line.substr(pick(line.size() + 1), pick(12))); break;
       }
     }

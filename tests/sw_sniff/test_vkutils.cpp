@@ -146,10 +146,10 @@ TEST(TickText, ScalesAndKeepsLastRemainder) {
   };
   const Case cases[] = {
       {0, 12, "0 ns"},
-      {12, 12, "1000 ns"},          // exactly 1000 stays in ns
+      {12, 12, "1000 ns"},  // exactly 1000 stays in ns
       {24, 12, "2 mus"},
-      {18, 12, "1.500 mus"},        // 1500 ns
-      {24006, 12, "2 ms"},          // 2,000,500 ns: only the last remainder counts
+      {18, 12, "1.500 mus"},  // 1500 ns
+      {24006, 12, "2 ms"},    // 2,000,500 ns: only the last remainder counts
       {12 * 1500001ull, 12, "1.500 s"},
       {12ull * 1000000 * 3, 12, "3 s"},
       {12ull * 1000000 * 5000, 12, "5000 s"},

@@ -15,7 +15,7 @@ void xprintf(const char* aFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // One use of the libusb default context, paired init and exit.
 class Tlibusb {
-public:
+ public:
   Tlibusb();
   ~Tlibusb();
   Tlibusb(const Tlibusb&) = delete;
@@ -23,13 +23,13 @@ public:
 
   bool initialised() const { return Finitialised; }
 
-private:
+ private:
   bool Finitialised = false;
 };
 
 // The board's USB device: found by the bridge's ids, opened with interface 0 claimed.
 class TlibusbDevice : public Tlibusb {
-public:
+ public:
   TlibusbDevice() = default;
   ~TlibusbDevice();
 
@@ -39,8 +39,8 @@ public:
   const std::string& getSerial() const { return serial; }
 
   // Note the order: data and length come before value and index.
-  bool control_transfer(uint8_t aReqType, uint8_t aRequest, uint8_t* aData, uint16_t aLen,
-                        uint16_t aValue, uint16_t aIndex);
+  bool control_transfer(uint8_t aReqType, uint8_t aRequest, uint8_t* aData, uint16_t aLen, uint16_t aValue,
+                        uint16_t aIndex);
   // Success only when all aLen bytes moved; the endpoint's bit 7 picks the direction.
   bool bulk_transfer(int aEndpoint, uint8_t* aData, uint32_t aLen);
   void err(int aCode);
@@ -49,7 +49,7 @@ public:
   int getLastError() const { return lastError; }
   int getTimeoutMs() const { return timeoutMs; }
 
-private:
+ private:
   bool kernelDriverWasActive = false;
   int timeoutMs = 1000;
   int lastError = 0;
@@ -59,7 +59,7 @@ private:
 
 // Byte buffer in which every SPI message is built; appenders chain.
 class TllBuf {
-public:
+ public:
   TllBuf() = default;
   explicit TllBuf(int aFirst) { byte(aFirst); }
 
@@ -83,14 +83,14 @@ public:
   std::vector<uint8_t>& buf() { return Fbuf; }
   const std::vector<uint8_t>& buf() const { return Fbuf; }
 
-private:
+ private:
   std::vector<uint8_t> Fbuf;
 };
 
 // The CP2130 bridge: vendor requests and bulk SPI commands; channel 0 reaches the
 // FPGA's configuration port, channel 1 its application port.
 class TmxLow : public TlibusbDevice {
-public:
+ public:
   static constexpr uint32_t MAX_WRITE_READ = 56;
 
   bool set_gpio_cs(uint8_t aChannel, uint8_t aControl);
@@ -116,7 +116,7 @@ public:
   int getEpOut() const { return epOut; }
   int getEpIn() const { return epIn; }
 
-private:
+ private:
   int curChannel = 99;
   int epOut = 0x01;
   int epIn = 0x82;

@@ -55,6 +55,12 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   Bind(wxEVT_MENU, &TmainFrame::OnAbout, this, wxID_ABOUT);
   Bind(wxEVT_MENU, &TmainFrame::OnExit, this, wxID_EXIT);
   Bind(wxEVT_CLOSE_WINDOW, &TmainFrame::OnClose, this);
+  // GTK hands the stock Exit item its Ctrl+Q, which would close the frame on
+  // one key without a question; the menus carry no accelerators.
+  Bind(wxEVT_CHAR_HOOK, [](wxKeyEvent& event) {
+    if (event.GetKeyCode() == 'Q' && event.GetModifiers() == wxMOD_CONTROL) return;
+    event.Skip();
+  });
 
   auto* panel = new wxPanel(this);
   auto* toolbar = new Ttoolbar(panel, wxID_ANY);

@@ -300,6 +300,12 @@ TEST_F(MainFrame, AboutAndHelpPage) {
 TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {
   TstartDir dir(false, false);
   start();
+  // No accelerators: GTK's stock Ctrl+Q of the Exit item does not close it.
+  wxUIActionSimulator sim;
+  click(ID_SHOW_SOF);
+  sim.Char('q', wxMOD_CONTROL);
+  guitest::pump(300);
+  EXPECT_EQ(wxTopLevelWindows.size(), 1u);
   click(wxID_EXIT);
   EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
 

@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -148,39 +149,36 @@ void TdisplData::workOut(int ix) {
 
 void TdisplData::workOutOwn(int ix) {
   TlinRow& r = (*FlinRows)[static_cast<size_t>(ix)];
-  r.flags |= LR_VISIBLE;
-  const Tbase* row = r.row.get();
-  const int kind = row ? row->kind : RK_NONE;
-  if (!row) {
-    r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-  } else if (kind == RK_SOF || kind == RK_SOFGROUP) {
-    if (!_G.showSOFs) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-  } else if (kind == RK_TRANSAX) {
-    if (auto trx = dynamic_cast<const Ttransax*>(row)) applyNakRule(ix, *trx);
-  } else if (kind == RK_TOKEN || kind == RK_DATA || kind == RK_HANDSHAKE) {
-    if (!_G.showPackets) r.flags &= static_cast<uint8_t>(~LR_VISIBLE);
-  }
-  r.flags |= LR_WORKED_OUT;
+  // Kinds outside 0..7 are shown; a missing row is not.
+  const bool shown =
+      r.row &&
+      visitRow(static_cast<const Tbase&>(*r.row),
+               Toverload{[](const Treset&) { return true; }, [](const Tsof&) { return _G.showSOFs; },
+                         [](const TsofGroup&) { return _G.showSOFs; },
+                         [this](const Ttransax& trx) { return !hideNakd(trx); }, [](const Ttransfer&) { return true; },
+                         [](const TpacketBase&) { return _G.showPackets; }},
+               true);
+  r.flags = static_cast<uint8_t>((shown ? r.flags | LR_VISIBLE : r.flags & ~LR_VISIBLE) | LR_WORKED_OUT);
 }
 
-void TdisplData::applyNakRule(int ix, const Ttransax& trx) {
-  if (_G.showNAKs) return;
-  bool nak = false;
-  for (const TrowPtr& child : trx.children) {
-    auto hs = dynamic_cast<const Thandshake*>(child.get());
-    if (hs && hs->kind == RK_HANDSHAKE && hs->pid == PID_NAK) nak = true;
-  }
-  if (!nak) return;
-  TlinVec& rows = *FlinRows;
-  rows[static_cast<size_t>(ix)].flags &= static_cast<uint8_t>(~LR_VISIBLE);
+bool TdisplData::hideNakd(const Ttransax& trx) {
+  if (_G.showNAKs) return false;
+  const auto isNak =
+      Toverload{[](const Thandshake& hs) { return hs.pid == PID_NAK; }, [](const Tbase&) { return false; }};
+  if (std::none_of(trx.children.begin(), trx.children.end(), [&isNak](const TrowPtr& child) {
+        return child && visitRow(static_cast<const Tbase&>(*child), isNak);
+      }))
+    return false;
   // Children are found by their handles; a handle that does not lead back
   // to the child (a malformed file) marks nothing.
+  TlinVec& rows = *FlinRows;
   for (const TrowPtr& child : trx.children) {
     if (!child || !linRowIxOK(child->handle)) continue;
     TlinRow& c = rows[static_cast<size_t>(child->handle)];
     if (c.row != child) continue;
     c.flags = static_cast<uint8_t>((c.flags & ~LR_VISIBLE) | LR_WORKED_OUT);
   }
+  return true;
 }
 
 int TdisplData::nextVisibleRow(int ix) {
@@ -219,7 +217,7 @@ void TdisplData::resetVisibleRows() {
 int TdisplData::doubleClick(int ix) {
   if (!linRowIxOK(ix)) return 0;
   const TrowPtr& row = (*FlinRows)[static_cast<size_t>(ix)].row;
-  if (row && row->kind >= RK_SOFGROUP && row->kind <= RK_TRANSFER) flipUserFlag(row);
+  if (row) visitRow(*row, Toverload{[this, &row](const Tgrouper&) { flipUserFlag(row); }, [](const Tbase&) {}});
   return 1;
 }
 
@@ -230,15 +228,15 @@ void TdisplData::flipUserFlag(const TrowPtr& row) {
     const Tbase* r = todo.back();
     todo.pop_back();
     if (!r) continue;
-    const unsigned kind = static_cast<unsigned>(r->kind);
-    if (kind <= RK_HANDSHAKE) {
-      if (!linRowIxOK(r->handle)) continue;
-      TlinRow& lin = (*FlinRows)[static_cast<size_t>(r->handle)];
-      if (lin.row.get() == r) lin.flags ^= LR_USER;
-    } else if (kind <= RK_TRANSFER) {
-      if (auto g = dynamic_cast<const Tgrouper*>(r))
-        for (auto it = g->children.rbegin(); it != g->children.rend(); ++it) todo.push_back(it->get());
-    }
+    visitRow(*r, Toverload{[&todo](const Tgrouper& g) {
+                             for (auto it = g.children.rbegin(); it != g.children.rend(); ++it)
+                               todo.push_back(it->get());
+                           },
+                           [this](const Tbase& leaf) {
+                             if (!linRowIxOK(leaf.handle)) return;
+                             TlinRow& lin = (*FlinRows)[static_cast<size_t>(leaf.handle)];
+                             if (lin.row.get() == &leaf) lin.flags ^= LR_USER;
+                           }});
   }
 }
 
@@ -253,15 +251,16 @@ const TbyteVec* TdisplData::getData(int ix) const {
   if (!linRowIxOK(ix)) return &empty;
   Tbase* row = (*FlinRows)[static_cast<size_t>(ix)].row.get();
   if (!row) return &empty;
-  if (row->kind == RK_DATA) {
-    if (auto d = dynamic_cast<Tdata*>(row)) return &d->data;
-  } else if (row->kind == RK_TRANSAX) {
-    if (auto t = dynamic_cast<Ttransax*>(row))
-      if (auto d = t->findDataPkt()) return &d->data;  // the packet lives in the tree
-  } else if (row->kind == RK_TRANSFER) {
-    if (auto t = dynamic_cast<Ttransfer*>(row)) return &t->findData();
-  }
-  return &empty;
+  const TbyteVec* none = &empty;
+  return visitRow(
+      *row,
+      Toverload{[](Tdata& d) -> const TbyteVec* { return &d.data; },
+                [none](Ttransax& t) -> const TbyteVec* {
+                  const auto d = t.findDataPkt();  // the packet lives in the tree
+                  return d ? &d->data : none;
+                },
+                [](Ttransfer& t) -> const TbyteVec* { return &t.findData(); }, [none](Tbase&) { return none; }},
+      none);
 }
 
 TboxVec* TdisplData::genRowBoxes(int ix) {

@@ -84,7 +84,8 @@ class TdisplData {
   void workOut(int ix);
   void workOutOwn(int ix);
   int pendingParent(int j) const;
-  void applyNakRule(int ix, const Ttransax& trx);
+  // True when a NAK hides the transaction; then its children are marked hidden too.
+  bool hideNakd(const Ttransax& trx);
   void reportSaveFailure(const std::string& path, const std::string& reason);
 
   TlinVecPtr FlinRows;

@@ -45,7 +45,7 @@ class RowCache : public ::testing::Test {
     for (int i = 0; i < 40; ++i) roots->push_back(std::make_shared<Treset>());
     roots->push_back(std::make_shared<Tsof>());
     auto token = std::make_shared<Ttoken>();
-    token->pid = 9;
+    token->pid = PID_IN;
     roots->push_back(token);
     TdataIO().treeRootVecToLinVec(roots, rows);
     cache = makeCache();

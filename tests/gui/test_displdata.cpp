@@ -19,8 +19,6 @@ namespace {
 using displtest::TdisplHost;
 namespace fs = std::filesystem;
 
-constexpr int ACK = 2, DATA0 = 3, IN = 9, NAK = 10, DATA1 = 11, SETUP = 13, OUT = 1;
-
 template <class T>
 std::shared_ptr<T> pkt(int pid) {
   auto p = std::make_shared<T>();
@@ -42,7 +40,7 @@ std::shared_ptr<Ttransax> trx(TtrxType type, TrowVec children) {
 
 std::shared_ptr<TsofGroup> sofs(int n) {
   auto g = std::make_shared<TsofGroup>();
-  for (int i = 0; i < n; ++i) g->children.push_back(pkt<Tsof>(5));
+  for (int i = 0; i < n; ++i) g->children.push_back(pkt<Tsof>(PID_SOF));
   return g;
 }
 
@@ -51,20 +49,20 @@ std::shared_ptr<TsofGroup> sofs(int n) {
 TrowVec everyKind() {
   auto transfer = std::make_shared<Ttransfer>(TFR_CONTROL);
   transfer->children = {
-      trx(TRX_SETUP, {pkt<Ttoken>(SETUP), dat(DATA0, {0x80, 6, 0, 1, 0, 0, 18, 0}), pkt<Thandshake>(ACK)}),
-      trx(TRX_IN, {pkt<Ttoken>(IN), pkt<Thandshake>(NAK)}),
-      trx(TRX_IN, {pkt<Ttoken>(IN), dat(DATA1, {1, 2, 3}), pkt<Thandshake>(ACK)}),
-      trx(TRX_OUT, {pkt<Ttoken>(OUT), dat(DATA1, {}), pkt<Thandshake>(ACK)}),
+      trx(TRX_SETUP, {pkt<Ttoken>(PID_SETUP), dat(PID_DATA0, {0x80, 6, 0, 1, 0, 0, 18, 0}), pkt<Thandshake>(PID_ACK)}),
+      trx(TRX_IN, {pkt<Ttoken>(PID_IN), pkt<Thandshake>(PID_NAK)}),
+      trx(TRX_IN, {pkt<Ttoken>(PID_IN), dat(PID_DATA1, {1, 2, 3}), pkt<Thandshake>(PID_ACK)}),
+      trx(TRX_OUT, {pkt<Ttoken>(PID_OUT), dat(PID_DATA1, {}), pkt<Thandshake>(PID_ACK)}),
   };
   return {std::make_shared<Treset>(),
           sofs(3),
-          trx(TRX_IN, {pkt<Ttoken>(IN), pkt<Thandshake>(NAK)}),
-          pkt<Tsof>(5),
+          trx(TRX_IN, {pkt<Ttoken>(PID_IN), pkt<Thandshake>(PID_NAK)}),
+          pkt<Tsof>(PID_SOF),
           transfer,
-          trx(TRX_IN, {pkt<Ttoken>(IN), dat(DATA0, {9}), pkt<Thandshake>(ACK)}),
-          pkt<Ttoken>(IN),
-          pkt<Thandshake>(NAK),
-          trx(TRX_OUT, {pkt<Ttoken>(OUT), dat(DATA0, {7, 7}), pkt<Thandshake>(NAK)}),
+          trx(TRX_IN, {pkt<Ttoken>(PID_IN), dat(PID_DATA0, {9}), pkt<Thandshake>(PID_ACK)}),
+          pkt<Ttoken>(PID_IN),
+          pkt<Thandshake>(PID_NAK),
+          trx(TRX_OUT, {pkt<Ttoken>(PID_OUT), dat(PID_DATA0, {7, 7}), pkt<Thandshake>(PID_NAK)}),
           sofs(2),
           std::make_shared<Treset>()};
 }
@@ -87,7 +85,7 @@ void show(TdisplHost& host, const TrowVec& roots) {
 bool nakd(const Tbase& row) {
   if (row.kind != RK_TRANSAX || _G.showNAKs) return false;
   for (const TrowPtr& c : static_cast<const Ttransax&>(row).children)
-    if (c->kind == RK_HANDSHAKE && static_cast<const Thandshake&>(*c).pid == NAK) return true;
+    if (c->kind == RK_HANDSHAKE && static_cast<const Thandshake&>(*c).pid == PID_NAK) return true;
   return false;
 }
 
@@ -168,8 +166,8 @@ TEST_F(Filter, SameAnswerAsTheModelInAnyQuestionOrder) {
 
 TEST_F(Filter, DefaultTogglesAndTheRulesOneByOne) {
   TdisplHost host;
-  auto nakTrx = trx(TRX_IN, {pkt<Ttoken>(IN), pkt<Thandshake>(NAK)});
-  auto okTrx = trx(TRX_IN, {pkt<Ttoken>(IN), dat(DATA0, {1}), pkt<Thandshake>(ACK)});
+  auto nakTrx = trx(TRX_IN, {pkt<Ttoken>(PID_IN), pkt<Thandshake>(PID_NAK)});
+  auto okTrx = trx(TRX_IN, {pkt<Ttoken>(PID_IN), dat(PID_DATA0, {1}), pkt<Thandshake>(PID_ACK)});
   show(host, {std::make_shared<Treset>(), sofs(1), nakTrx, okTrx, std::make_shared<Ttransfer>()});
   TdisplData& d = host.data;
   // reset, group, sof, NAK'd trx, its 2 packets, trx, its 3 packets, transfer
@@ -211,7 +209,7 @@ TEST_F(Filter, NearestTiesAndEmptyAndMalformedData) {
 
   // Resets show, root SOFs hide: R S S x S S R S x S R.
   auto R = [] { return std::make_shared<Treset>(); };
-  auto S = [] { return pkt<Tsof>(5); };
+  auto S = [] { return pkt<Tsof>(PID_SOF); };
   show(host, {R(), S(), S(), S(), S(), S(), R(), S(), S(), S(), R()});
   EXPECT_EQ(d.nearestVisibleRow(3), 0);  // 3 before, 3 after: the earlier row
   EXPECT_EQ(d.nearestVisibleRow(4), 6);  // 4 before, 2 after
@@ -222,7 +220,7 @@ TEST_F(Filter, NearestTiesAndEmptyAndMalformedData) {
 
   // A transaction whose child handles lead nowhere: nothing outside the list is touched.
   auto lin = std::make_shared<TlinVec>();
-  auto bad = trx(TRX_IN, {pkt<Ttoken>(IN), pkt<Thandshake>(NAK)});
+  auto bad = trx(TRX_IN, {pkt<Ttoken>(PID_IN), pkt<Thandshake>(PID_NAK)});
   bad->children[0]->handle = 99, bad->children[1]->handle = -5;
   bad->children[0]->parent = 1;
   lin->emplace_back(std::make_shared<Treset>(), 0);
@@ -428,7 +426,7 @@ TEST_F(ScriptHost, BrokenOrMissingScriptsAreReported) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.rfind("Error: ", 0), 0u) << err;
     EXPECT_FALSE(host.data.scriptError().empty());
-    show(host, {sofs(1), pkt<Ttoken>(IN), std::make_shared<Treset>()});
+    show(host, {sofs(1), pkt<Ttoken>(PID_IN), std::make_shared<Treset>()});
     // The SOF group's built-in text needs no script; script rows say why they lack theirs.
     EXPECT_EQ(host.data.genRowDecode(0), "SAn uninterrupted sequence of 1 SOF (Start Of Frame) packets");
     for (int ix : {2, 3}) {

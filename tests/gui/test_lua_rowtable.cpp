@@ -83,15 +83,15 @@ TEST(LuaRowTable, FieldsOfEveryKind) {
   reset->duration = 3000000000u;  // above the signed 32-bit range
   reset->idleTicks = 40;
   auto sof = make<Tsof>(1, 0);
-  sof->pid = 5, sof->frame = 2047, sof->crc5 = 0x1f, sof->crcOK = false;
+  sof->pid = PID_SOF, sof->frame = 2047, sof->crc5 = 0x1f, sof->crcOK = false;
   auto token = make<Ttoken>(2, 1);
-  token->pid = 9, token->addr = 5, token->endp = 1, token->crc5 = 0x1a;
+  token->pid = PID_IN, token->addr = 5, token->endp = 1, token->crc5 = 0x1a;
   auto data = make<Tdata>(3, 1);
-  data->pid = 3, data->data = {0x80, 0x06, 0x00, 0xff}, data->crc16 = 0xbeef;
+  data->pid = PID_DATA0, data->data = {0x80, 0x06, 0x00, 0xff}, data->crc16 = 0xbeef;
   auto empty = make<Tdata>(4, 1);
-  empty->pid = 11;
+  empty->pid = PID_DATA1;
   auto hs = make<Thandshake>(5, 1);
-  hs->pid = 2;
+  hs->pid = PID_ACK;
   auto odd = make<Ttoken>(6, -1);
   odd->pid = -7, odd->addr = -1, odd->crc5 = -2;
 
@@ -184,7 +184,7 @@ TEST(LuaDecode, ResultsOfEveryShape) {
   )";
   ASSERT_EQ(host.run(script), "");
   auto token = std::make_shared<Ttoken>();
-  token->pid = 9, token->addr = 5, token->endp = 1;
+  token->pid = PID_IN, token->addr = 5, token->endp = 1;
   auto data = std::make_shared<Tdata>();
   data->data = {1, 2, 3};
 
@@ -253,11 +253,11 @@ TEST(LuaDecode, ChildrenReachedThroughGetNode) {
   TdisplHost host;
   auto trx = std::make_shared<Ttransax>(TRX_IN);
   auto tok = std::make_shared<Ttoken>();
-  tok->pid = 9, tok->addr = 3;
+  tok->pid = PID_IN, tok->addr = 3;
   auto dat = std::make_shared<Tdata>();
-  dat->pid = 11, dat->data = {0xde, 0xad};
+  dat->pid = PID_DATA1, dat->data = {0xde, 0xad};
   auto ack = std::make_shared<Thandshake>();
-  ack->pid = 2;
+  ack->pid = PID_ACK;
   trx->children = {tok, dat, ack};
   host.addTree(std::make_shared<Treset>());
   host.addTree(trx);

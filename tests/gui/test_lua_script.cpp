@@ -110,33 +110,32 @@ std::shared_ptr<Ttransax> trx(TtrxType type, TrowVec children, int level = 1) {
   return t;
 }
 
-constexpr int OUT = 1, ACK = 2, DATA0 = 3, IN = 9, NAK = 10, DATA1 = 11, SETUP = 13, STALL = 14;
-
 // A control read: SETUP, the reply in packets of maxPacket with toggles from
 // DATA1, an optional NAK after the first, then the OUT status stage.
 std::shared_ptr<Ttransfer> controlRead(int addr, TbyteVec setup, const TbyteVec& reply, size_t maxPacket = 8,
                                        bool nakOnce = false) {
   auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
-  t->children.push_back(trx(TRX_SETUP, {tok(SETUP, addr, 0), dat(DATA0, std::move(setup)), hs(ACK)}));
-  int toggle = DATA1;
+  t->children.push_back(trx(TRX_SETUP, {tok(PID_SETUP, addr, 0), dat(PID_DATA0, std::move(setup)), hs(PID_ACK)}));
+  int toggle = PID_DATA1;
   size_t off = 0;
   do {
     const size_t n = std::min(maxPacket, reply.size() - off);
     t->children.push_back(
-        trx(TRX_IN, {tok(IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)), hs(ACK)}));
-    toggle = toggle == DATA1 ? DATA0 : DATA1;
+        trx(TRX_IN,
+            {tok(PID_IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)), hs(PID_ACK)}));
+    toggle = toggle == PID_DATA1 ? PID_DATA0 : PID_DATA1;
     off += n;
-    if (nakOnce && off == n) t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), hs(NAK)}));
+    if (nakOnce && off == n) t->children.push_back(trx(TRX_IN, {tok(PID_IN, addr, 0), hs(PID_NAK)}));
   } while (off < reply.size());
-  t->children.push_back(trx(TRX_OUT, {tok(OUT, addr, 0), dat(DATA1, {}), hs(ACK)}));
+  t->children.push_back(trx(TRX_OUT, {tok(PID_OUT, addr, 0), dat(PID_DATA1, {}), hs(PID_ACK)}));
   return t;
 }
 
 // A request without data stage: SETUP, then the IN status stage.
 std::shared_ptr<Ttransfer> controlNoData(int addr, TbyteVec setup) {
   auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
-  t->children.push_back(trx(TRX_SETUP, {tok(SETUP, addr, 0), dat(DATA0, std::move(setup)), hs(ACK)}));
-  t->children.push_back(trx(TRX_IN, {tok(IN, addr, 0), dat(DATA1, {}), hs(ACK)}));
+  t->children.push_back(trx(TRX_SETUP, {tok(PID_SETUP, addr, 0), dat(PID_DATA0, std::move(setup)), hs(PID_ACK)}));
+  t->children.push_back(trx(TRX_IN, {tok(PID_IN, addr, 0), dat(PID_DATA1, {}), hs(PID_ACK)}));
   return t;
 }
 
@@ -165,7 +164,7 @@ class EnumerationScript : public ::testing::Test {
     auto sofs = std::make_shared<TsofGroup>();
     for (int f = 100; f < 103; ++f) {
       auto s = std::make_shared<Tsof>();
-      s->pid = 5, s->frame = f, s->crc5 = 0x1f, s->level = 1;
+      s->pid = PID_SOF, s->frame = f, s->crc5 = 0x1f, s->level = 1;
       sofs->children.push_back(s);
     }
     add("sofs", sofs);
@@ -179,16 +178,17 @@ class EnumerationScript : public ::testing::Test {
     add("get product", controlRead(5, {0x80, 0x06, 0x02, 0x03, 0x09, 0x04, 0xff, 0x00}, PRODUCT));
     auto qualifier = std::make_shared<Ttransfer>(TFR_CONTROL);
     qualifier->children = {
-        trx(TRX_SETUP, {tok(SETUP, 5, 0), dat(DATA0, {0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0a, 0x00}), hs(ACK)}),
-        trx(TRX_IN, {tok(IN, 5, 0), hs(STALL)})};
+        trx(TRX_SETUP,
+            {tok(PID_SETUP, 5, 0), dat(PID_DATA0, {0x80, 0x06, 0x00, 0x06, 0x00, 0x00, 0x0a, 0x00}), hs(PID_ACK)}),
+        trx(TRX_IN, {tok(PID_IN, 5, 0), hs(PID_STALL)})};
     add("get qualifier", qualifier);
     add("set configuration", controlNoData(5, {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}));
     add("set idle", controlNoData(5, {0x21, 0x0a, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
     add("get report", controlRead(5, {0x81, 0x06, 0x00, 0x22, 0x00, 0x00, 0x17, 0x00}, REPORT));
-    add("interrupt in", trx(TRX_IN, {tok(IN, 5, 1), dat(DATA0, {0, 0, 0x04, 0, 0, 0, 0, 0}), hs(ACK)}, 0));
-    add("interrupt nak", trx(TRX_IN, {tok(IN, 5, 1), hs(NAK)}, 0));
+    add("interrupt in", trx(TRX_IN, {tok(PID_IN, 5, 1), dat(PID_DATA0, {0, 0, 0x04, 0, 0, 0, 0, 0}), hs(PID_ACK)}, 0));
+    add("interrupt nak", trx(TRX_IN, {tok(PID_IN, 5, 1), hs(PID_NAK)}, 0));
     auto broken = std::make_shared<Ttransfer>(TFR_CONTROL);
-    broken->children = {trx(TRX_SETUP, {tok(SETUP, 5, 0), dat(DATA0, {1, 2, 3}), hs(ACK)})};
+    broken->children = {trx(TRX_SETUP, {tok(PID_SETUP, 5, 0), dat(PID_DATA0, {1, 2, 3}), hs(PID_ACK)})};
     add("short setup", broken);
   }
 
@@ -433,20 +433,20 @@ TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
   put(reset);
   for (int f = 0; f < 3; ++f) {
     auto s = std::make_shared<Tsof>();
-    s->pid = 5, s->frame = f;
+    s->pid = PID_SOF, s->frame = f;
     put(s);
   }
   auto request = [&](int addr, TbyteVec setup, const TbyteVec& reply) {
-    put(tok(SETUP, addr, 0)), put(dat(DATA0, setup)), put(hs(ACK));
-    int toggle = DATA1;
-    for (size_t off = 0; off < reply.size(); off += 8, toggle = toggle == DATA1 ? DATA0 : DATA1) {
-      put(tok(IN, addr, 0));
+    put(tok(PID_SETUP, addr, 0)), put(dat(PID_DATA0, setup)), put(hs(PID_ACK));
+    int toggle = PID_DATA1;
+    for (size_t off = 0; off < reply.size(); off += 8, toggle = toggle == PID_DATA1 ? PID_DATA0 : PID_DATA1) {
+      put(tok(PID_IN, addr, 0));
       put(dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + std::min(off + 8, reply.size()))));
-      put(hs(ACK));
-      if (off == 0 && !reply.empty()) put(tok(IN, addr, 0)), put(hs(NAK));
+      put(hs(PID_ACK));
+      if (off == 0 && !reply.empty()) put(tok(PID_IN, addr, 0)), put(hs(PID_NAK));
     }
     const bool read = (setup[0] & 0x80) != 0;
-    put(tok(read ? OUT : IN, addr, 0)), put(dat(DATA1, {})), put(hs(ACK));
+    put(tok(read ? PID_OUT : PID_IN, addr, 0)), put(dat(PID_DATA1, {})), put(hs(PID_ACK));
   };
   request(0, {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00}, DEVICE);
   request(0, {0x00, 0x05, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00}, {});

@@ -66,11 +66,16 @@ TcaptureDialogInner::TcaptureDialogInner()
   SetSizer(sizer);
   fitToContents();
   Bind(wxEVT_CLOSE_WINDOW, &TcaptureDialogInner::OnCloseWindow, this);
-  // GTK 3 reports the notebook's and the footer's real sizes only once they
-  // are on screen; fitted before that, the button row of the Control page
-  // is squeezed to nothing. So fit again once shown.
+  // GTK 3 measures texts in their own fonts only once the widgets are
+  // realized; fitted before that, the page is too short and its button row
+  // gets squeezed below the buttons' own height. So fit again once shown:
+  // at once, before GTK first lays the dialog out, and after the first idle
+  // for window managers that map the dialog later.
   Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
-    if (event.IsShown()) CallAfter(&TcaptureDialogInner::fitToContents);
+    if (event.IsShown()) {
+      fitToContents();
+      CallAfter(&TcaptureDialogInner::fitToContents);
+    }
     event.Skip();
   });
 }

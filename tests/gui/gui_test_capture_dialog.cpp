@@ -3,6 +3,7 @@
 // run is bounded: past its deadline the driver fails the test and ends the
 // modal loop itself.
 #include <gtest/gtest.h>
+#include <wx/display.h>
 #include <wx/notebook.h>
 #include <wx/uiaction.h>
 
@@ -103,6 +104,10 @@ TEST_F(CaptureDialog, StartThroughAClickRunsToDoneAndOKHandsOverTheRows) {
                        EXPECT_FALSE(d.HasFlag(wxRESIZE_BORDER));
                        EXPECT_EQ(d.GetMinClientSize(), d.GetMaxClientSize());
                        EXPECT_EQ(d.GetClientSize(), d.GetMinClientSize());
+                       const wxRect area = wxDisplay(&d).GetClientArea();
+                       const wxRect rect = d.GetScreenRect();
+                       EXPECT_NEAR(rect.x + rect.width / 2, area.x + area.width / 2, 2) << "centred";
+                       EXPECT_NEAR(rect.y + rect.height / 2, area.y + area.height / 2, 2) << "centred";
                        auto* book = dynamic_cast<wxNotebook*>(wxWindow::FindWindowById(ID_NOTEBOOK, &d));
                        EXPECT_TRUE(book && book->GetSelection() == 0 && book->GetPageText(0) == "Control" &&
                                    book->GetPageText(1) == "Help");
@@ -159,6 +164,20 @@ TEST_F(CaptureDialog, CancelAndTheCloseBoxGiveNoOKAndEmptyVectors) {
   EXPECT_FALSE(closed.retOK());
   ASSERT_TRUE(closed.linRows);
   EXPECT_TRUE(closed.linRows->empty());
+}
+
+// GTK measures the texts in their own fonts only once realized: the fit must
+// be redone before the first layout, or the button row gets squeezed.
+TEST_F(CaptureDialog, ShownFittedToTheRealizedPage) {
+  auto* dialog = new TcaptureDialogInner();
+  dialog->gui->killTimer();
+  dialog->Show();
+  wxWindow* book = wxWindow::FindWindowById(ID_NOTEBOOK, dialog);
+  ASSERT_TRUE(book);
+  EXPECT_GE(book->GetSize().y, book->GetBestSize().y);
+  EXPECT_EQ(dialog->GetClientSize(), dialog->GetMinClientSize());
+  dialog->Hide();
+  delete dialog;
 }
 
 // OK during a later capture on a quiet bus: the earlier rows come back and

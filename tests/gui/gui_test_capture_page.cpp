@@ -121,6 +121,14 @@ TEST_F(CapturePage, NoBoardThenABoardAppears) {
   EXPECT_EQ(page->decText->GetLabel(), "0%");
   EXPECT_EQ(page->acqGauge->GetValue(), 0);
 
+  // Progress at its limits: more than needed shows needed; no capture yet is 0%.
+  page->setAcqProgress(40000);
+  EXPECT_EQ(page->acqText->GetLabel(), "32_768 Bytes");
+  EXPECT_EQ(page->acqGauge->GetValue(), 100);
+  page->setDecProgress(5);
+  EXPECT_EQ(page->decText->GetLabel(), "0%");
+  EXPECT_EQ(page->decGauge->GetValue(), 0);
+
   addBoard();
   ASSERT_TRUE(tickToState(ST_READY));
   EXPECT_EQ(statusLine(), "Hardware Initialized OK");

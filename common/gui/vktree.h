@@ -8,6 +8,7 @@
 // (0 when the list has no visible row).
 #pragma once
 
+#include <wx/bitmap.h>
 #include <wx/defs.h>
 #include <wx/event.h>
 #include <wx/panel.h>
@@ -185,6 +186,7 @@ class TreeMidPane : public wxPanel {
   TrowCache rowCache;
   TsubToken scrollSub;
   TsubToken visRowsSub;
+  wxBitmap backBuffer;  // the client area, composed before it goes to the window
 };
 
 class TreePane : public wxPanel {

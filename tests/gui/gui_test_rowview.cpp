@@ -313,6 +313,22 @@ TEST_F(RowView, ClicksOnBlankSlotsAndBeyondTheLastPaint) {
   EXPECT_EQ(dump(), shown);
 }
 
+TEST_F(RowView, RepaintAfterAResizeCoversTheWholeArea) {
+  load(smallTraffic());
+  const int transfer = firstOfKind(RK_TRANSFER);
+  realClick(slotOf(transfer));
+  frame->SetSize(frame->GetSize() + wxSize(150, -110));  // the buffer is made anew
+  guitest::pump(200);
+  paint();
+  const wxImage img = guitest::grab(view);
+  ASSERT_EQ(img.GetWidth(), view->GetClientSize().GetWidth());
+  auto at = [&](int x, int y) { return wxColour(img.GetRed(x, y), img.GetGreen(x, y), img.GetBlue(x, y)); };
+  const int right = img.GetWidth() - 2;
+  EXPECT_EQ(at(right, slotOf(transfer) * rowHt() + 1), wxColour(255, 192, 203));
+  EXPECT_EQ(at(right, slotOf(-1) * rowHt() + 1), wxColour(232, 232, 232));
+  EXPECT_EQ(at(right, img.GetHeight() - 1), wxColour(232, 232, 232));  // the partly shown last slot
+}
+
 TEST_F(RowView, EmptyDataSetFirstSlotIsRowZero) {
   paint();
   EXPECT_EQ(data().rowCount(), 0);

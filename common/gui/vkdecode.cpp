@@ -55,8 +55,11 @@ TdecodePane::TdecodePane(wxWindow* parent) : wxPanel(parent, wxID_ANY, wxDefault
 }
 
 void TdecodePane::render(const std::string& text) {
+  // Repainted once the new stack stands, not window by window.
+  scroller->Freeze();
   scroller->itemPanel->render(text);
   scroller->FitInside();
+  scroller->Thaw();
 }
 
 TscrollerPanel::TscrollerPanel(wxWindow* parent)
@@ -76,16 +79,43 @@ TscrolledPanel::TscrolledPanel(wxWindow* parent)
 }
 
 void TscrolledPanel::render(const std::string& text) {
-  itemSizer->Clear(true);
+  // The previous items take the new texts of their kind, in order: a list
+  // window costs far more to make than to fill. Missing ones are made, the
+  // rest destroyed; paragraphs are wrapped to the width they will get, so
+  // that one layout pass gives every item its final height.
+  std::vector<TdecodeTextItem*> paras;
+  std::vector<TdecodeListItem*> tables;
+  for (wxSizerItem* it : itemSizer->GetChildren()) {
+    if (auto* para = dynamic_cast<TdecodeTextItem*>(it->GetWindow())) paras.push_back(para);
+    if (auto* table = dynamic_cast<TdecodeListItem*>(it->GetWindow())) tables.push_back(table);
+  }
+  itemSizer->Clear(false);
+  const int itemWidth = GetClientSize().x - 2 * DECODE_ITEM_BORDER;
+  size_t parasUsed = 0, tablesUsed = 0;
   for (const std::string& item : decodetext::items(text)) {
     wxWindow* win = nullptr;
     switch (decodetext::kind(item)) {
-      case decodetext::IK_PARAGRAPH: win = new TdecodeTextItem(this, item); break;
-      case decodetext::IK_TABLE: win = new TdecodeListItem(this, item); break;
+      case decodetext::IK_PARAGRAPH:
+        if (parasUsed < paras.size())
+          paras[parasUsed]->setItem(item);
+        else
+          paras.push_back(new TdecodeTextItem(this, item));
+        paras[parasUsed]->wrapTo(itemWidth);
+        win = paras[parasUsed++];
+        break;
+      case decodetext::IK_TABLE:
+        if (tablesUsed < tables.size())
+          tables[tablesUsed]->setItem(item);
+        else
+          tables.push_back(new TdecodeListItem(this, item));
+        win = tables[tablesUsed++];
+        break;
       case decodetext::IK_NONE: break;
     }
     if (win) itemSizer->Add(win, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, DECODE_ITEM_BORDER);
   }
+  for (size_t i = parasUsed; i < paras.size(); ++i) paras[i]->Destroy();
+  for (size_t i = tablesUsed; i < tables.size(); ++i) tables[i]->Destroy();
   Layout();
 }
 
@@ -108,13 +138,21 @@ TdecodeTextItem::TdecodeTextItem(wxWindow* parent, std::string item)
 }
 
 void TdecodeTextItem::doResize() {
-  label->SetLabelText(wxString::FromUTF8(paraText));
-  label->Wrap(-1);
-  label->Wrap(GetClientSize().x - DECODE_WRAP_MARGIN);
+  wrapTo(GetClientSize().x);
   // A new line count changes the item's height: let the stack follow, after
   // the layout that is running now.
   if (labelSizer->CalcMin().y != GetClientSize().y) CallAfter(&TdecodeTextItem::refit);
 }
+
+void TdecodeTextItem::wrapTo(int width) {
+  FwrapWidth = width;
+  label->SetLabelText(wxString::FromUTF8(paraText));
+  label->Wrap(-1);
+  label->Wrap(width - DECODE_WRAP_MARGIN);
+  InvalidateBestSize();
+}
+
+void TdecodeTextItem::setItem(const std::string& item) { paraText = decodetext::paragraph(item); }
 
 void TdecodeTextItem::refit() {
   if (labelSizer->CalcMin().y == GetClientSize().y) return;
@@ -125,7 +163,9 @@ void TdecodeTextItem::refit() {
 }
 
 void TdecodeTextItem::onResize(wxSizeEvent& event) {
-  doResize();
+  // Layouts resize items to the size they have; wrapping costs a text
+  // measure per word, so only a new width wraps again.
+  if (GetClientSize().x != FwrapWidth) doResize();
   event.Skip();
 }
 
@@ -133,9 +173,17 @@ TdecodeListItem::TdecodeListItem(wxWindow* parent, const std::string& item)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE),
       tableLines(decodetext::tableLines(item)) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
-  sizer->Add(new TdecodeTitle(this, decodetext::title(tableLines)), 0, wxEXPAND);
-  sizer->Add(new TdecodeList(this, tableLines), 0, wxEXPAND);
+  Ftitle = new TdecodeTitle(this, decodetext::title(tableLines));
+  sizer->Add(Ftitle, 0, wxEXPAND);
+  Flist = new TdecodeList(this, tableLines);
+  sizer->Add(Flist, 0, wxEXPAND);
   SetSizer(sizer);
+}
+
+void TdecodeListItem::setItem(const std::string& item) {
+  tableLines = decodetext::tableLines(item);
+  Ftitle->setTitle(decodetext::title(tableLines));
+  Flist->setLines(tableLines);
 }
 
 TdecodeTitle::TdecodeTitle(wxWindow* parent, const std::string& title)
@@ -144,21 +192,33 @@ TdecodeTitle::TdecodeTitle(wxWindow* parent, const std::string& title)
   wxFont font = GetFont();
   font.SetPointSize(font.GetPointSize() * 12 / 10);
   SetFont(font);
-  auto* text = new wxStaticText(this, wxID_ANY, wxEmptyString);
-  text->SetLabelText(wxString::FromUTF8(title));
+  Ftext = new wxStaticText(this, wxID_ANY, wxEmptyString);
+  Ftext->SetLabelText(wxString::FromUTF8(title));
   auto* sizer = new wxBoxSizer(wxHORIZONTAL);
   sizer->AddStretchSpacer(1);
-  sizer->Add(text, 0, 0);
+  sizer->Add(Ftext, 0, 0);
   sizer->AddStretchSpacer(1);
   SetSizer(sizer);
 }
 
+void TdecodeTitle::setTitle(const std::string& title) {
+  Ftext->SetLabelText(wxString::FromUTF8(title));
+  Layout();  // centred again, though the bar keeps its size
+}
+
 TdecodeList::TdecodeList(wxWindow* parent, const TstringVec& lines)
-    : wxListView(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_VIRTUAL), Fsv(lines) {
+    : wxListView(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_VIRTUAL) {
   bandAttr.SetBackgroundColour(DECODE_BAND_BG);
+  fill(lines);
+  Bind(wxEVT_SIZE, &TdecodeList::onResize, this);
+}
+
+void TdecodeList::fill(const TstringVec& lines) {
+  Fsv = lines;
   // Free width: a list without columns would ask for 50 characters and widen
   // the whole stack past the pane.
   SetMinSize(wxSize(0, -1));
+  SetMaxSize(wxDefaultSize);
   if (Fsv.size() >= 2) {
     const TstringVec heads = decodetext::headings(Fsv);
     for (size_t i = 0; i < heads.size(); ++i) InsertColumn(long(i), wxString::FromUTF8(heads[i]));
@@ -166,7 +226,17 @@ TdecodeList::TdecodeList(wxWindow* parent, const TstringVec& lines)
     SetItemCount(GetColumnCount() > 0 ? long(decodetext::rowCount(Fsv)) : 0);
     setSize();
   }
-  Bind(wxEVT_SIZE, &TdecodeList::onResize, this);
+}
+
+void TdecodeList::setLines(const TstringVec& lines) {
+  // Nothing of the previous table stays: no selection, no columns, no scroll.
+  DeleteAllItems();
+  DeleteAllColumns();
+  Scroll(0, 0);
+  fill(lines);
+  // The list keeps its width, so no size event will come to fit the columns.
+  fitColumns();
+  InvalidateBestSize();
 }
 
 void TdecodeList::setSize() {
@@ -180,11 +250,18 @@ void TdecodeList::setSize() {
   SetMaxSize(wxSize(-1, h));
 }
 
-void TdecodeList::onResize(wxSizeEvent& event) {
+void TdecodeList::fitColumns() {
   const int w = GetClientSize().x;
-  if (GetColumnCount() > 0) SetColumnWidth(0, std::max(0, w / 4));
-  if (GetColumnCount() > 1) SetColumnWidth(1, std::max(0, (3 * w) / 4 - 20));
+  // A negative width would ask the toolkit for an automatic one; an
+  // unchanged one would still lay out and repaint the whole list.
+  const int widths[] = {std::max(0, w / 4), std::max(0, (3 * w) / 4 - 20)};
+  for (int col = 0; col < 2 && col < GetColumnCount(); ++col)
+    if (GetColumnWidth(col) != widths[col]) SetColumnWidth(col, widths[col]);
   setSize();
+}
+
+void TdecodeList::onResize(wxSizeEvent& event) {
+  fitColumns();
   event.Skip();
 }
 

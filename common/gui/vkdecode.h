@@ -38,6 +38,8 @@ std::string cell(const TstringVec& lines, size_t row, size_t column);
 
 class TscrollerPanel;
 class TscrolledPanel;
+class TdecodeTitle;
+class TdecodeList;
 
 class TdecodePane : public wxPanel {
  public:
@@ -61,6 +63,8 @@ class TscrolledPanel : public wxPanel {
  public:
   explicit TscrolledPanel(wxWindow* parent);
   ~TscrolledPanel() override = default;
+  // Replaces the items; windows of the previous ones are refilled where the
+  // kinds allow, the others destroyed.
   void render(const std::string& text);
 
   wxBoxSizer* itemSizer = nullptr;
@@ -74,6 +78,10 @@ class TdecodeTextItem : public wxPanel {
   void doResize();
   void onResize(wxSizeEvent& event);
   int subId() const { return Fsub.id(); }
+  // Takes another item's text, shown once wrapped.
+  void setItem(const std::string& item);
+  // Wraps the text to an item width (less the margin; unwrapped when that is negative).
+  void wrapTo(int width);
   // Lets the stack and the scroller follow a new line count.
   void refit();
 
@@ -82,7 +90,8 @@ class TdecodeTextItem : public wxPanel {
   std::string paraText;
 
  private:
-  TsubToken Fsub;  // TOPIC_SPLITTER, withdrawn when the item dies
+  TsubToken Fsub;       // TOPIC_SPLITTER, withdrawn when the item dies
+  int FwrapWidth = -1;  // the width the label is wrapped to
 };
 
 // One table: a title bar over a virtual report list.
@@ -90,14 +99,24 @@ class TdecodeListItem : public wxPanel {
  public:
   TdecodeListItem(wxWindow* parent, const std::string& item);
   ~TdecodeListItem() override = default;
+  // Shows another table item in the same windows.
+  void setItem(const std::string& item);
 
   TstringVec tableLines;
+
+ private:
+  TdecodeTitle* Ftitle = nullptr;
+  TdecodeList* Flist = nullptr;
 };
 
 class TdecodeTitle : public wxPanel {
  public:
   TdecodeTitle(wxWindow* parent, const std::string& title);
   ~TdecodeTitle() override = default;
+  void setTitle(const std::string& title);
+
+ private:
+  wxStaticText* Ftext = nullptr;
 };
 
 // Virtual: each visible cell is cut out of the list's own copy of the lines
@@ -106,11 +125,18 @@ class TdecodeList : public wxListView {
  public:
   TdecodeList(wxWindow* parent, const TstringVec& lines);
   ~TdecodeList() override = default;
+  // Shows other lines: columns, rows and height afresh.
+  void setLines(const TstringVec& lines);
   void setSize();
+  // Columns 0 and 1 to a quarter and three quarters less 20 of the width.
+  void fitColumns();
   void onResize(wxSizeEvent& event);
   wxString OnGetItemText(long item, long column) const override;
   wxItemAttr* OnGetItemAttr(long item) const override;
 
   TstringVec Fsv;
   mutable wxItemAttr bandAttr;
+
+ private:
+  void fill(const TstringVec& lines);
 };

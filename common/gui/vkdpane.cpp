@@ -71,7 +71,8 @@ void TdataPane::fill(const std::string& headingText, const std::string& dumpText
   const wxFont headingFont = paneFont("Arial", wxFONTFAMILY_SWISS, _G.fontSize + 2, false);
   const wxFont dumpFont = paneFont("Courier", wxFONTFAMILY_TELETYPE, _G.fontSize, true);
   textCtrl->Clear();
-  wxTextAttr attr(*wxBLACK);
+  colour(0);
+  wxTextAttr attr;
   attr.SetFont(headingFont);
   textCtrl->SetDefaultStyle(attr);
   render(headingText);
@@ -93,3 +94,5 @@ void TdataPane::renderPacket(const TbyteVec& bytes) {
 }
 
 void TdataPane::render(const std::string& s) { textCtrl->AppendText(wxString::FromUTF8(s)); }
+
+void TdataPane::colour(unsigned long c) { textCtrl->SetDefaultStyle(wxTextAttr(wxColour(c))); }

@@ -33,6 +33,9 @@ class TdataPane : public wxPanel {
   void head(int n);
   // Appends s (UTF-8) at the end, in the current default style.
   void render(const std::string& s);
+  // Sets the default style's text colour to c (0x00BBGGRR); font and
+  // background stay as they are.
+  void colour(unsigned long c);
 
   wxTextCtrl* textCtrl = nullptr;
 

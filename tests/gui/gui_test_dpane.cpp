@@ -67,6 +67,17 @@ TEST_F(DataPaneTest, ShowsTheDumpInHeadingAndDumpFonts) {
   EXPECT_EQ(styleAt(1).GetFont().GetPointSize(), _G.fontSize + 2);
   Fpane->head(3);
   EXPECT_EQ(Fpane->textCtrl->GetValue(), " 3 bytes\n\n      0  1  2  3  4  5  6  7  01234567");
+
+  // A colour is 0x00BBGGRR and changes nothing but the text colour.
+  Fpane->colour(0x00ff8000);
+  Fpane->render("x");
+  const wxTextAttr coloured = styleAt(Fpane->textCtrl->GetLastPosition() - 1);
+  EXPECT_EQ(coloured.GetTextColour(), wxColour(0x00, 0x80, 0xff));
+  EXPECT_EQ(coloured.GetFont().GetWeight(), wxFONTWEIGHT_BOLD);
+  EXPECT_EQ(coloured.GetFont().GetPointSize(), _G.fontSize);
+  // The next dump is black again.
+  Fpane->renderPacket({'A'});
+  EXPECT_EQ(styleAt(long(Fpane->textCtrl->GetValue().find("41"))).GetTextColour(), *wxBLACK);
 }
 
 TEST_F(DataPaneTest, FourKilobyteDumpFillsQuickly) {

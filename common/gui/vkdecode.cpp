@@ -14,6 +14,7 @@ const int DECODE_SCROLL_RATE = 5;
 const int DECODE_ITEM_BORDER = 10;
 const int DECODE_WRAP_MARGIN = 20;
 const int DECODE_LIST_EXTRA = 12;
+const int DECODE_SPARE_TABLES = 3;
 const long PANEL_STYLE = wxTAB_TRAVERSAL | wxBORDER_NONE;
 
 }  // namespace
@@ -76,6 +77,11 @@ TscrolledPanel::TscrolledPanel(wxWindow* parent)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE) {
   itemSizer = new wxBoxSizer(wxVERTICAL);
   SetSizer(itemSizer);
+  // A row's decode text mostly holds up to three tables (request, stages, descriptor).
+  for (int i = 0; i < DECODE_SPARE_TABLES; ++i) {
+    FspareTables.push_back(new TdecodeListItem(this, "T"));
+    FspareTables.back()->Hide();
+  }
 }
 
 void TscrolledPanel::render(const std::string& text) {
@@ -89,6 +95,8 @@ void TscrolledPanel::render(const std::string& text) {
     if (auto* para = dynamic_cast<TdecodeTextItem*>(it->GetWindow())) paras.push_back(para);
     if (auto* table = dynamic_cast<TdecodeListItem*>(it->GetWindow())) tables.push_back(table);
   }
+  tables.insert(tables.end(), FspareTables.begin(), FspareTables.end());
+  FspareTables.clear();
   itemSizer->Clear(false);
   const int itemWidth = GetClientSize().x - 2 * DECODE_ITEM_BORDER;
   size_t parasUsed = 0, tablesUsed = 0;
@@ -104,9 +112,10 @@ void TscrolledPanel::render(const std::string& text) {
         win = paras[parasUsed++];
         break;
       case decodetext::IK_TABLE:
-        if (tablesUsed < tables.size())
+        if (tablesUsed < tables.size()) {
           tables[tablesUsed]->setItem(item);
-        else
+          tables[tablesUsed]->Show();
+        } else
           tables.push_back(new TdecodeListItem(this, item));
         win = tables[tablesUsed++];
         break;

@@ -12,6 +12,7 @@
 #include <wx/stattext.h>
 
 #include <string>
+#include <vector>
 
 #include "vkglobs.h"
 #include "vkrows.h"
@@ -39,6 +40,7 @@ std::string cell(const TstringVec& lines, size_t row, size_t column);
 class TscrollerPanel;
 class TscrolledPanel;
 class TdecodeTitle;
+class TdecodeListItem;
 class TdecodeList;
 
 class TdecodePane : public wxPanel {
@@ -63,11 +65,16 @@ class TscrolledPanel : public wxPanel {
  public:
   explicit TscrolledPanel(wxWindow* parent);
   ~TscrolledPanel() override = default;
-  // Replaces the items; windows of the previous ones are refilled where the
-  // kinds allow, the others destroyed.
+  // Replaces the items; windows of the previous ones (and the spares) are
+  // refilled where the kinds allow, the others destroyed.
   void render(const std::string& text);
 
   wxBoxSizer* itemSizer = nullptr;
+
+ private:
+  // Hidden table windows made with the pane, for the first text: a list
+  // window takes milliseconds to make, the first one several times more.
+  std::vector<TdecodeListItem*> FspareTables;
 };
 
 // One paragraph, re-wrapped to its width on resize and on a sash move.

@@ -66,10 +66,11 @@ wxColour colourOf(uint64_t bgr) {
 
 // ---- one row ----
 
-Trow::Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare)
+Trow::Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare,
+           std::string* decode)
     : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Ffont(&font), Fsizes(&sizes), FdisplData(&data) {
   const bool visible = data.isVisible(ix);
-  if (visible) Fdecode = data.genRowDecode(ix);
+  if (visible) Fdecode = decode ? std::move(*decode) : data.genRowDecode(ix);
   if (!makeBitmap(spare)) return;
   wxMemoryDC dc(Fbitmap);
   if (!dc.IsOk()) return;
@@ -237,7 +238,11 @@ Trow& TrowCache::getRow(int ix, int width) {
     Frows.pop_back();
   }
   wxBitmap spare = takeSpare(width + WIDTH_SLACK);
-  Frows.emplace_front(FdisplData, Ffont, FtextSizes, ix, width + WIDTH_SLACK, hiLightIx(ix), spare);
+  auto known =
+      std::find_if(FmarkedDecodes.begin(), FmarkedDecodes.end(), [ix](const auto& d) { return d.first == ix; });
+  std::string* decode = known != FmarkedDecodes.end() ? &known->second : nullptr;
+  Frows.emplace_front(FdisplData, Ffont, FtextSizes, ix, width + WIDTH_SLACK, hiLightIx(ix), spare, decode);
+  if (decode) FmarkedDecodes.erase(known);
   return Frows.front();
 }
 
@@ -262,6 +267,7 @@ wxBitmap TrowCache::takeSpare(int width) {
 void TrowCache::dropAll() {
   for (Trow& row : Frows) keepSpare(row);
   Frows.clear();
+  FmarkedDecodes.clear();
 }
 
 wxBitmap& TrowCache::getRowBitmap(int ix, int width, int& drawnWidth, int& height) {
@@ -285,6 +291,9 @@ int TrowCache::setClickRow(int slot, int ix) {
   if (slot != 0 && slot != 1) return -1;
   const int old = FclickRow[slot];
   FclickRow[slot] = ix;
+  FmarkedDecodes.clear();
+  for (Trow& row : Frows)
+    if (row.ix() >= 0 && (row.ix() == old || row.ix() == ix)) FmarkedDecodes.emplace_back(row.ix(), row.takeDecode());
   invalidateRow(old);
   invalidateRow(ix);
   return old;

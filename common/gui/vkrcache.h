@@ -11,6 +11,7 @@
 #include <list>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "vkdispldata.h"
@@ -41,7 +42,9 @@ class Trow {
  public:
   // Draws the row into a maxWidth-wide bitmap on the background of its click
   // slot. A valid spare (of that size) is taken over and drawn on instead.
-  Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare);
+  // A known decode text (moved from) saves the Lua call.
+  Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare,
+       std::string* decode = nullptr);
 
   // width receives the drawn width (0 for a row that is not visible),
   // height the row height. The bitmap is !IsOk() only when it could not be
@@ -53,6 +56,7 @@ class Trow {
   // Hands the bitmap over for reuse (its only holder then, if it was
   // before); the row is dropped next.
   wxBitmap takeBitmap();
+  std::string takeDecode() { return std::move(Fdecode); }
 
  private:
   bool makeBitmap(wxBitmap& spare);
@@ -125,6 +129,9 @@ class TrowCache {
   wxFont Ffont;
   TtextSizes FtextSizes;  // for Ffont
   std::vector<wxBitmap> Fspares;
+  // Decode texts of the rows dropped for a new click mark, which the text
+  // does not depend on: redrawing them runs no Lua.
+  std::vector<std::pair<int, std::string>> FmarkedDecodes;
   int FclickRow[2] = {-1, -1};
   int Fwidth = 0;
   TsubToken FcaptureSub;

@@ -239,6 +239,29 @@ TEST_F(DecodePaneTest, RefilledItemsShowWhatNewOnesShow) {
   other->Destroy();
 }
 
+// The pane is made with hidden table windows for its first text: nothing of
+// them shows before it, they look like tables made for it, and those it
+// does not need are gone after it.
+TEST_F(DecodePaneTest, SpareTablesOfTheFirstTextLookLikeNewOnes) {
+  EXPECT_TRUE(items().empty());
+  for (wxWindow* w : Fpane->scroller->itemPanel->GetChildren()) EXPECT_FALSE(w->IsShown());
+  const std::string table = "TX\nName#Value\nSpeed#Full;";
+  Fpane->render(table + table + table + table);  // three spares, then a new one
+  guitest::pump(100);
+  const std::vector<wxWindow*> all = items();
+  ASSERT_EQ(all.size(), 4u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(all[i]->IsShownOnScreen()) << i;
+    EXPECT_EQ(all[i]->GetSize(), all[3]->GetSize()) << i;
+    EXPECT_EQ(listOf(all[i])->GetColumnWidth(1), listOf(all[3])->GetColumnWidth(1)) << i;
+    EXPECT_EQ(listOf(all[i])->GetItemText(0, 1), "Full");
+  }
+  auto* other = new TdecodePane(Fframe);
+  other->render("SText;" + table);
+  EXPECT_EQ(other->scroller->itemPanel->GetChildren().size(), 2u);
+  other->Destroy();
+}
+
 // Figures, not a timed pass/fail: the decode text of a GET_DESCRIPTOR whose data
 // stage is 4 KB (a paragraph, the setup table, 66 stages, the descriptor).
 TEST_F(DecodePaneTest, FourKilobyteTransferRenderTime) {

@@ -148,6 +148,30 @@ TEST_F(RowCache, ClickSlotsDropTheirRowsAndColourThem) {
   EXPECT_EQ(cache->hiLightIx(12), 1);
 }
 
+// The decode text does not depend on the mark: a row dropped for a new mark
+// is drawn again in its colour without a Lua call, until the data changes.
+TEST_F(RowCache, MarkedRowsKeepTheirDecodeTexts) {
+  int drawn = 0, h = 0;
+  cache->getRowBitmap(5, 1300, drawn, h);
+  const std::string text = cache->getRowDecode(5);
+  const long before = draws();
+  cache->setClickRow(0, 5);
+  EXPECT_FALSE(cache->isCached(5));
+  EXPECT_EQ(pixel(image(5, 1300, drawn), 1350, 1), rgb(PINK));
+  EXPECT_GT(drawn, 0);
+  EXPECT_EQ(cache->getRowDecode(5), text);
+  EXPECT_EQ(draws(), before);
+  cache->setClickRow(0, 7);  // 7 was not cached: its text is made when it is drawn
+  EXPECT_EQ(pixel(image(5, 1300, drawn), 1350, 1), rgb(ROWS_BG));
+  EXPECT_EQ(draws(), before);
+  EXPECT_EQ(cache->getRowDecode(7), "Sreset 7");
+  EXPECT_EQ(draws(), before + 1);
+  cache->setClickRow(0, 5);
+  cache->invalidateAll();
+  EXPECT_EQ(cache->getRowDecode(5), text);
+  EXPECT_EQ(draws(), before + 2);
+}
+
 TEST_F(RowCache, ZoomSetsTheRowHeightFromTheFontAndHasACeiling) {
   int drawn = 0, h = 0;
   cache->getRowBitmap(0, 400, drawn, h);

@@ -563,18 +563,37 @@ TEST_F(RowView, MillionRowsBenchmark) {
   ASSERT_EQ(data().getData(transfer)->size(), 4096u);
   _G.pub(TOPIC_SCROLL, transfer);
   paint();
-  double handler = 0, panes = 0;
-  const double click = repaint([&] {
-    const auto a = clock::now();
-    send(wxEVT_LEFT_DOWN, 5);
-    send(wxEVT_LEFT_UP, 5);
-    handler = ms(clock::now() - a);
-    mid->dataPane->Update();
-    mid->decodePane->Update();
-    panes = ms(clock::now() - a) - handler;
-  });
-  std::printf("click: handler %.2f ms, panes' repaint %.2f ms, row view's repaint %.2f ms\n", handler, panes,
-              click - handler - panes);
+  // A click's handler, the panes' first paint and the row view's repaint.
+  struct Tclick {
+    double handler, panes, total;
+  };
+  auto clickTransfer = [&] {
+    Tclick c{};
+    c.total = repaint([&] {
+      const auto a = clock::now();
+      send(wxEVT_LEFT_DOWN, 5);
+      send(wxEVT_LEFT_UP, 5);
+      c.handler = ms(clock::now() - a);
+      mid->dataPane->Update();
+      mid->decodePane->Update();
+      c.panes = ms(clock::now() - a) - c.handler;
+    });
+    return c;
+  };
+  ASSERT_EQ(decodeItems(), 0u);
+  const Tclick first = clickTransfer();
+  std::printf("first click, into empty panes: %.2f ms (handler %.2f ms, panes' paint %.2f ms, row view %.2f ms)\n",
+              first.total, first.handler, first.panes, first.total - first.handler - first.panes);
+  guitest::pump(30);
+  Tclick warm{}, warmWorst{};
+  for (int i = 0; i < 5; ++i) {
+    const Tclick c = clickTransfer();
+    warm.total += c.total / 5, warm.handler += c.handler / 5, warm.panes += c.panes / 5;
+    if (c.total > warmWorst.total) warmWorst = c;
+    guitest::pump(30);
+  }
+  std::printf("warm click, mean of 5: %.2f ms (handler %.2f ms, panes' paint %.2f ms), worst %.2f ms\n", warm.total,
+              warm.handler, warm.panes, warmWorst.total);
   EXPECT_EQ(dump().substr(0, hexdump::heading(4096).size()), hexdump::heading(4096));
   const double dumpOnly = repaint([&] {
     mid->dataPane->renderPacket(*data().getData(transfer));
@@ -586,7 +605,7 @@ TEST_F(RowView, MillionRowsBenchmark) {
     mid->decodePane->Update();
   });
   std::printf("of which the hex dump alone %.2f ms, the decode pane alone %.2f ms\n", dumpOnly, decodeOnly);
-  std::printf("left click on a 4 KB control transfer: %.2f ms (dump %zu chars, %zu decode items)\n", click,
+  std::printf("left click on a 4 KB control transfer: %.2f ms (dump %zu chars, %zu decode items)\n", first.total,
               dump().size(), decodeItems());
 }
 

@@ -8,6 +8,7 @@
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -146,8 +147,10 @@ TEST_F(EndToEnd, CaptureButtonToRowViewToSavedFile) {
   // memory behind its magic, as many bytes as the buffer field asked for.
   const unsigned long kbytes = std::stoul(driver.bufferField.ToStdString());
   const std::vector<uint8_t> sram = kelvosim::sram(0);
-  std::vector<uint8_t> raw{'V', 'A', 'R', 'N', 'O', 'K', 'E', '.'};
-  raw.insert(raw.end(), sram.begin() + 8, sram.begin() + 8 + (kbytes << 10));
+  const size_t wanted = kbytes << 10;
+  ASSERT_LE(8 + wanted, sram.size());
+  std::vector<uint8_t> raw(sram.begin(), sram.begin() + 8 + static_cast<std::ptrdiff_t>(wanted));
+  std::copy_n("VARNOKE.", 8, raw.begin());
   EXPECT_EQ(raw, driver.raw) << "the capture is not the board's memory";
   TdataIO io;
   auto events = std::make_shared<TrowVec>();

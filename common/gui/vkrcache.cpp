@@ -68,7 +68,7 @@ wxColour colourOf(uint64_t bgr) {
 
 Trow::Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare,
            std::string* decode)
-    : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Ffont(&font), Fsizes(&sizes), FdisplData(&data) {
+    : Fix(ix), FmaxWidth(std::max(maxWidth, 1)), Fsizes(&sizes) {
   const bool visible = data.isVisible(ix);
   if (visible) Fdecode = decode ? std::move(*decode) : data.genRowDecode(ix);
   if (!makeBitmap(spare)) return;

@@ -74,11 +74,9 @@ class Trow {
   int FxEnd = 0;
   int FmaxWidth;
   wxBitmap Fbitmap;
-  wxFont* Ffont;
   TtextSizes* Fsizes;
   uint64_t FtextFg = ~0ull;  // the colour last set for text
   std::string Fdecode;
-  TdisplData* FdisplData;
 };
 
 class TrowCache {

@@ -2,6 +2,7 @@
 
 #include <wx/sizer.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "vkglobs.h"
@@ -29,7 +30,8 @@ std::string columnHeader(size_t n) { return n == 0 ? std::string() : DUMP_COLUMN
 
 std::string lines(const TbyteVec& bytes) {
   static const char HEX[] = "0123456789abcdef";
-  const size_t count = (bytes.size() + DUMP_BYTES_PER_LINE - 1) / DUMP_BYTES_PER_LINE;
+  const size_t shownBytes = std::min(bytes.size(), MAX_SHOWN_BYTES);
+  const size_t count = (shownBytes + DUMP_BYTES_PER_LINE - 1) / DUMP_BYTES_PER_LINE;
   std::string out;
   out.reserve(count * DUMP_LINE_LEN + 16);
   char offset[24];
@@ -39,7 +41,7 @@ std::string lines(const TbyteVec& bytes) {
     std::snprintf(offset, sizeof offset, line == 0 ? "\n %2zx:" : "\n %02zx:", first);
     out += offset;
     for (size_t i = first; i < first + DUMP_BYTES_PER_LINE; ++i) {
-      if (i < bytes.size()) {
+      if (i < shownBytes) {
         out += ' ';
         out += HEX[bytes[i] >> 4];
         out += HEX[bytes[i] & 0x0f];
@@ -48,8 +50,11 @@ std::string lines(const TbyteVec& bytes) {
       }
     }
     out += "  ";
-    for (size_t i = first; i < first + DUMP_BYTES_PER_LINE && i < bytes.size(); ++i) out += shown(bytes[i]);
+    for (size_t i = first; i < first + DUMP_BYTES_PER_LINE && i < shownBytes; ++i) out += shown(bytes[i]);
   }
+  if (shownBytes < bytes.size())
+    out += "\n ... " + std::to_string(bytes.size()) + " bytes in all; only the first " + std::to_string(shownBytes) +
+           " are shown";
   return out;
 }
 

@@ -17,7 +17,11 @@ namespace hexdump {
 std::string heading(size_t n);
 // The column header ("\n\n      0  1 ... 7  01234567"), empty for no bytes.
 std::string columnHeader(size_t n);
-// The dump lines, each "\n " + offset + ":" + hex + "  " + characters.
+// At most this many bytes are dumped; a click on a bigger row stays quick.
+constexpr size_t MAX_SHOWN_BYTES = 16384;
+
+// The dump lines, each "\n " + offset + ":" + hex + "  " + characters, for
+// the first MAX_SHOWN_BYTES bytes; past that one more line gives the total.
 std::string lines(const TbyteVec& bytes);
 
 }  // namespace hexdump

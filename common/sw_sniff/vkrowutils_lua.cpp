@@ -1,6 +1,7 @@
 // Lua half of vkrowutils: the row table a script sees and the decode call.
 // Everything that can raise a Lua error runs inside one protected call, and the
 // frames Lua may unwind through hold no C++ objects with destructors.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <lua.hpp>
@@ -16,6 +17,29 @@ const char* const DECODE_FUNCTION[8] = {
     "reset_decode",     "sof_decode", "token_decode",       "data_decode",
     "handshake_decode", nullptr,      "transaction_decode", "transfer_decode",
 };
+
+// A hostile file can hold a data stage of 100 MB: one decode call (its row's
+// table and every getNode table its script asks for) is handed at most this
+// many entries, TABLE_FIELDS a table and one per payload byte or child. A real
+// control transfer of 64 KB with all its packets needs well under half of it.
+constexpr lua_Integer DECODE_TABLE_BUDGET = lua_Integer(1) << 18;
+// One payload table holds at most this many bytes; a full-speed packet has at
+// most 1023.
+constexpr size_t MAX_TABLE_DATA = size_t(1) << 16;
+// Charged per table for its named fields.
+constexpr lua_Integer TABLE_FIELDS = 8;
+
+// Entries still to hand out, and whether a decode call is running: outside
+// one each table has a budget of its own.
+thread_local lua_Integer SbudgetLeft = DECODE_TABLE_BUDGET;
+thread_local bool SinDecode = false;
+
+// How many of n array entries the budget allows; charges them.
+size_t takeEntries(size_t n) {
+  const size_t allowed = std::min(n, static_cast<size_t>(std::max<lua_Integer>(SbudgetLeft, 0)));
+  SbudgetLeft -= static_cast<lua_Integer>(allowed);
+  return allowed;
+}
 
 [[noreturn]] void assertFailed(const char* condition) {
   std::fprintf(stderr, "assertion failed in common/sw_sniff/vkrowutils: %s\n", condition);
@@ -46,7 +70,9 @@ void setChildrenParams(lua_State* L, const Tgrouper& group) {
   lua_pushstring(L, "children");
   lua_createtable(L, 0, 0);
   lua_Integer n = 0;
-  for (const TrowPtr& child : group.children) {
+  const size_t shown = takeEntries(group.children.size());
+  for (size_t i = 0; i < shown; ++i) {
+    const TrowPtr& child = group.children[i];
     if (!child) continue;
     // Handles come from the display row list, which numbers from 0.
     if (child->handle < 0) assertFailed("child->handle >= 0");
@@ -65,9 +91,11 @@ void pushGroupTable(lua_State* L, const Tgrouper& group, const char* type, const
   if (subType) setStringField(L, "subType", subType);
 }
 
-// Pushes the row table; false (nothing pushed) for a row of no kind or one
-// whose class does not match its kind.
+// Pushes the row table; false (nothing pushed) for a row of no kind, one
+// whose class does not match its kind, or once the decode's budget is spent.
 bool pushRowTable(lua_State* L, const Tbase& row) {
+  if (SbudgetLeft <= 0) return false;
+  SbudgetLeft -= TABLE_FIELDS;
   return visitRow(row, Toverload{[L](const Treset& r) {
                                    lua_createtable(L, 0, 4);
                                    setBaseParams(L, r);
@@ -100,7 +128,8 @@ bool pushRowTable(lua_State* L, const Tbase& row) {
                                    setIntField(L, "pid", d.pid);
                                    setStringField(L, "type", "data");
                                    lua_createtable(L, 0, 0);
-                                   for (size_t i = 0; i < d.data.size(); ++i) {
+                                   const size_t shown = takeEntries(std::min(d.data.size(), MAX_TABLE_DATA));
+                                   for (size_t i = 0; i < shown; ++i) {
                                      lua_pushinteger(L, d.data[i]);
                                      lua_rawseti(L, -2, static_cast<lua_Integer>(i) + 1);
                                    }
@@ -133,7 +162,7 @@ struct TdecodeCall {
 
 // Runs inside lua_pcall: looking up the global (a metatable on _G may raise),
 // building the table (memory) and the script call itself are all protected.
-int callDecode(lua_State* L) {
+int runDecode(lua_State* L) {
   const auto* call = static_cast<const TdecodeCall*>(lua_touserdata(L, 1));
   lua_getglobal(L, call->function);
   if (!pushRowTable(L, *call->row)) lua_pushnil(L);
@@ -141,10 +170,23 @@ int callDecode(lua_State* L) {
   return 1;
 }
 
+// Gives the call one table budget; the inner protected call makes sure the
+// decode's end is seen even when the script raises an error.
+int callDecode(lua_State* L) {
+  SbudgetLeft = DECODE_TABLE_BUDGET;
+  SinDecode = true;
+  lua_pushcfunction(L, runDecode);
+  lua_insert(L, 1);
+  const int status = lua_pcall(L, 1, 1, 0);
+  SinDecode = false;
+  return status == LUA_OK ? 1 : lua_error(L);
+}
+
 }  // namespace
 
 void setParams(const TrowPtr& row, lua_State* L) {
   if (!row || !L || !lua_checkstack(L, 4)) return;
+  if (!SinDecode) SbudgetLeft = DECODE_TABLE_BUDGET;
   pushRowTable(L, *row);
 }
 

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "displtest.h"
+#include "qxwords.h"
 
 namespace {
 
@@ -276,6 +278,55 @@ TEST(LuaDecode, ChildrenReachedThroughGetNode) {
             "");
   EXPECT_EQ(host.decode(trx), "Stoken@2^1 data@3^1 #2:222 handshake@4^1 self=IN");
   EXPECT_EQ(lua_gettop(host.L), 0);
+}
+
+// A control read of `packets` IN data packets of `size` bytes, grouped by the engine.
+TrowPtr controlRead(int packets, size_t size, const std::string& lastPacket) {
+  std::string words = "SETUP0.0 D0/8 ACK";
+  for (int i = 1; i < packets; ++i) words += " IN0.0 D1/" + std::to_string(size) + " ACK";
+  auto roots = std::make_shared<TrowVec>();
+  TdataIO().eventVecToTreeRootVec(std::make_shared<TrowVec>(qxtest::wordRows(words + lastPacket + " OUT0.0 D1/0 ACK")),
+                                  roots);
+  return roots->at(0);
+}
+
+TEST(LuaDecode, TablesOfOneDecodeAreBoundedButARealTransferIsWhole) {
+  // Payload bytes of the packets the script reaches, and getNode's refusals.
+  const char* const SUM = R"(
+    function transfer_decode(t)
+      local bytes, refused = 0, 0
+      for _, h in ipairs(t.children) do
+        for _, p in ipairs(getNode(h) and getNode(h).children or {}) do
+          local c = getNode(p)
+          if c then bytes = bytes + #(c.data or {}) else refused = refused + 1 end
+        end
+      end
+      return bytes .. " " .. refused
+    end
+    function data_decode(t) return #t.data end
+    function token_decode(t) error("after " .. #getNode(t.parent).children) end)";
+  TdisplHost real;  // 65,535 bytes, the most a request can ask for
+  const TrowPtr whole = controlRead(1024, 64, " IN0.0 D1/63 ACK");
+  real.addTree(whole);
+  ASSERT_EQ(real.run(SUM), "");
+  EXPECT_EQ(real.decode(whole), "65543 0");
+
+  TdisplHost hostile;  // 4 MB
+  const TrowPtr huge = controlRead(40, 100000, " IN0.0 D1/100000 ACK");
+  hostile.addTree(huge);
+  ASSERT_EQ(hostile.run(SUM), "");
+  unsigned long bytes = 0, refused = 0;
+  ASSERT_EQ(std::sscanf(hostile.decode(huge).c_str(), "%lu %lu", &bytes, &refused), 2);
+  EXPECT_LE(bytes, 1ul << 18);
+  EXPECT_GT(refused, 0ul);
+  // One packet's table, in a decode and alone, also after a script error.
+  const TrowPtr packet = hostile.rows()[7];
+  EXPECT_EQ(hostile.decode(packet), "65536");
+  EXPECT_NE(hostile.decode(hostile.rows()[6]).find("after 3"), std::string::npos);
+  rowutils::setParams(packet, hostile.L);
+  lua_getfield(hostile.L, -1, "data");
+  EXPECT_EQ(lua_rawlen(hostile.L, -1), 65536u);
+  lua_settop(hostile.L, 0);
 }
 
 }  // namespace

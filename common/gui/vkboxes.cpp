@@ -250,7 +250,11 @@ void Tboxes::genBoxes(TrowPtr row, bool compact, int level) {
 }
 
 std::string Tboxes::tickToStr(uint64_t ticks) {
-  const std::string digits = std::to_string(ticks * 1000u / 12u);
+  if (ticks == MAX_TICK) return std::string();  // the row has no time
+  // ticks * 1000 may pass 64 bits: whole microseconds, then three digits of ns.
+  const uint64_t us = ticks / 12u;
+  std::string digits = std::to_string(ticks % 12u * 1000u / 12u);
+  if (us > 0) digits = std::to_string(us) + std::string(3 - digits.size(), '0') + digits;
   std::string text;
   for (size_t i = 0; i < digits.size(); ++i) {
     text += digits[i];

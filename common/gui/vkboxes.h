@@ -62,7 +62,8 @@ class Tboxes {
   void genTransferBox(int level, const std::string& text);
   void genWarning();
 
-  // Nanoseconds with the digits grouped by threes: 12 ticks -> "1 000 ns".
+  // Nanoseconds with the digits grouped by threes: 12 ticks -> "1 000 ns";
+  // empty for MAX_TICK (no time).
   static std::string tickToStr(uint64_t ticks);
 
   // The box string of a row: "g<gap>,w<width>,t1|s<fg>,<bg>,<text>;" per box, then "\n".

@@ -111,18 +111,20 @@ TstringVec split(const std::string& text, char sep) {
 
 std::string tickToFloatStr(uint64_t ticks, int ticksPerMicrosecond) {
   static const char* const UNITS[] = {"ns", "mus", "ms", "s"};
-  uint64_t value = ticks * 1000u / static_cast<uint64_t>(ticksPerMicrosecond);
-  uint64_t remainder = 0;
+  if (ticks == MAX_TICK) return std::string();  // no time
+  // ticks * 1000 may pass 64 bits; after the unit steps the value fits again.
+  unsigned __int128 value = static_cast<unsigned __int128>(ticks) * 1000u / static_cast<uint64_t>(ticksPerMicrosecond);
+  unsigned remainder = 0;
   int unit = 0;
   for (int step = 0; step < 3 && value > 1000; ++step) {
-    remainder = value % 1000;
+    remainder = static_cast<unsigned>(value % 1000);
     value /= 1000;
     unit = step + 1;
   }
-  std::string text = std::to_string(value);
+  std::string text = std::to_string(static_cast<uint64_t>(value));
   if (remainder != 0) {
     char frac[8];
-    std::snprintf(frac, sizeof frac, ".%03u", static_cast<unsigned>(remainder));
+    std::snprintf(frac, sizeof frac, ".%03u", remainder);
     text += frac;
   }
   text += ' ';

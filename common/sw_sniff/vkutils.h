@@ -26,7 +26,8 @@ std::string L1groupTypeName(L1groupType t);
 void split(const std::string& text, char sep, TstringVec& out);
 TstringVec split(const std::string& text, char sep);
 
-// ticks * 1000 / ticksPerMicrosecond as ns, scaled up to mus/ms/s.
+// ticks * 1000 / ticksPerMicrosecond as ns, scaled up to mus/ms/s; empty for
+// MAX_TICK (no time).
 std::string tickToFloatStr(uint64_t ticks, int ticksPerMicrosecond);
 
 }  // namespace utils

@@ -178,8 +178,14 @@ TEST(BoxBuilders, TickTextGroupsDigitsByThree) {
       {1201, "100 083 ns"},
       {12000000, "1 000 000 000 ns"},
       {1234567890123ull, "102 880 657 510 250 ns"},
+      // ticks * 1000 past 64 bits: exact, never wrapped; no time shows nothing
+      {MAX_TICK - 1, "1 537 228 672 809 129 301 166 ns"},
+      {MAX_TICK, ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Tboxes::tickToStr(c.first), c.second) << c.first;
+  auto data = std::make_shared<Tdata>();  // a row read from a line without TI
+  Tboxes builder;
+  EXPECT_EQ(builder.getBoxes(data)->at(0).bottom.text, "");
 }
 
 // ---- rows, full and compact ----

@@ -155,6 +155,9 @@ TEST(TickText, ScalesAndKeepsLastRemainder) {
       {12ull * 1000000 * 5000, 12, "5000 s"},
       {1001, 1000, "1.001 mus"},
       {13, 12, "1.083 mus"},
+      {MAX_TICK - 1, 12, "1537228672809.129 s"},  // ticks * 1000 past 64 bits, not wrapped
+      {MAX_TICK - 1, 1, "18446744073709.551 s"},
+      {MAX_TICK, 12, ""},  // no time
   };
   for (const Case& c : cases) EXPECT_EQ(utils::tickToFloatStr(c.ticks, c.div), c.text) << c.ticks;
 }

@@ -1,11 +1,15 @@
 // The main window as the program starts it: start-up with and without the
-// default capture and the scripts, the button bar driven by real clicks, the
-// zoom chain, file read and save through the hub, the About box's contents,
-// the help page's address and the three ways to close.
+// default capture and the scripts, the starting pane sizes, the menus, the
+// button bar driven by real clicks, the zoom chain and its ceiling, file read
+// and save through the hub, the About box's contents, the help page's address
+// and the three ways to close.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/display.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
+#include <wx/modalhook.h>
 #include <wx/uiaction.h>
 
 #include <algorithm>
@@ -14,6 +18,8 @@
 
 #include "startdir.h"
 #include "vkapp.h"
+#include "vkdecode.h"
+#include "vkdpane.h"
 #include "vkmainframe.h"
 #include "vkrcache.h"
 #include "vktree.h"
@@ -137,6 +143,15 @@ TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
   EXPECT_GE(frame->GetClientSize().y, barHeight + 375);
 }
 
+TEST_F(MainFrame, StartsWithTheRightColumnAndTheRawDataPaneAtTheirSizes) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(200);
+  MidPane* mid = frame->midPanePtr;
+  EXPECT_EQ(mid->decodePane->GetParent()->GetSize().x, 420);
+  EXPECT_EQ(mid->dataPane->GetSize().y, 220);
+}
+
 TEST_F(MainFrame, ButtonBarLayoutAndRule) {
   TstartDir dir(false, false);
   start();
@@ -169,6 +184,102 @@ TEST_F(MainFrame, ButtonBarLayoutAndRule) {
   EXPECT_EQ(rule->GetPosition().y, bar->GetRect().GetBottom() + 1);
   EXPECT_EQ(rule->GetBackgroundColour(), wxColour(192, 192, 192));
   EXPECT_EQ(bar->GetParent()->GetBackgroundColour(), wxColour(47, 79, 79));
+}
+
+// What GTK itself holds, out of the toolkit wrapper's sight.
+template <class F>
+F gtkCall(const char* name) {
+  auto f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
+  EXPECT_NE(f, nullptr) << name;
+  return f;
+}
+struct GtkList {
+  void* data;
+  GtkList* next;
+  GtkList* prev;
+};
+
+// Accelerators on the GTK menu item: a stock id brings its own (Exit: Ctrl+Q).
+int gtkAccels(wxMenuItem* item) {
+  GtkList* accels = gtkCall<GtkList* (*)(void*)>("gtk_widget_list_accel_closures")(item->GetMenuItem());
+  int n = 0;
+  for (GtkList* l = accels; l; l = l->next) ++n;
+  gtkCall<void (*)(GtkList*)>("g_list_free")(accels);
+  return n;
+}
+
+// Closes the GTK About box naming program; false when none is shown.
+bool closeAboutBox(const char* program) {
+  const auto aboutType = gtkCall<size_t (*)()>("gtk_about_dialog_get_type")();
+  const auto isA = gtkCall<int (*)(void*, size_t)>("g_type_check_instance_is_a");
+  const auto name = gtkCall<const char* (*)(void*)>("gtk_about_dialog_get_program_name");
+  GtkList* windows = gtkCall<GtkList* (*)()>("gtk_window_list_toplevels")();
+  bool found = false;
+  for (GtkList* l = windows; l; l = l->next) {
+    if (!isA(l->data, aboutType) || std::string(name(l->data)) != program) continue;
+    gtkCall<void (*)(void*, int)>("gtk_dialog_response")(l->data, -7);  // close
+    found = true;
+  }
+  gtkCall<void (*)(GtkList*)>("g_list_free")(windows);
+  return found;
+}
+
+// File dialogs answer Cancel at once; their messages are kept.
+class TfileDialogs : public wxModalDialogHook {
+ public:
+  TfileDialogs() { Register(); }
+  std::vector<std::string> messages;
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    if (auto* f = dynamic_cast<wxFileDialog*>(dialog)) messages.push_back(f->GetMessage().utf8_string());
+    return wxID_CANCEL;
+  }
+};
+
+TEST_F(MainFrame, FileAndHelpMenusTheirItemsAndWhatTheyOpen) {
+  TstartDir dir(false, false);
+  start();
+  struct Item {
+    int id;  // wxID_SEPARATOR: a separator
+    const char* label;
+  };
+  const std::vector<std::vector<Item>> menus = {{{ID_CAPTURE, "&Capture"},
+                                                 {wxID_SEPARATOR, ""},
+                                                 {ID_READ_DATA, "&Read data"},
+                                                 {ID_SAVE_DATA, "&Save data"},
+                                                 {wxID_SEPARATOR, ""},
+                                                 {wxID_EXIT, "&Exit"}},
+                                                {{wxID_ABOUT, "&About"}}};
+  wxMenuBar* bar = frame->GetMenuBar();
+  ASSERT_EQ(bar->GetMenuCount(), menus.size());
+  EXPECT_EQ(bar->GetMenuLabel(0), "&File");
+  EXPECT_EQ(bar->GetMenuLabel(1), "&Help");
+  for (size_t m = 0; m < menus.size(); ++m) {
+    const wxMenuItemList& items = bar->GetMenu(m)->GetMenuItems();
+    ASSERT_EQ(items.size(), menus[m].size()) << m;
+    for (size_t i = 0; i < items.size(); ++i) {
+      wxMenuItem* item = items[i];
+      SCOPED_TRACE(menus[m][i].label);
+      EXPECT_EQ(item->GetId(), menus[m][i].id);
+      EXPECT_EQ(item->IsSeparator(), menus[m][i].id == wxID_SEPARATOR);
+      if (item->IsSeparator()) continue;
+      EXPECT_EQ(item->GetItemLabel(), menus[m][i].label);
+      EXPECT_EQ(item->GetKind(), wxITEM_NORMAL);
+      EXPECT_EQ(gtkAccels(item), 0);
+    }
+  }
+
+  TfileDialogs dialogs;
+  int published = 0;
+  TsubToken reads(TOPIC_FILE_READ, [&](long) { ++published; });
+  TsubToken saves(TOPIC_FILE_SAVE, [&](long) { ++published; });
+  EXPECT_TRUE(frame->ProcessCommand(ID_READ_DATA));
+  EXPECT_TRUE(frame->ProcessCommand(ID_SAVE_DATA));
+  EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Open saved sample data", "Save sample data"}));
+  EXPECT_EQ(published, 0) << "a cancelled dialog publishes nothing";
+  EXPECT_TRUE(frame->ProcessCommand(wxID_ABOUT));
+  EXPECT_TRUE(closeAboutBox("Quellix"));
 }
 
 TEST_F(MainFrame, TogglesFlipLabelsSettingsAndShownRows) {
@@ -230,6 +341,17 @@ TEST_F(MainFrame, ZoomStepsUpAndDownToSix) {
   // Straight through the hub, as the buttons do.
   _G.pub(TOPIC_ZOOM, 1);
   EXPECT_EQ(frame->GetFont().GetPointSize(), 8);
+}
+
+TEST_F(MainFrame, ZoomStopsAtTheRowFontsCeilingAndComesDownAtOnce) {
+  TstartDir dir(true, true);
+  start();
+  for (int i = 0; i < 100; ++i) click(ID_ZOOM_IN);
+  EXPECT_EQ(frame->GetFont().GetPointSize(), view->cache().rowPointSize());
+  const int topHeight = view->cache().getRowHt();
+  click(ID_ZOOM_OUT);
+  EXPECT_LT(view->cache().getRowHt(), topHeight);
+  EXPECT_EQ(frame->GetFont().GetPointSize(), view->cache().rowPointSize());
 }
 
 TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {

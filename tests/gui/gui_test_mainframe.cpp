@@ -196,7 +196,6 @@ F gtkCall(const char* name) {
 struct GtkList {
   void* data;
   GtkList* next;
-  GtkList* prev;
 };
 
 // Accelerators on the GTK menu item: a stock id brings its own (Exit: Ctrl+Q).
@@ -208,15 +207,14 @@ int gtkAccels(wxMenuItem* item) {
   return n;
 }
 
-// Closes the GTK About box naming program; false when none is shown.
-bool closeAboutBox(const char* program) {
+// Closes GTK's About box; false when none is shown.
+bool closeAboutBox() {
   const auto aboutType = gtkCall<size_t (*)()>("gtk_about_dialog_get_type")();
   const auto isA = gtkCall<int (*)(void*, size_t)>("g_type_check_instance_is_a");
-  const auto name = gtkCall<const char* (*)(void*)>("gtk_about_dialog_get_program_name");
   GtkList* windows = gtkCall<GtkList* (*)()>("gtk_window_list_toplevels")();
   bool found = false;
   for (GtkList* l = windows; l; l = l->next) {
-    if (!isA(l->data, aboutType) || std::string(name(l->data)) != program) continue;
+    if (!isA(l->data, aboutType)) continue;
     gtkCall<void (*)(void*, int)>("gtk_dialog_response")(l->data, -7);  // close
     found = true;
   }
@@ -240,35 +238,21 @@ class TfileDialogs : public wxModalDialogHook {
 TEST_F(MainFrame, FileAndHelpMenusTheirItemsAndWhatTheyOpen) {
   TstartDir dir(false, false);
   start();
-  struct Item {
-    int id;  // wxID_SEPARATOR: a separator
-    const char* label;
-  };
-  const std::vector<std::vector<Item>> menus = {{{ID_CAPTURE, "&Capture"},
-                                                 {wxID_SEPARATOR, ""},
-                                                 {ID_READ_DATA, "&Read data"},
-                                                 {ID_SAVE_DATA, "&Save data"},
-                                                 {wxID_SEPARATOR, ""},
-                                                 {wxID_EXIT, "&Exit"}},
-                                                {{wxID_ABOUT, "&About"}}};
   wxMenuBar* bar = frame->GetMenuBar();
-  ASSERT_EQ(bar->GetMenuCount(), menus.size());
-  EXPECT_EQ(bar->GetMenuLabel(0), "&File");
-  EXPECT_EQ(bar->GetMenuLabel(1), "&Help");
-  for (size_t m = 0; m < menus.size(); ++m) {
-    const wxMenuItemList& items = bar->GetMenu(m)->GetMenuItems();
-    ASSERT_EQ(items.size(), menus[m].size()) << m;
-    for (size_t i = 0; i < items.size(); ++i) {
-      wxMenuItem* item = items[i];
-      SCOPED_TRACE(menus[m][i].label);
-      EXPECT_EQ(item->GetId(), menus[m][i].id);
-      EXPECT_EQ(item->IsSeparator(), menus[m][i].id == wxID_SEPARATOR);
-      if (item->IsSeparator()) continue;
-      EXPECT_EQ(item->GetItemLabel(), menus[m][i].label);
-      EXPECT_EQ(item->GetKind(), wxITEM_NORMAL);
-      EXPECT_EQ(gtkAccels(item), 0);
+  std::string menus;  // label=id of each item, "-" a separator
+  for (size_t m = 0; m < bar->GetMenuCount(); ++m) {
+    menus += bar->GetMenuLabel(m).utf8_string() + ":";
+    for (wxMenuItem* item : bar->GetMenu(m)->GetMenuItems()) {
+      if (item->IsSeparator()) {
+        menus += " -";
+        continue;
+      }
+      menus += " " + item->GetItemLabel().utf8_string() + "=" + std::to_string(item->GetId());
+      EXPECT_EQ(item->GetKind(), wxITEM_NORMAL) << menus;
+      EXPECT_EQ(gtkAccels(item), 0) << menus;
     }
   }
+  EXPECT_EQ(menus, "&File: &Capture=6007 - &Read data=6005 &Save data=6006 - &Exit=5006&Help: &About=5014");
 
   TfileDialogs dialogs;
   int published = 0;
@@ -279,7 +263,7 @@ TEST_F(MainFrame, FileAndHelpMenusTheirItemsAndWhatTheyOpen) {
   EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Open saved sample data", "Save sample data"}));
   EXPECT_EQ(published, 0) << "a cancelled dialog publishes nothing";
   EXPECT_TRUE(frame->ProcessCommand(wxID_ABOUT));
-  EXPECT_TRUE(closeAboutBox("Quellix"));
+  EXPECT_TRUE(closeAboutBox());
 }
 
 TEST_F(MainFrame, TogglesFlipLabelsSettingsAndShownRows) {

@@ -204,12 +204,24 @@ local function node(handle)
   return nil
 end
 
+-- A transaction has three packets at most; a hand-made file may give it a
+-- million, so only the first few are looked at.
+local MAX_TRX_PACKETS = 16
+
+-- The tables of a transaction's first packets, and how many were left out.
+local function firstPackets(trx)
+  local children, packets = trx.children or {}, {}
+  for i = 1, math.min(#children, MAX_TRX_PACKETS) do
+    packets[#packets + 1] = node(children[i])
+  end
+  return packets, math.max(#children - MAX_TRX_PACKETS, 0)
+end
+
 -- The first token, data and handshake packet of a transaction table.
 local function packetsOf(trx)
   local p = {}
-  for _, h in ipairs(trx.children or {}) do
-    local c = node(h)
-    if c and c.type and not p[c.type] then p[c.type] = c end
+  for _, c in ipairs(firstPackets(trx)) do
+    if c.type and not p[c.type] then p[c.type] = c end
   end
   return p
 end
@@ -762,17 +774,18 @@ end
 
 local function transactionItems(t)
   local rows, p = {}, {}
-  for _, h in ipairs(t.children or {}) do
-    local c = node(h)
-    if c then
-      if c.type and not p[c.type] then p[c.type] = c end
-      rows[#rows + 1] = { PACKET_ROLE[c.type] or c.type or "?", pidText(c.pid), packetDetail(c) }
-    end
+  local packets, leftOut = firstPackets(t)
+  for _, c in ipairs(packets) do
+    if c.type and not p[c.type] then p[c.type] = c end
+    rows[#rows + 1] = { PACKET_ROLE[c.type] or c.type or "?", pidText(c.pid), packetDetail(c) }
   end
   local items = {
     para((outcome(t, p):gsub("^%l", string.upper))),
     tbl(tostring(t.subType) .. " transaction", { "Packet", "PID", "Details" }, rows),
   }
+  if leftOut > 0 then
+    items[#items + 1] = para("The transaction holds " .. plural(leftOut, "more packet") .. ", not listed.")
+  end
   local b = bytesOf(p.data)
   if t.subType == "SETUP" and #b == 8 then items[#items + 1] = setupTable(parseSetup(b)) end
   return items

@@ -111,6 +111,7 @@ unsigned TdisplData::adopt(TlinVecPtr rows, TrowVecPtr roots) {
   if (!rows || rows->empty()) return 0;
   FlinRows = std::move(rows);
   FtreeRoots = roots ? std::move(roots) : std::make_shared<TrowVec>();
+  ++FdataSetSerial;
   return static_cast<unsigned>(FlinRows->size());
 }
 
@@ -263,13 +264,13 @@ const TbyteVec* TdisplData::getData(int ix) const {
       none);
 }
 
-TboxVec* TdisplData::genRowBoxes(int ix) {
+TboxVec* TdisplData::genRowBoxes(int ix, size_t maxBoxes) {
   if (!linRowIxOK(ix)) {
     brokenPrecondition();
     Fboxes.init();
     return &Fboxes.boxes;
   }
-  return Fboxes.getBoxes((*FlinRows)[static_cast<size_t>(ix)].row);
+  return Fboxes.getBoxes((*FlinRows)[static_cast<size_t>(ix)].row, maxBoxes);
 }
 
 std::string TdisplData::genRowDecode(int ix) {

@@ -54,7 +54,8 @@ class TdisplData {
   // Bytes for the hex dump; never null, empty when the row has none.
   const TbyteVec* getData(int ix) const;
   // The full boxes of a row (ix must be valid); valid until the next call.
-  TboxVec* genRowBoxes(int ix);
+  // A transaction stops adding its children's boxes at about maxBoxes.
+  TboxVec* genRowBoxes(int ix, size_t maxBoxes = SIZE_MAX);
   // Decode text of a row; "Error - row <ix>" for a bad index.
   std::string genRowDecode(int ix);
 
@@ -70,6 +71,8 @@ class TdisplData {
   unsigned doCapture();
   // Takes over a data set when rows holds at least one row; returns its row count, else 0.
   unsigned adopt(TlinVecPtr rows, TrowVecPtr roots);
+  // Changes with every data set adopted.
+  unsigned dataSetSerial() const { return FdataSetSerial; }
 
   // Script host. getNode pushes the table of display row ix on L and returns
   // 1, or pushes nothing and returns -1 for a bad index.
@@ -90,6 +93,7 @@ class TdisplData {
 
   TlinVecPtr FlinRows;
   TrowVecPtr FtreeRoots;
+  unsigned FdataSetSerial = 0;
   Tboxes Fboxes;
   lua_State* FL = nullptr;
   std::string FscriptError;

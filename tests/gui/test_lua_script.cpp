@@ -489,6 +489,23 @@ TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
   EXPECT_NE(transfers[0].find("idVendor#0x1234#vendor ID"), std::string::npos) << transfers[0];
 }
 
+// A hand-made transaction of 100,000 packets: the text lists the first ones
+// and counts the rest, instead of a table row a packet.
+TEST(DecodeScript, WideTransactionListsItsFirstPacketsOnly) {
+  auto wide = trx(TRX_IN, {tok(PID_IN, 5, 1)}, 0);
+  for (int i = 1; i < 100000; ++i) wide->children.push_back(hs(PID_ACK));
+  TdisplHost host(displtest::INIT_LUA);
+  host.addTree(wide);
+  Tdecoded d;
+  d.raw = host.decode(wide);
+  std::string why;
+  ASSERT_TRUE(parseDecodeText(d.raw, d.items, why)) << why;
+  EXPECT_LT(d.raw.size(), 8000u);
+  const size_t listed = d.table("IN transaction")->rows.size();
+  EXPECT_EQ(d.table("IN transaction")->rows[0], (TstringVec{"Token", "IN (0x69)", "device 5, endpoint 1"}));
+  EXPECT_NE(d.paragraphs().find(std::to_string(100000 - listed) + " more packets"), std::string::npos) << d.raw;
+}
+
 TEST(DecodeScript, WorksWithoutGetNode) {
   lua_State* L = luaL_newstate();
   luaL_openlibs(L);

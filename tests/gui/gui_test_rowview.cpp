@@ -585,7 +585,7 @@ TEST_F(RowView, SmallRowsScrollWithoutRedrawingAndClickTrue) {
 // round over its "Transaction" box.
 TEST_F(RowView, MillionChildTransactionIsDrawnToTheRightEdgeOnly) {
   const std::string path = tempFile("qx_wide_");
-  ASSERT_TRUE(qxtest::writeWideTransaction(path, 1000000));
+  ASSERT_TRUE(qxhostile::writeWideTransaction(path, 1000000));
   read(path);
   std::remove(path.c_str());
   ASSERT_EQ(view->getPaintedRows()[0], 0);

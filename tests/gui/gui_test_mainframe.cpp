@@ -377,7 +377,7 @@ TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {
   EXPECT_EQ(startdir::gunzip(fileNameBytes(again)), first);
 
   // A name that does not exist reads nothing and keeps the rows.
-  frame->publishPath(TOPIC_FILE_READ, folder + "/fehlt-\xC3\xB6.vkd");
+  frame->publishPath(TOPIC_FILE_READ, folder + wxString::FromUTF8("/fehlt-\xC3\xB6.vkd"));
   EXPECT_EQ(data().rowCount(), rows);
   EXPECT_EQ(visPublished, 1);
 }

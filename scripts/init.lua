@@ -14,6 +14,16 @@
 
 local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
 
+-- Bounds on the work of one decode. Real traffic stays far below them, but a
+-- hostile device (or a crafted file) can send a data stage of 32767 two-byte
+-- descriptors or of megabytes, and every table we write becomes a window.
+local MAX_DESCRIPTORS = 50     -- descriptors decoded from one data stage
+local MAX_STAGE_BYTES = 65535  -- data-stage bytes decoded: wLength's limit
+local MAX_TRANSACTIONS = 10000 -- transactions of one transfer looked at
+local MAX_STAGE_ROWS = 1000    -- of those, listed in its Stages table
+local MAX_PACKETS = 100        -- packets of one transaction looked at
+local MAX_STRING_BYTES = 255   -- no string descriptor is longer
+
 ---------------------------------------------------------------------------
 -- Text building
 
@@ -204,10 +214,22 @@ local function node(handle)
   return nil
 end
 
+-- A group's child handles: all of them, or when there are more than limit
+-- the first limit - 1 and the last (a transfer's status stage); and how many
+-- were left out between.
+local function childrenOf(t, limit)
+  local c = t.children or {}
+  local n = #c
+  if n <= limit then return c, 0 end
+  local kept = table.move(c, 1, limit - 1, 1, {})
+  kept[limit] = c[n]
+  return kept, n - limit
+end
+
 -- The first token, data and handshake packet of a transaction table.
 local function packetsOf(trx)
   local p = {}
-  for _, h in ipairs(trx.children or {}) do
+  for _, h in ipairs((childrenOf(trx, MAX_PACKETS))) do
     local c = node(h)
     if c and c.type and not p[c.type] then p[c.type] = c end
   end
@@ -414,7 +436,16 @@ local function otherDescriptor(d)
   return tbl(descriptorName(kind) .. " descriptor", { "Field", "Value", "Meaning" }, rows)
 end
 
--- A configuration: the header, then every descriptor that follows it.
+-- The descriptors from byte off on, up to the end or a broken bLength.
+local function countDescriptors(d, off)
+  local n = 0
+  while off + 1 <= #d and d[off] >= 2 do
+    n, off = n + 1, off + d[off]
+  end
+  return n
+end
+
+-- A configuration: the header, then the descriptors that follow it.
 local function configurationSet(d, title)
   local items = {}
   local off = 1
@@ -423,6 +454,13 @@ local function configurationSet(d, title)
     if len < 2 then
       items[#items + 1] = para("A descriptor at byte " .. (off - 1) .. " gives bLength " .. len
         .. ", which cannot be: the rest of the data is not decoded.")
+      break
+    end
+    if #items == MAX_DESCRIPTORS then
+      local n = countDescriptors(d, off)
+      items[#items + 1] = para(plural(n, "more descriptor") .. " in the last " .. plural(#d - off + 1, "byte")
+        .. " of the data stage " .. (n == 1 and "is" or "are") .. " not decoded: only the first "
+        .. MAX_DESCRIPTORS .. " are.")
       break
     end
     local last = math.min(off + len - 1, #d)
@@ -474,6 +512,13 @@ local function utf16(d, first)
 end
 
 local function stringDescriptor(d, index)
+  if #d > MAX_STRING_BYTES then
+    return join({
+      para("The data stage holds " .. plural(#d, "byte") .. ", more than a string descriptor can: only the first "
+        .. MAX_STRING_BYTES .. " are decoded."),
+      stringDescriptor(table.move(d, 1, MAX_STRING_BYTES, 1, {}), index),
+    })
+  end
   if index == 0 then
     local rows = {}
     for i = 3, #d - 1, 2 do
@@ -762,7 +807,8 @@ end
 
 local function transactionItems(t)
   local rows, p = {}, {}
-  for _, h in ipairs(t.children or {}) do
+  local children, skipped = childrenOf(t, MAX_PACKETS)
+  for _, h in ipairs(children) do
     local c = node(h)
     if c then
       if c.type and not p[c.type] then p[c.type] = c end
@@ -773,6 +819,9 @@ local function transactionItems(t)
     para((outcome(t, p):gsub("^%l", string.upper))),
     tbl(tostring(t.subType) .. " transaction", { "Packet", "PID", "Details" }, rows),
   }
+  if skipped > 0 then
+    items[#items + 1] = para(plural(skipped, "packet") .. " before the last one are not listed.")
+  end
   local b = bytesOf(p.data)
   if t.subType == "SETUP" and #b == 8 then items[#items + 1] = setupTable(parseSetup(b)) end
   return items
@@ -868,7 +917,8 @@ end
 
 local function transferDecode(t)
   local trxs = {}
-  for _, h in ipairs(t.children or {}) do
+  local children, skipped = childrenOf(t, MAX_TRANSACTIONS)
+  for _, h in ipairs(children) do
     local c = node(h)
     if c and c.type == "transaction" then trxs[#trxs + 1] = { row = c, p = packetsOf(c) } end
   end
@@ -886,7 +936,7 @@ local function transferDecode(t)
   local statusType = s.deviceToHost and "OUT" or "IN"
 
   -- Stages, and the data-stage bytes as the row's own box shows them.
-  local rows, d, success, stalled, naks = {}, {}, false, false, 0
+  local rows, d, sent, success, stalled, naks = {}, {}, 0, false, false, 0
   for _, x in ipairs(trxs) do
     local hs = x.p.handshake and x.p.handshake.pid
     local n = #bytesOf(x.p.data)
@@ -895,17 +945,21 @@ local function transferDecode(t)
     if hs == 14 then stalled = true end
     if hs == 10 then naks = naks + 1 end
     if hs == 2 and x.row.subType == dataType and x.row.subType ~= "SETUP" then
-      for _, v in ipairs(bytesOf(x.p.data)) do d[#d + 1] = v end
+      local bytes = bytesOf(x.p.data)
+      table.move(bytes, 1, math.min(#bytes, MAX_STAGE_BYTES - #d), #d + 1, d)
+      sent = sent + #bytes
     end
     if hs == 2 and x.row.subType == statusType and x.p.data and n == 0 then success = true end
-    rows[#rows + 1] = { stage, x.row.subType, x.p.data and tostring(n) or "-",
-      hs and pidName(hs) or "none" }
+    if #rows < MAX_STAGE_ROWS then
+      rows[#rows + 1] = { stage, x.row.subType, x.p.data and tostring(n) or "-",
+        hs and pidName(hs) or "none" }
+    end
   end
 
   local target = setupTrx.p.token and ("device " .. setupTrx.p.token.addr .. ", endpoint " .. setupTrx.p.token.endp) or "the device"
   local summary = requestTitle(s) .. " to " .. target .. ". "
   if s.wLength > 0 then
-    summary = summary .. (s.deviceToHost and "The device sent " or "The host sent ") .. plural(#d, "byte")
+    summary = summary .. (s.deviceToHost and "The device sent " or "The host sent ") .. plural(sent, "byte")
         .. " of the " .. s.wLength .. " asked for. "
   end
   if stalled then
@@ -929,6 +983,14 @@ local function transferDecode(t)
     setupTable(s),
     tbl("Stages", { "Stage", "Transaction", "Bytes", "Handshake" }, rows),
   }
+  local total = #trxs + skipped
+  if #rows < total then
+    items[#items + 1] = para("The Stages table lists " .. #rows .. " of the " .. plural(total, "transaction")
+      .. (skipped > 0 and (": " .. skipped .. " before the last one were not looked at.") or "."))
+  end
+  if sent > #d then
+    items[#items + 1] = para("Only the first " .. #d .. " bytes of the data stage are decoded.")
+  end
   for _, item in ipairs(dataStageItems(s, d)) do items[#items + 1] = item end
   return join(items)
 end

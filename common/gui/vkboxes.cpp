@@ -43,8 +43,9 @@ std::string hex2(unsigned value) {
 
 }  // namespace
 
-TboxVec* Tboxes::getBoxes(TrowPtr row) {
+TboxVec* Tboxes::getBoxes(TrowPtr row, size_t maxBoxes) {
   boxes.clear();
+  FmaxBoxes = maxBoxes;
   genBoxes(row, false, 1);
   return &boxes;
 }
@@ -167,6 +168,7 @@ void Tboxes::genSetupBoxes(Tdata& data) {
 void Tboxes::genTransactionBoxes(const Ttransax& trx) {
   genLeftBox(FG_TRANSACTION, BG_TRANSACTION, "Transaction", trx.number);
   for (const TrowPtr& child : trx.children) {
+    if (boxes.size() >= FmaxBoxes) break;  // a hand-made file may hold a million children
     if (!child) continue;
     // Only a hand-made file puts anything but packets here: no boxes for it.
     visitRow(*child, Toverload{[this, &child, &trx](Ttoken&) { genBoxes(child, true, trx.level); },

@@ -35,8 +35,9 @@ using TboxVec = std::vector<TdisplayBox>;
 // Building a control transfer fills the transfer's data-stage cache.
 class Tboxes {
  public:
-  // The boxes of a row; valid until the next build on this builder.
-  TboxVec* getBoxes(TrowPtr row);
+  // The boxes of a row; valid until the next build on this builder. A
+  // transaction adds no more children's boxes once it holds maxBoxes.
+  TboxVec* getBoxes(TrowPtr row, size_t maxBoxes = SIZE_MAX);
   void init();
   void genBoxes(TrowPtr row, bool compact, int level);
   void genSetupBoxes(Tdata& data);
@@ -79,4 +80,6 @@ class Tboxes {
   void add2(int gap, int width, const std::string& top, uint64_t fg, uint64_t bg, const std::string& bottom,
             uint64_t bfg = FG_BOT, uint64_t bbg = BG_BOT);
   void add1(int gap, int width, const std::string& text, uint64_t fg, uint64_t bg);
+
+  size_t FmaxBoxes = SIZE_MAX;
 };

@@ -1,6 +1,7 @@
 #include "vkdecode.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "vkutils.h"
 #include "vkwxmid.h"
@@ -17,11 +18,37 @@ const int DECODE_LIST_EXTRA = 12;
 const int DECODE_SPARE_TABLES = 3;
 const long PANEL_STYLE = wxTAB_TRAVERSAL | wxBORDER_NONE;
 
+// Scripts may hand over any bytes: what is not UTF-8 shows as U+FFFD instead
+// of emptying the whole text.
+wxString toWx(const std::string& text) { return wxString::FromUTF8(decodetext::validUtf8(text)); }
+
 }  // namespace
 
 namespace decodetext {
 
 TstringVec items(const std::string& text) { return utils::split(text, ';'); }
+
+TstringVec shownItems(const std::string& text) {
+  // Pieces past the bound are only counted: a script may return megabytes.
+  TstringVec shown;
+  size_t leftOut = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start && kind(text.substr(start, 1)) != IK_NONE) {
+      if (shown.size() < MAX_SHOWN_ITEMS)
+        shown.push_back(text.substr(start, end - start));
+      else
+        ++leftOut;
+    }
+    start = end + 1;
+  }
+  if (leftOut > 0)
+    shown.push_back("S" + std::to_string(leftOut) +
+                    (leftOut == 1 ? " more item of this decode text is" : " more items of this decode text are") +
+                    " left out: the pane shows at most " + std::to_string(MAX_SHOWN_ITEMS) + ".");
+  return shown;
+}
 
 TitemKind kind(const std::string& item) {
   if (item.empty()) return IK_NONE;
@@ -42,6 +69,38 @@ std::string cell(const TstringVec& lines, size_t row, size_t column) {
   if (row >= rowCount(lines)) return std::string();
   const TstringVec cells = utils::split(lines[row + 2], '#');
   return column < cells.size() ? cells[column] : std::string();
+}
+
+std::string validUtf8(const std::string& text) {
+  // Each maximal ill-formed piece becomes one U+FFFD, as Unicode advises.
+  std::string out;
+  out.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char lead = byte(0);
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xbf;  // the second byte's range: no overlongs, surrogates or > U+10FFFF
+    if (lead < 0x80)
+      len = 1;
+    else if (lead >= 0xc2 && lead <= 0xdf)
+      len = 2;
+    else if (lead >= 0xe0 && lead <= 0xef)
+      len = 3, lo = lead == 0xe0 ? 0xa0 : 0x80, hi = lead == 0xed ? 0x9f : 0xbf;
+    else if (lead >= 0xf0 && lead <= 0xf4)
+      len = 4, lo = lead == 0xf0 ? 0x90 : 0x80, hi = lead == 0xf4 ? 0x8f : 0xbf;
+    size_t k = 1;
+    for (; k < len && i + k < n; ++k) {
+      const unsigned char b = byte(k);
+      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xbf)) break;
+    }
+    if (len != 0 && k == len)
+      out.append(text, i, len);
+    else
+      out += "\xef\xbf\xbd";
+    i += k;
+  }
+  return out;
 }
 
 }  // namespace decodetext
@@ -73,6 +132,16 @@ TscrollerPanel::TscrollerPanel(wxWindow* parent)
   SetSizer(sizer);
 }
 
+void TscrollerPanel::scrollByWheel(const wxMouseEvent& event) {
+  if (event.GetWheelDelta() <= 0) return;
+  // As far as GTK scrolls the pane for a notch over a paragraph.
+  FwheelPixels -= double(event.GetWheelRotation()) / event.GetWheelDelta() * std::pow(GetClientSize().y, 2.0 / 3.0);
+  const int units = int(FwheelPixels / DECODE_SCROLL_RATE);
+  if (units == 0) return;
+  FwheelPixels -= units * DECODE_SCROLL_RATE;
+  Scroll(-1, std::max(0, GetViewStart().y + units));
+}
+
 TscrolledPanel::TscrolledPanel(wxWindow* parent)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE) {
   itemSizer = new wxBoxSizer(wxVERTICAL);
@@ -100,7 +169,7 @@ void TscrolledPanel::render(const std::string& text) {
   itemSizer->Clear(false);
   const int itemWidth = GetClientSize().x - 2 * DECODE_ITEM_BORDER;
   size_t parasUsed = 0, tablesUsed = 0;
-  for (const std::string& item : decodetext::items(text)) {
+  for (const std::string& item : decodetext::shownItems(text)) {
     wxWindow* win = nullptr;
     switch (decodetext::kind(item)) {
       case decodetext::IK_PARAGRAPH:
@@ -132,7 +201,7 @@ TdecodeTextItem::TdecodeTextItem(wxWindow* parent, std::string item)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, PANEL_STYLE), paraText(decodetext::paragraph(item)) {
   // SetLabelText: an "&" in a decode text is shown, not taken as a mnemonic.
   label = new wxStaticText(this, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, 0);
-  label->SetLabelText(wxString::FromUTF8(paraText));
+  label->SetLabelText(toWx(paraText));
   label->Wrap(-1);
   // No minimum width: the unwrapped text must not widen the stack past the
   // pane, or the paragraph would wrap to that width and never narrow again.
@@ -155,7 +224,7 @@ void TdecodeTextItem::doResize() {
 
 void TdecodeTextItem::wrapTo(int width) {
   FwrapWidth = width;
-  label->SetLabelText(wxString::FromUTF8(paraText));
+  label->SetLabelText(toWx(paraText));
   label->Wrap(-1);
   label->Wrap(width - DECODE_WRAP_MARGIN);
   InvalidateBestSize();
@@ -202,7 +271,7 @@ TdecodeTitle::TdecodeTitle(wxWindow* parent, const std::string& title)
   font.SetPointSize(font.GetPointSize() * 12 / 10);
   SetFont(font);
   Ftext = new wxStaticText(this, wxID_ANY, wxEmptyString);
-  Ftext->SetLabelText(wxString::FromUTF8(title));
+  Ftext->SetLabelText(toWx(title));
   auto* sizer = new wxBoxSizer(wxHORIZONTAL);
   sizer->AddStretchSpacer(1);
   sizer->Add(Ftext, 0, 0);
@@ -211,7 +280,7 @@ TdecodeTitle::TdecodeTitle(wxWindow* parent, const std::string& title)
 }
 
 void TdecodeTitle::setTitle(const std::string& title) {
-  Ftext->SetLabelText(wxString::FromUTF8(title));
+  Ftext->SetLabelText(toWx(title));
   Layout();  // centred again, though the bar keeps its size
 }
 
@@ -220,6 +289,9 @@ TdecodeList::TdecodeList(wxWindow* parent, const TstringVec& lines)
   bandAttr.SetBackgroundColour(DECODE_BAND_BG);
   fill(lines);
   Bind(wxEVT_SIZE, &TdecodeList::onResize, this);
+  // The rows and the heading are windows of their own, which get the wheel first.
+  Bind(wxEVT_MOUSEWHEEL, &TdecodeList::onWheel, this);
+  for (wxWindow* part : GetChildren()) part->Bind(wxEVT_MOUSEWHEEL, &TdecodeList::onWheel, this);
 }
 
 void TdecodeList::fill(const TstringVec& lines) {
@@ -230,7 +302,7 @@ void TdecodeList::fill(const TstringVec& lines) {
   SetMaxSize(wxDefaultSize);
   if (Fsv.size() >= 2) {
     const TstringVec heads = decodetext::headings(Fsv);
-    for (size_t i = 0; i < heads.size(); ++i) InsertColumn(long(i), wxString::FromUTF8(heads[i]));
+    for (size_t i = 0; i < heads.size(); ++i) InsertColumn(long(i), toWx(heads[i]));
     // Rows need a column to show in: a heading line of only "#" gives none.
     SetItemCount(GetColumnCount() > 0 ? long(decodetext::rowCount(Fsv)) : 0);
     setSize();
@@ -274,10 +346,20 @@ void TdecodeList::onResize(wxSizeEvent& event) {
   event.Skip();
 }
 
+void TdecodeList::onWheel(wxMouseEvent& event) {
+  if (event.GetWheelAxis() == wxMOUSE_WHEEL_VERTICAL)
+    for (wxWindow* w = GetParent(); w; w = w->GetParent())
+      if (auto* scroller = dynamic_cast<TscrollerPanel*>(w)) {
+        scroller->scrollByWheel(event);
+        return;
+      }
+  event.Skip();
+}
+
 wxString TdecodeList::OnGetItemText(long item, long column) const {
   wxCHECK_MSG(item >= 0 && size_t(item) < decodetext::rowCount(Fsv) && column >= 0, wxString(),
               "unsigned(item) < (Fsv.size()-2)");
-  return wxString::FromUTF8(decodetext::cell(Fsv, size_t(item), size_t(column)));
+  return toWx(decodetext::cell(Fsv, size_t(item), size_t(column)));
 }
 
 wxItemAttr* TdecodeList::OnGetItemAttr(long item) const { return item % 2 == 0 ? &bandAttr : nullptr; }

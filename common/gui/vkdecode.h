@@ -23,6 +23,11 @@ enum TitemKind { IK_NONE = 0, IK_PARAGRAPH = 1, IK_TABLE = 2 };
 
 // The non-empty pieces of text between ";".
 TstringVec items(const std::string& text);
+// Items the pane shows at most for one text.
+constexpr size_t MAX_SHOWN_ITEMS = 64;
+// The paragraphs and tables of a text, at most MAX_SHOWN_ITEMS of them, then
+// a paragraph saying how many more there were when there were any.
+TstringVec shownItems(const std::string& text);
 TitemKind kind(const std::string& item);
 // A paragraph item's text: the item without its "S".
 std::string paragraph(const std::string& item);
@@ -34,6 +39,8 @@ TstringVec headings(const TstringVec& lines);
 size_t rowCount(const TstringVec& lines);
 // Cell column of row (0-based, below rowCount); empty when the row has fewer cells.
 std::string cell(const TstringVec& lines, size_t row, size_t column);
+// The text with every ill-formed UTF-8 sequence replaced by U+FFFD.
+std::string validUtf8(const std::string& text);
 
 }  // namespace decodetext
 
@@ -57,8 +64,13 @@ class TscrollerPanel : public wxScrolledWindow {
  public:
   explicit TscrollerPanel(wxWindow* parent);
   ~TscrollerPanel() override = default;
+  // Scrolls for a vertical wheel turned over an item that does not scroll itself.
+  void scrollByWheel(const wxMouseEvent& event);
 
   TscrolledPanel* itemPanel = nullptr;
+
+ private:
+  double FwheelPixels = 0;  // turned but not yet scrolled
 };
 
 class TscrolledPanel : public wxPanel {
@@ -138,6 +150,8 @@ class TdecodeList : public wxListView {
   // Columns 0 and 1 to a quarter and three quarters less 20 of the width.
   void fitColumns();
   void onResize(wxSizeEvent& event);
+  // The list is as high as its rows, so the wheel scrolls the pane.
+  void onWheel(wxMouseEvent& event);
   wxString OnGetItemText(long item, long column) const override;
   wxItemAttr* OnGetItemAttr(long item) const override;
 

@@ -3,6 +3,7 @@
 // answers of its children, so a child is only judged after its transaction.
 #include "vkdispldata.h"
 
+#include <sys/stat.h>
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <lua.hpp>
+#include <new>
 
 #include "vkcapture.h"
 #include "vkdataio.h"
@@ -26,6 +28,25 @@ constexpr double MYADD_A = 30.0;
 constexpr double MYADD_B = 12.0;
 
 const char* const SAVE_TITLE = "Save sample data";
+const char* const READ_TITLE = "Read sample data";
+
+// Why a save or load fell short, in words; empty when the system gave no reason.
+std::string faultText(const TdataIO& io) {
+  switch (io.Ffault) {
+    case TfileFault::none: break;
+    case TfileFault::system: return io.FfaultErrno != 0 ? std::strerror(io.FfaultErrno) : "";
+    case TfileFault::folderLocked: return "its folder may not be written to, so the file cannot be replaced safely";
+    case TfileFault::notRegular:
+      return io.FfaultErrno != 0 ? std::strerror(io.FfaultErrno) : "it is a device, pipe or socket, not a file";
+    case TfileFault::empty: return "the file is empty";
+    case TfileFault::badHead: return "it is not a sample-data file";
+    case TfileFault::cutOff: return "it is cut off or damaged";
+  }
+  return "";
+}
+
+// The end of a message's first sentence: the reason, when there is one.
+std::string withReason(const std::string& reason) { return reason.empty() ? "." : ": " + reason + "."; }
 
 // The bad-index precondition of the row getters: reported, never fatal.
 void brokenPrecondition() { std::fprintf(stderr, "precondition failed in vkdispldata: linRowIxOK(linRowIx)\n"); }
@@ -111,6 +132,7 @@ unsigned TdisplData::adopt(TlinVecPtr rows, TrowVecPtr roots) {
   if (!rows || rows->empty()) return 0;
   FlinRows = std::move(rows);
   FtreeRoots = roots ? std::move(roots) : std::make_shared<TrowVec>();
+  ++FdataSetSerial;
   return static_cast<unsigned>(FlinRows->size());
 }
 
@@ -263,13 +285,13 @@ const TbyteVec* TdisplData::getData(int ix) const {
       none);
 }
 
-TboxVec* TdisplData::genRowBoxes(int ix) {
+TboxVec* TdisplData::genRowBoxes(int ix, size_t maxBoxes) {
   if (!linRowIxOK(ix)) {
     brokenPrecondition();
     Fboxes.init();
     return &Fboxes.boxes;
   }
-  return Fboxes.getBoxes((*FlinRows)[static_cast<size_t>(ix)].row);
+  return Fboxes.getBoxes((*FlinRows)[static_cast<size_t>(ix)].row, maxBoxes);
 }
 
 std::string TdisplData::genRowDecode(int ix) {
@@ -285,47 +307,76 @@ std::string TdisplData::genRowDecode(int ix) {
 // ---- files and capture ----
 
 unsigned TdisplData::sampleFileRead(const std::string& path) {
-  auto rows = std::make_shared<TlinVec>();
-  auto roots = std::make_shared<TrowVec>();
   TdataIO io;
-  io.loadLinearFile(path, roots, rows);
-  return adopt(rows, roots);  // the rows read decide, not the loader's count
+  unsigned adopted = 0;
+  bool noMemory = false;
+  try {
+    auto rows = std::make_shared<TlinVec>();
+    auto roots = std::make_shared<TrowVec>();
+    io.loadLinearFile(path, roots, rows);
+    adopted = adopt(rows, roots);  // the rows read decide, not the loader's count
+  } catch (const std::bad_alloc&) {
+    noMemory = true;  // what the load built went with its vectors
+  }
+  try {
+    reportRead(path, io, adopted, noMemory);
+  } catch (const std::bad_alloc&) {
+    // No memory left even for the words: the outcome stands unsaid.
+  }
+  return adopted;
+}
+
+void TdisplData::reportRead(const std::string& path, const TdataIO& io, unsigned adopted, bool noMemory) {
+  const char* kept = rowCount() > 0 ? "\nThe data shown before is kept." : "";
+  if (noMemory) {
+    tell(READ_TITLE, "There is not enough memory to read the sample data in ", path, std::string(".") + kept);
+  } else if (adopted > 0) {
+    if (io.Ffault == TfileFault::cutOff)
+      tell(READ_TITLE, "The sample data in ", path,
+           " is incomplete (cut off or damaged): only the " + std::to_string(adopted) +
+               " rows before the break were read.");
+  } else if (!path.empty() && !(io.Ffault == TfileFault::system && io.FfaultErrno == ENOENT)) {
+    // Nothing by that name is no failure: the default sample file is optional.
+    const std::string reason = io.Ffault == TfileFault::none ? "it holds no rows" : faultText(io);
+    tell(READ_TITLE, "The sample data could not be read from ", path, withReason(reason) + kept);
+  }
 }
 
 unsigned TdisplData::sampleFileSave(const std::string& path, std::string& reason) {
-  reason.clear();
-  errno = 0;
   TdataIO io;
   const int written = io.saveLinearToFile(FlinRows, path);
-  if (written > 0) return static_cast<unsigned>(written);
-  if (errno != 0) reason = std::strerror(errno);
-  return 0;
+  reason = written > 0 ? std::string() : faultText(io);
+  return written > 0 ? static_cast<unsigned>(written) : 0;
 }
 
 unsigned TdisplData::onSampleFileSave(long arg) {
   if (arg == 0) return 0;
   const std::string path(reinterpret_cast<const char*>(arg));
+  struct stat st {};
+  const bool hadFile = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   std::string reason;
   const unsigned written = sampleFileSave(path, reason);
   // An empty data set writes a file of no rows, which is not a failure.
-  if (written == 0 && rowCount() > 0) reportSaveFailure(path, reason);
+  if (written == 0 && rowCount() > 0) reportSaveFailure(path, reason, hadFile);
   return written;
 }
 
-void TdisplData::reportSaveFailure(const std::string& path, const std::string& reason) {
-  std::string text = "The sample data could not be saved to " + path;
-  text += reason.empty() ? std::string(".") : ": " + reason + ".";
-  text += "\nAn earlier file of that name is left as it was.";
+void TdisplData::reportSaveFailure(const std::string& path, const std::string& reason, bool hadFile) {
+  // A failed save never touches the file, so this is only said where there was one.
+  tell(SAVE_TITLE, "The sample data could not be saved to ", path,
+       withReason(reason) + (hadFile ? "\nAn earlier file of that name is left as it was." : ""));
+}
+
+void TdisplData::tell(const char* title, const std::string& before, const std::string& path, const std::string& after) {
   if (!wxTheApp) {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s%s%s\n", before.c_str(), path.c_str(), after.c_str());
     return;
   }
   wxWindow* parent = FsaveParent ? FsaveParent : wxTheApp->GetTopWindow();
-  // The path is in the file system's encoding, the rest is ASCII.
-  wxString message = "The sample data could not be saved to " + wxString(path.c_str(), *wxConvFileName);
-  message += reason.empty() ? wxString(".") : ": " + wxString::FromUTF8(reason.c_str()) + ".";
-  message += "\nAn earlier file of that name is left as it was.";
-  wxMessageDialog box(parent, message, SAVE_TITLE, wxOK | wxICON_ERROR);
+  // The path is in the file system's encoding, the rest is UTF-8.
+  const wxString message =
+      wxString::FromUTF8(before.c_str()) + wxString(path.c_str(), *wxConvFileName) + wxString::FromUTF8(after.c_str());
+  wxMessageDialog box(parent, message, title, wxOK | wxICON_ERROR);
   box.ShowModal();
 }
 

@@ -18,6 +18,7 @@
 #include "vkrows.h"
 
 struct lua_State;
+class TdataIO;
 class wxWindow;
 
 // Where the decode scripts live, relative to the working directory.
@@ -54,22 +55,28 @@ class TdisplData {
   // Bytes for the hex dump; never null, empty when the row has none.
   const TbyteVec* getData(int ix) const;
   // The full boxes of a row (ix must be valid); valid until the next call.
-  TboxVec* genRowBoxes(int ix);
+  // A transaction stops adding its children's boxes at about maxBoxes.
+  TboxVec* genRowBoxes(int ix, size_t maxBoxes = SIZE_MAX);
   // Decode text of a row; "Error - row <ix>" for a bad index.
   std::string genRowDecode(int ix);
 
-  // Rows adopted, 0 when the data set was kept (nothing read, or no rows).
+  // Rows adopted, 0 when the data set was kept (nothing read, no rows, or no
+  // memory). Says why in a message box, as failed saves are; a file that is
+  // missing is not reported, and one cut off is adopted as far as it goes.
   unsigned sampleFileRead(const std::string& path);
-  // Rows written, 0 on failure with the system's reason (may be empty) in reason.
+  // Rows written, 0 on failure with the reason in words (may be empty) in reason.
   unsigned sampleFileSave(const std::string& path, std::string& reason);
   // Topic 8: arg is the address of a NUL-terminated path. A failed save is
-  // shown in a message box over saveParent (or the application's top window).
+  // shown in a message box over saveParent (or the application's top window);
+  // without a running toolkit the messages go to standard error.
   unsigned onSampleFileSave(long arg);
   void setSaveParent(wxWindow* parent) { FsaveParent = parent; }
   // Runs the modal capture dialog; rows adopted after OK, else 0.
   unsigned doCapture();
   // Takes over a data set when rows holds at least one row; returns its row count, else 0.
   unsigned adopt(TlinVecPtr rows, TrowVecPtr roots);
+  // Changes with every data set adopted.
+  unsigned dataSetSerial() const { return FdataSetSerial; }
 
   // Script host. getNode pushes the table of display row ix on L and returns
   // 1, or pushes nothing and returns -1 for a bad index.
@@ -86,10 +93,13 @@ class TdisplData {
   int pendingParent(int j) const;
   // True when a NAK hides the transaction; then its children are marked hidden too.
   bool hideNakd(const Ttransax& trx);
-  void reportSaveFailure(const std::string& path, const std::string& reason);
+  void reportRead(const std::string& path, const TdataIO& io, unsigned adopted, bool noMemory);
+  void reportSaveFailure(const std::string& path, const std::string& reason, bool hadFile);
+  void tell(const char* title, const std::string& before, const std::string& path, const std::string& after);
 
   TlinVecPtr FlinRows;
   TrowVecPtr FtreeRoots;
+  unsigned FdataSetSerial = 0;
   Tboxes Fboxes;
   lua_State* FL = nullptr;
   std::string FscriptError;

@@ -39,7 +39,9 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   fileMenu->Append(ID_READ_DATA, "&Read data");
   fileMenu->Append(ID_SAVE_DATA, "&Save data");
   fileMenu->AppendSeparator();
-  fileMenu->Append(wxID_EXIT, "&Exit");
+  // GTK gives an item of a stock id the stock accelerator (Ctrl+Q for Exit);
+  // made under an id of its own and given its id afterwards, it has none.
+  fileMenu->Append(wxID_ANY, "&Exit")->SetId(wxID_EXIT);
   auto* helpMenu = new wxMenu;
   helpMenu->Append(wxID_ABOUT, "&About");
   auto* menuBar = new wxMenuBar;
@@ -55,12 +57,6 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   Bind(wxEVT_MENU, &TmainFrame::OnAbout, this, wxID_ABOUT);
   Bind(wxEVT_MENU, &TmainFrame::OnExit, this, wxID_EXIT);
   Bind(wxEVT_CLOSE_WINDOW, &TmainFrame::OnClose, this);
-  // GTK hands the stock Exit item its Ctrl+Q, which would close the frame on
-  // one key without a question; the menus carry no accelerators.
-  Bind(wxEVT_CHAR_HOOK, [](wxKeyEvent& event) {
-    if (event.GetKeyCode() == 'Q' && event.GetModifiers() == wxMOD_CONTROL) return;
-    event.Skip();
-  });
 
   auto* panel = new wxPanel(this);
   auto* toolbar = new Ttoolbar(panel, wxID_ANY);
@@ -75,6 +71,10 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   panel->SetSizer(sizer);
   sizer->Fit(panel);
   panel->SetBackgroundColour(wxColour(47, 79, 79));
+  // Fitted, the panel is as narrow as the button bar; the sashes are set
+  // again at the frame's size, or gravity would widen the right column.
+  Layout();
+  midPanePtr->setSashes();
 
   // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole.
   SetMinClientSize(
@@ -101,7 +101,8 @@ void TmainFrame::zoom(int direction) {
   wxFont font = GetFont();
   const int pt = font.GetPointSize();
   const int step = std::max(2, pt / 5);
-  const int size = std::max(MIN_FONT_POINT_SIZE, pt + step * direction);
+  const int size = std::clamp(pt + step * direction, MIN_FONT_POINT_SIZE, MAX_FONT_POINT_SIZE);
+  if (size == pt) return;
   font.SetPointSize(size);
   SetFont(font);
   midPanePtr->zoom(size);

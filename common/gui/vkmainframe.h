@@ -27,6 +27,8 @@ enum TmainIds : int {
 };
 
 constexpr int MIN_FONT_POINT_SIZE = 6;
+// The row font's largest size: zooming past it would change nothing visible.
+constexpr int MAX_FONT_POINT_SIZE = 72;
 
 class TmainFrame : public wxFrame {
  public:

@@ -14,7 +14,11 @@
 
 namespace {
 
-constexpr size_t CACHE_ROWS = 32;
+constexpr size_t CACHE_ROWS = 32;  // the least capacity
+// Rows kept beyond a screenful, so that a scroll step redraws only the rows
+// that come into view; and the most, whatever the window's height.
+constexpr size_t CACHE_MARGIN = 8;
+constexpr size_t MAX_CACHE_ROWS = 1024;
 constexpr int WIDTH_SLACK = 100;
 constexpr int LEFT_MARGIN = 8;
 constexpr int RIGHT_MARGIN = 125;
@@ -79,8 +83,16 @@ Trow::Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWid
   if (!visible) return;
   Fx = LEFT_MARGIN;
   if (data.userFlag(ix)) userMark(dc);
-  for (const TdisplayBox& box : *data.genRowBoxes(ix)) drawBox(dc, box);
-  Fx += RIGHT_MARGIN;
+  // Every box is at least two characters wide, so no more than this many
+  // can show; a row of a million children costs one bitmap's width.
+  const size_t fitting = static_cast<size_t>(FmaxWidth / (2 * std::max(SfontWid, 1))) + 1;
+  bool cut = false;
+  for (const TdisplayBox& box : *data.genRowBoxes(ix, fitting)) {
+    cut = Fx >= FmaxWidth;
+    if (cut) break;
+    drawBox(dc, box);
+  }
+  Fx = cut ? FmaxWidth : Fx + RIGHT_MARGIN;
   dc.SelectObject(wxNullBitmap);
 }
 
@@ -121,15 +133,19 @@ void Trow::clearBM(wxDC& dc, uint64_t colour) {
 }
 
 void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
-  gap(box.gap);
-  int w = SfontWid * box.width;
+  // Positions stay within a few bitmap widths, far from where int or the
+  // drawing library's fixed-point coordinates would wrap.
+  const long long limit = FmaxWidth;
+  gap(static_cast<int>(std::clamp(Fx + static_cast<long long>(box.gap), -limit, limit)) - Fx);
+  long long wide = static_cast<long long>(SfontWid) * box.width;
   if (box.width < 0) {
     // Fit the texts, one character's width of room on either side.
     const int widest =
         std::max(box.top.text.empty() ? 0 : textSize(dc, box.top.text).GetWidth(),
                  box.lines == 1 && !box.bottom.text.empty() ? textSize(dc, box.bottom.text).GetWidth() : 0);
-    w = widest + 2 * SfontWid;
+    wide = widest + 2LL * SfontWid;
   }
+  const int w = static_cast<int>(std::clamp(wide, 0LL, limit));
   FxEnd = Fx + w;
   if (box.lines == 0) {
     textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxBot - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
@@ -183,7 +199,7 @@ void Trow::userMark(wxDC& dc) {
 
 // ---- the cache ----
 
-TrowCache::TrowCache() : Ffont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT)) {
+TrowCache::TrowCache() : Ffont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT)), Fcapacity(CACHE_ROWS) {
   measureFont();
   setWidth(START_WIDTH);
   FcaptureSub = TsubToken(TOPIC_CAPTURE, [this](long) { onDoCapture(); });
@@ -233,7 +249,7 @@ Trow& TrowCache::getRow(int ix, int width) {
     Frows.erase(it);
     break;
   }
-  if (Frows.size() > CACHE_ROWS - 1) {
+  while (Frows.size() > Fcapacity - 1) {
     keepSpare(Frows.back());
     Frows.pop_back();
   }
@@ -251,7 +267,7 @@ void TrowCache::keepSpare(Trow& row) {
   // someone else still holds is not drawn over.
   wxBitmap bitmap = row.takeBitmap();
   const wxObjectRefData* data = bitmap.IsOk() ? bitmap.GetRefData() : nullptr;
-  if (data && data->GetRefCount() == 1 && Fspares.size() + Frows.size() <= CACHE_ROWS) Fspares.push_back(bitmap);
+  if (data && data->GetRefCount() == 1 && Fspares.size() + Frows.size() <= Fcapacity) Fspares.push_back(bitmap);
 }
 
 wxBitmap TrowCache::takeSpare(int width) {
@@ -318,16 +334,21 @@ void TrowCache::setWidth(int width) {
   dropAll();
 }
 
-void TrowCache::onDoCapture() {
-  if (FdisplData.doCapture() == 0) return;
+void TrowCache::fitScreen(size_t rows) { Fcapacity = std::clamp(rows + CACHE_MARGIN, CACHE_ROWS, MAX_CACHE_ROWS); }
+
+void TrowCache::adopted() {
+  // The marks name indices of the old rows.
+  FclickRow[0] = FclickRow[1] = -1;
   invalidateAll();
   _G.pub(TOPIC_VIS_ROWS, 0);
+}
+
+void TrowCache::onDoCapture() {
+  if (FdisplData.doCapture() != 0) adopted();
 }
 
 void TrowCache::onSampleFileRead(long path) {
   if (path == 0) return;
   const std::string copy(reinterpret_cast<const char*>(path));  // valid only during the publish
-  if (FdisplData.sampleFileRead(copy) == 0) return;
-  invalidateAll();
-  _G.pub(TOPIC_VIS_ROWS, 0);
+  if (FdisplData.sampleFileRead(copy) != 0) adopted();
 }

@@ -1,8 +1,9 @@
 // Row cache: turns display rows into row bitmaps (one line of coloured boxes,
 // drawn with wx device contexts) together with their Lua decode texts, and
-// keeps the 32 most recently used. It owns the display data, the row font and
-// the row geometry derived from it, the two click marks, and reloads the data
-// on the capture and read topics. GUI thread only.
+// keeps the most recently used: 32, or a screenful and a margin. It owns the
+// display data, the row font and the row geometry derived from it, the two
+// click marks, and reloads the data on the capture and read topics. GUI
+// thread only.
 #pragma once
 
 #include <wx/bitmap.h>
@@ -41,7 +42,8 @@ using TtextSizes = std::unordered_map<std::string, wxSize>;
 class Trow {
  public:
   // Draws the row into a maxWidth-wide bitmap on the background of its click
-  // slot. A valid spare (of that size) is taken over and drawn on instead.
+  // slot, up to the bitmap's right edge: the boxes beyond it are neither
+  // built nor drawn. A valid spare (of that size) is taken over and drawn on.
   // A known decode text (moved from) saves the Lua call.
   Trow(TdisplData& data, wxFont& font, TtextSizes& sizes, int ix, int maxWidth, int clickSlot, wxBitmap& spare,
        std::string* decode = nullptr);
@@ -102,6 +104,8 @@ class TrowCache {
   void invalidateRow(int ix);
   void invalidateAll();
   void setWidth(int width);
+  // The rows one screen shows: the cache holds them all and a margin.
+  void fitScreen(size_t rows);
 
   void onDoCapture();
   void onSampleFileRead(long path);
@@ -121,6 +125,8 @@ class TrowCache {
   void keepSpare(Trow& row);
   wxBitmap takeSpare(int width);
   void dropAll();
+  // A new data set: no click marks, no cached rows, topic 4.
+  void adopted();
 
   TdisplData FdisplData;  // first: built before, destroyed after the rest
   std::list<Trow> Frows;  // most recently used first
@@ -131,6 +137,7 @@ class TrowCache {
   // does not depend on: redrawing them runs no Lua.
   std::vector<std::pair<int, std::string>> FmarkedDecodes;
   int FclickRow[2] = {-1, -1};
+  size_t Fcapacity;
   int Fwidth = 0;
   TsubToken FcaptureSub;
   TsubToken FreadSub;

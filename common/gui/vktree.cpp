@@ -35,6 +35,11 @@ void TreeScrollBarPane::SetThumbPosition(int pos) {
   _G.pub(TOPIC_SCROLL, pos);
 }
 
+void TreeScrollBarPane::placeThumb(int pos) {
+  lastPos = pos;
+  wxScrollBar::SetThumbPosition(pos);
+}
+
 void TreeScrollBarPane::onScroll(wxScrollEvent&) {
   const int pos = GetThumbPosition();
   if (pos != lastPos) _G.pub(TOPIC_SCROLL, pos);
@@ -89,6 +94,9 @@ void TreeMidPane::onVisRowsChanged() {
   topRow = treenav::keepTop(data, topRow);
   scrollRange = treenav::scrollRange(data);
   scrollBar.SetRange(scrollRange);
+  // A new data set: the thumb of the old one would point elsewhere.
+  if (data.dataSetSerial() != dataSet) scrollBar.placeThumb(topRow);
+  dataSet = data.dataSetSerial();
   Refresh(false);
 }
 
@@ -110,6 +118,7 @@ void TreeMidPane::doPaint(wxDC& dc) {
   paintWidth = clientWidth;
   const int rowHt = rowCache.getRowHt();
   treenav::planSlots(rowCache.rData(), topRow, clientHeight, rowHt, paintedRows);
+  rowCache.fitScreen(paintedRows.size());
   // The rows are put together in a bitmap of our own and go to the window in
   // one blit: with GTK 3 every blit to the window is an upload to the X
   // server, and one a slot made a cached repaint three times as slow.

@@ -133,6 +133,8 @@ class TreeScrollBarPane : public wxScrollBar {
   void SetRange(int n);
   // Moves the thumb and publishes TOPIC_SCROLL with pos, also when unchanged.
   void SetThumbPosition(int pos) override;
+  // Moves the thumb to where the view already is: nothing is published.
+  void placeThumb(int pos);
   void onScroll(wxScrollEvent& event);
 
   int lastPos = -1;
@@ -178,6 +180,7 @@ class TreeMidPane : public wxPanel {
   int clientHeight = 100;
   int rowHeight = 50;
   int scrollRange = 10;
+  unsigned dataSet = 0;  // the display data's serial of the rows shown
   bool dragging = false;
   std::vector<int> paintedRows;
   TreeScrollBarPane& scrollBar;

@@ -31,11 +31,10 @@ MidPane::MidPane(wxWindow* parent, int id) : wxPanel(parent, id) {
   // The row view fills both other panes on a click, so they come first.
   decodePane = new TdecodePane(inner);
   dataPane = new TdataPane(inner, wxID_ANY);
-  // A negative sash position counts from the far edge to the sash's near
-  // side, so the sash itself (5 px with GTK 3) would come out of the pane.
-  inner->SplitHorizontally(decodePane, dataPane, -(INNER_BOTTOM + inner->GetSashSize()));
+  inner->SplitHorizontally(decodePane, dataPane);
   treePane = new TreePane(outer, *dataPane, *decodePane);
-  outer->SplitVertically(treePane, inner, -(OUTER_RIGHT + outer->GetSashSize()));
+  outer->SplitVertically(treePane, inner);
+  setSashes();
 
   auto* sizer = new wxBoxSizer(wxHORIZONTAL);
   sizer->Add(outer, 1, wxEXPAND);
@@ -45,6 +44,15 @@ MidPane::MidPane(wxWindow* parent, int id) : wxPanel(parent, id) {
 }
 
 MidPane::~MidPane() = default;
+
+void MidPane::setSashes() {
+  auto* outer = static_cast<wxSplitterWindow*>(treePane->GetParent());
+  auto* inner = static_cast<wxSplitterWindow*>(decodePane->GetParent());
+  // A negative sash position counts from the far edge to the sash's near
+  // side, so the sash itself (5 px with GTK 3) would come out of the pane.
+  inner->SetSashPosition(-(INNER_BOTTOM + inner->GetSashSize()));
+  outer->SetSashPosition(-(OUTER_RIGHT + outer->GetSashSize()));
+}
 
 void MidPane::zoom(int pointSize) { treePane->zoom(pointSize); }
 

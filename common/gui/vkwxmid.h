@@ -19,6 +19,9 @@ class MidPane : public wxPanel {
   MidPane(wxWindow* parent, int id);
   ~MidPane() override;
 
+  // The sashes at their starting places; gravity shares out later growth, so
+  // the owner calls this again once the panel has its final size.
+  void setSashes();
   void zoom(int pointSize);
   void onSplitterChanged(wxSplitterEvent& event);
 

@@ -16,6 +16,7 @@ constexpr int PAGE_WIDTH = 525;
 constexpr int HELP_WRAP = PAGE_WIDTH - 25;
 constexpr uint32_t MIN_BUFFER_KB = 4;
 constexpr int NUMSTRS = 5;
+constexpr const char* CAPTURE_LOST = "Capture failed. Press Start to try again.";
 
 const char* const helpText[NUMSTRS] = {
     "1. (Optionally) Connect or Disconnect. The Sniffer default is for the target device to be "
@@ -184,7 +185,7 @@ void TctlPage::onTick() {
   if (state == ST_START || loThread.consumeHardwareChanged()) refresh();
   // A refresh may have left a capture running behind the page; its done flag
   // is its own, taken and dropped here, and only then is the buffer free.
-  if (captureOutstanding && state != ST_CAPTURING && loThread.consumeDone()) captureOutstanding = false;
+  if (captureOutstanding && state != ST_CAPTURING && loThread.consumeDone()) captureLost();
 
   switch (state) {
     case ST_READY:
@@ -203,6 +204,13 @@ void TctlPage::onTick() {
         loThread.setStop(true);
       }
       if (loThread.consumeDone()) {
+        // A transfer fault re-opens the board and raises the change before
+        // done: that run's bytes are lost, not a capture of a quiet bus.
+        if (loThread.consumeHardwareChanged()) {
+          refresh();
+          captureLost();
+          break;
+        }
         captureOutstanding = false;
         exThread.startDecode(loThread.pRawData());
         state = ST_DECODING;
@@ -236,7 +244,15 @@ void TctlPage::refresh() {
   enableButtons();
 }
 
+// A capture whose done came after a hardware change was never decoded; where
+// the board answers again, say so rather than look like an empty capture.
+void TctlPage::captureLost() {
+  captureOutstanding = false;
+  if (state == ST_READY) setStatusLine(CAPTURE_LOST);
+}
+
 void TctlPage::startCapture() {
+  setStatusLine(hardwareStatusMsg(HW_OK));  // Ready means the last refresh read OK
   bufKB = clampBufKB(wxstr2num(bufSize->GetValue()));
   bufSize->ChangeValue(num2str(bufKB));
   setAcqProgress(0);

@@ -89,6 +89,7 @@ class TctlPage : public wxPanel {
  private:
   void refresh();
   void startCapture();
+  void captureLost();
   void bypassConnect(bool connect);
   void exitWith(int code);
   wxStaticText* myLabel(wxSizer* sizer, const wxString& text);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "vkrawevt.h"
 #include "vkrawgrp.h"
@@ -165,7 +166,14 @@ void TdataIO::treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& r
   }
 }
 
+int TdataIO::fault(TfileFault kind, int err) {
+  Ffault = kind;
+  FfaultErrno = err;
+  return 0;
+}
+
 int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
+  fault(TfileFault::none, 0);
   if (!rows || path.empty()) return 0;
   std::string body;
   uint64_t count = 0;
@@ -178,10 +186,13 @@ int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   }
   const std::string head = std::string(MAGIC_LINE) + std::to_string(body.size()) + "\n";
 
-  // An existing file that may not be written stays as it is.
+  // Only a regular file is replaced: a device or FIFO is never opened, nor
+  // put aside for a file. An existing file that may not be written stays too.
   struct stat old {};
   const bool exists = stat(path.c_str(), &old) == 0;
-  if (exists && access(path.c_str(), W_OK) != 0) return 0;
+  const int statErr = errno;
+  if (exists && !S_ISREG(old.st_mode)) return fault(TfileFault::notRegular, S_ISDIR(old.st_mode) ? EISDIR : 0);
+  if (exists && access(path.c_str(), W_OK) != 0) return fault(TfileFault::system, errno);
   // A link is followed, so that the file it names is replaced, not the link.
   std::string target = path;
   if (exists) {
@@ -190,29 +201,29 @@ int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
       std::free(real);
     }
   } else if (!danglingTarget(path, target)) {
-    return 0;
+    return fault(TfileFault::system, statErr);
   }
 
   // Write beside the target and rename, so a failed save never replaces a good file.
   std::string tempPath;
   const int fd = openTempBeside(target, tempPath);
   if (fd < 0) {
-    // A folder we may not write to still lets an existing writable file be rewritten
-    // in place, as a plain open for writing would.
-    if (!exists || (errno != EACCES && errno != EPERM)) return 0;
-    const int direct = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (direct < 0) return 0;
-    bool ok = writeGzip(direct, head, body);
-    ok = (close(direct) == 0) && ok;
-    return ok ? clampCount(count) : 0;
+    // Rewriting the file in place instead would leave it cut off when the
+    // write fails, so a folder closed for writing refuses the save.
+    const int err = errno;
+    return fault(exists && (err == EACCES || err == EPERM) ? TfileFault::folderLocked : TfileFault::system, err);
   }
   if (exists) fchmod(fd, old.st_mode & 07777);
   bool ok = writeGzip(fd, head, body);
+  int err = errno;
   ok = (close(fd) == 0) && ok;
-  ok = ok && std::rename(tempPath.c_str(), target.c_str()) == 0;
+  if (ok && std::rename(tempPath.c_str(), target.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) {
     unlink(tempPath.c_str());
-    return 0;
+    return fault(TfileFault::system, err);
   }
   return clampCount(count);
 }
@@ -233,22 +244,33 @@ void TdataIO::setParentList(TrowVec* list, int level) {
 }
 
 int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows) {
+  fault(TfileFault::none, 0);
   if (!roots || !rows || path.empty()) return 0;
-  gzFile file = gzopen(path.c_str(), "rb");
-  if (!file) return 0;
+  errno = 0;
+  // Closed on every way out, also when memory runs out.
+  std::unique_ptr<gzFile_s, int (*)(gzFile)> owner(gzopen(path.c_str(), "rb"), gzclose);
+  if (!owner) return fault(TfileFault::system, errno);
+  gzFile file = owner.get();
   gzbuffer(file, GZ_BUFFER_SIZE);
 
   // Head: 8 bytes not compared with the magic, then up to 12 digits and '\n'.
   char magic[MAGIC_SIZE];
-  bool ok = gzread(file, magic, MAGIC_SIZE) == MAGIC_SIZE;
+  const int got = gzread(file, magic, MAGIC_SIZE);
+  bool ok = got == MAGIC_SIZE;
+  uint64_t declared = 0;  // the body's length by the head; twelve digits cannot overflow
   for (int i = 0; ok && i < MAX_LENGTH_DIGITS; ++i) {
     const int c = gzgetc(file);
     if (c == '\n') break;
     ok = c >= '0' && c <= '9';
+    if (ok) declared = declared * 10 + static_cast<uint64_t>(c - '0');
   }
   if (!ok) {
-    gzclose(file);
-    return 0;
+    const int err = errno;
+    int zerr = Z_OK;
+    gzerror(file, &zerr);
+    if (zerr == Z_ERRNO) return fault(TfileFault::system, err);
+    if (zerr != Z_OK) return fault(TfileFault::cutOff, 0);
+    return fault(got == 0 ? TfileFault::empty : TfileFault::badHead, 0);
   }
 
   roots->clear();
@@ -284,9 +306,11 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
   std::string line;
   line.reserve(LINE_RESERVE);
   bool overlong = false;  // the current line passed MAX_LINE: dropped up to its '\n'
+  uint64_t bodyBytes = 0;
   while (!stop) {
     const int n = gzread(file, chunk.data(), READ_CHUNK);
     if (n <= 0) break;  // end of stream, or a damaged one read as far as it goes
+    bodyBytes += static_cast<uint64_t>(n);
     const char* p = chunk.data();
     const char* end = p + n;
     while (p < end && !stop) {
@@ -304,8 +328,16 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
       p = nl + 1;
     }
   }
-  if (!stop && !overlong && !line.empty()) takeLine(line);
-  gzclose(file);
+  // Shorter than the head says, or gzip's own error at a break: the rows
+  // before it stay, and the caller learns that the file was incomplete. The
+  // line that gzip broke off is dropped; a last line without its '\n' is
+  // read otherwise, also when the head's length is wrong.
+  int zerr = Z_OK;
+  gzerror(file, &zerr);
+  const bool broken = !stop && zerr != Z_OK;
+  if (broken || (!stop && bodyBytes < declared)) fault(TfileFault::cutOff, 0);
+  if (!stop && !broken && !overlong && !line.empty()) takeLine(line);
+  owner.reset();
   Fparents.clear();
 
   if (count != 0) {

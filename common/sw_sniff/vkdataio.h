@@ -13,6 +13,17 @@
 // Receives the raw-buffer byte position reached after each decoded event.
 using TprogressFn = std::function<void(uint64_t)>;
 
+// Why the last save or load of a TdataIO fell short; none when it did not.
+enum class TfileFault {
+  none,
+  system,        // the system's error, in FfaultErrno
+  folderLocked,  // save: the file's folder may not be written to, so it cannot be replaced whole
+  notRegular,    // save: the name is a folder, device, FIFO or socket
+  empty,         // load: the file holds no byte
+  badHead,       // load: the first two lines are not those of a sample-data file
+  cutOff,        // load: the file ends before its length line says, or its gzip data break off
+};
+
 class TdataIO {
  public:
   TdataIO();
@@ -25,9 +36,13 @@ class TdataIO {
   // Appends row and its subtree in pre-order, writing handle, parent, number.
   void treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& rows, uint8_t flags);
 
-  // Rows written, or 0 when the file could not be written completely.
+  // Rows written, or 0 when the file could not be written completely. A save
+  // only ever replaces the file whole: what stood at path before stays as it
+  // was unless the save succeeds.
   int saveLinearToFile(TlinVecPtr rows, std::string path);
   // Row lines that gave a row, or 0 when the file is missing or its head is bad.
+  // A file that breaks off keeps the rows before the break and sets cutOff.
+  // Running out of memory throws std::bad_alloc with the file closed.
   int loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows);
 
   // Appends row to the parent list of its level; false (row dropped) when none.
@@ -37,9 +52,17 @@ class TdataIO {
   // Parent lists by level while a file loads; they belong to the tree.
   std::vector<TrowVec*> Fparents;
 
+  // Why the last save or load fell short, and the system's error number.
+  TfileFault Ffault = TfileFault::none;
+  int FfaultErrno = 0;
+
   uint32_t resetCount = 0;
   uint32_t packetCount = 0;
   uint32_t transactionCount = 0;
   uint32_t transferCount = 0;
   uint32_t sofGroupCount = 0;
+
+ private:
+  // Records why a save or load fell short; returns 0, their result then.
+  int fault(TfileFault kind, int err);
 };

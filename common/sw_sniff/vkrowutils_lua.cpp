@@ -204,12 +204,18 @@ std::string doDecode(const TrowPtr& row, lua_State* L) {
   TdecodeCall call{row.get(), DECODE_FUNCTION[kind]};
   lua_pushcfunction(L, callDecode);
   lua_pushlightuserdata(L, &call);
-  lua_pcall(L, 1, 1, 0);  // a failure leaves its message as the result
+  const int status = lua_pcall(L, 1, 1, 0);
   // nil, booleans and tables have no text form: lua_tolstring gives null there.
   const char* text = lua_tolstring(L, -1, nullptr);
   std::string result = text ? std::string(text) : std::string();
   lua_settop(L, top);
-  return result;
+  if (status == LUA_OK) return result;
+  // Lua's message starts with no item marker: as it is, the pane would show
+  // nothing and the user would never learn that the script failed.
+  if (!text) result = "the error object is not a text";
+  for (char& c : result)
+    if (c == ';') c = ',';
+  return "SDecode script error in " + std::string(call.function) + ": " + result;
 }
 
 }  // namespace rowutils

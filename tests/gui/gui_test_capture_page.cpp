@@ -1,7 +1,8 @@
 // The Control page's capture machine against the simulated board, stepped by
 // direct tick calls on a dialog that is built but never shown (its timer
 // killed): no board, a board that appears, full capture, Stop, unplug and
-// replug, and a capture abandoned by a hardware-changed refresh.
+// replug, a capture abandoned by a hardware-changed refresh, and one lost to
+// a failed transfer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -193,6 +194,58 @@ TEST_F(CapturePage, StopEndsACaptureOnAQuietBusAndItsBytesAreDecoded) {
   EXPECT_TRUE(passed(ST_DECODING));
   EXPECT_LT(page->loThread.getCaptureCount(), 4096u);
   EXPECT_TRUE(page->okBtn->IsEnabled());
+  EXPECT_EQ(statusLine(), "Hardware Initialized OK") << "a quiet bus is no failure";
+}
+
+// Decompress progress counts against the bytes captured, not those asked for.
+TEST_F(CapturePage, DecompressPercentAfterStopIsOfTheCapturedBytes) {
+  addBoard();
+  kelvosim::setTicksPerTransfer(600);
+  open();
+  ASSERT_TRUE(tickToState(ST_READY));
+  page->bufSize->ChangeValue("128");
+  clickStartStop();
+  ASSERT_TRUE(tickUntil([&] { return page->loThread.getCaptureCount() > 2000; }));
+  clickStartStop();
+  ASSERT_TRUE(tickToState(ST_DONE));
+  const uint64_t decoded = page->exThread.getDecodedCount();
+  const uint64_t captured = page->loThread.getCaptureCount();
+  ASSERT_NE(percentOf(decoded, captured), percentOf(decoded, page->needed));
+  EXPECT_EQ(page->decText->GetLabel(), std::to_string(percentOf(decoded, captured)) + "%");
+}
+
+// A failed transfer loses the capture: the board is re-opened, the page goes
+// back to Ready, and the status line says so until the next Start, or until
+// the hardware status changes.
+TEST_F(CapturePage, ACaptureLostToATransferFaultIsSaidUntilTheNextStart) {
+  addBoard();
+  fillAtOnce();
+  open();
+  ASSERT_TRUE(tickToState(ST_READY));
+  const std::string lost = "Capture failed. Press Start to try again.";
+  kelvosim::TfaultRule readBack;  // the count read passes, the read-back fails
+  readBack.Fkind = kelvosim::XK_BULK_IN;
+  readBack.Fskip = 1;
+  kelvosim::addFault(readBack);
+  clickStartStop();
+  ASSERT_TRUE(tickUntil([&] { return page->state == ST_READY && !page->captureOutstanding; }));
+  tickUntil([] { return false; }, 600ms);  // long enough for any late refresh
+  EXPECT_EQ(page->state, ST_READY);
+  EXPECT_EQ(statusLine(), lost);
+  EXPECT_EQ(controls(), "on Start on on on off on");
+
+  clickStartStop();
+  page->onTick();
+  EXPECT_EQ(statusLine(), "Hardware Initialized OK");
+  ASSERT_TRUE(tickToState(ST_DONE));
+  EXPECT_FALSE(dialog->plinVec()->empty()) << "Start tried again";
+
+  kelvosim::addFault(readBack);
+  clickStartStop();
+  ASSERT_TRUE(tickUntil([&] { return statusLine() == lost; }));
+  kelvosim::unplug(0);
+  ASSERT_TRUE(tickToState(ST_NO_HARDWARE));
+  EXPECT_EQ(statusLine(), "Sniffer hardware not found");
 }
 
 TEST_F(CapturePage, UnplugDuringCaptureThenReplugAndCaptureAgain) {

@@ -1,8 +1,11 @@
 // The "Decode" pane's windows: items for paragraphs and tables, banded
-// virtual lists, re-wrapping on resize and on a sash move, subscriptions.
+// virtual lists, re-wrapping on resize and on a sash move, subscriptions;
+// then the pane in the program's frame, under real clicks and wheels.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,8 +13,14 @@
 #include <ctime>
 
 #include "guitest.h"
+#include "qxhostile.h"
+#include "startdir.h"
+#include "vkapp.h"
 #include "vkdecode.h"
 #include "vkglobs.h"
+#include "vkmainframe.h"
+#include "vktree.h"
+#include "vkwxmid.h"
 
 namespace {
 
@@ -312,4 +321,128 @@ TEST_F(DecodePaneTest, FourKilobyteTransferRenderTime) {
   ASSERT_EQ(all.size(), 4u);
   EXPECT_EQ(listOf(all[2])->GetItemCount(), 66);
   EXPECT_EQ(listOf(all[2])->GetItemText(65, 0), "Status");
+}
+
+// Latin-1 bytes from a user's script show as U+FFFD, the rest of the
+// paragraph, title, heading or cell as it is.
+TEST_F(DecodePaneTest, TextsThatAreNotUtf8KeepTheirOtherCharacters) {
+  Fpane->render("SCaf\xe9 au lait;TR\xe9sum\xe9\nN\xb0#Time\nspeed#12\xb5s");
+  ASSERT_EQ(items().size(), 2u);
+  EXPECT_EQ(dynamic_cast<TdecodeTextItem*>(items()[0])->label->GetLabelText(), wxString(L"Caf\uFFFD au lait"));
+  EXPECT_EQ(titleOf(items()[1]), wxString(L"R\uFFFDsum\uFFFD"));
+  TdecodeList* list = listOf(items()[1]);
+  wxListItem col;
+  col.SetMask(wxLIST_MASK_TEXT);
+  EXPECT_TRUE(list->GetColumn(0, col) && col.GetText() == wxString(L"N\uFFFD"));
+  EXPECT_EQ(list->GetItemText(0, 1), wxString(L"12\uFFFDs"));
+}
+
+// A script's text of a thousand tables: a bounded number of windows, then a
+// paragraph counting the items left out.
+TEST_F(DecodePaneTest, ItemsPastTheBoundAreCountedNotShown) {
+  std::string text = "SFirst";
+  for (int i = 0; i < 1000; ++i) text += ";TDescriptor\nField#Value\nbLength#2;x";
+  Fpane->render(text);
+  ASSERT_EQ(items().size(), decodetext::MAX_SHOWN_ITEMS + 1);
+  const std::string note = std::to_string(1001 - decodetext::MAX_SHOWN_ITEMS) + " more items of this decode text";
+  EXPECT_EQ(dynamic_cast<TdecodeTextItem*>(items().back())->paraText.rfind(note + " are left out", 0), 0u);
+}
+
+namespace {
+
+// Real wheel notches at the pointer (X button 5 down, 4 up) through XTest,
+// which the toolkit has loaded already.
+void wheel(int notches) {
+  static void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+  static void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+  ASSERT_TRUE(x11 && xtst);
+  static void* display = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"))(nullptr);
+  auto fake = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeButtonEvent"));
+  for (int i = 0; i < std::abs(notches); ++i) {
+    for (int press : {1, 0}) fake(display, notches < 0 ? 4 : 5, press, 0);
+    reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"))(display);
+    guitest::pump(30);
+  }
+}
+
+// The pane of the frame that startQuellix builds, filled by a real click on
+// the first display row whose decode text holds a given piece.
+class DecodeInFrame : public DecodePaneTest {
+ protected:
+  void SetUp() override {}
+  void TearDown() override { startdir::closeAll(); }
+  void startAndClick(const std::string& piece) {
+    startdir::freshSettings();
+    TmainFrame* frame = startQuellix();
+    TreeMidPane* view = frame->midPanePtr->treePane->midPane;
+    Fpane = frame->midPanePtr->decodePane;
+    ASSERT_TRUE(guitest::pumpUntil([&] { return !view->getPaintedRows().empty(); }));
+    TdisplData& data = view->cache().rData();
+    int ix = 0;
+    while (ix < data.rowCount() && data.genRowDecode(ix).find(piece) == std::string::npos) ++ix;
+    view->onScrolled(ix);
+    view->Refresh();
+    ASSERT_TRUE(guitest::pumpUntil([&] { return view->getPaintedRows().at(0) == ix; }));
+    pointAt(view, wxPoint(60, view->cache().getRowHt() / 2));
+    const auto t0 = std::chrono::steady_clock::now();
+    wxUIActionSimulator().MouseClick();
+    ASSERT_TRUE(guitest::pumpUntil([&] { return !items().empty(); }));
+    clickSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  static void pointAt(wxWindow* w, wxPoint at) {
+    wxUIActionSimulator().MouseMove(w->GetScreenPosition() + at);
+    guitest::pump(30);
+  }
+  double clickSeconds = 0;
+};
+
+}  // namespace
+
+// On the bundled capture the first GET_DESCRIPTOR's device descriptor lies
+// below the pane's bottom: the wheel over the tables above brings it up.
+TEST_F(DecodeInFrame, WheelOverATableScrollsThePane) {
+  startdir::TstartDir dir(true, true);
+  startAndClick("TDevice descriptor");
+  auto table = [&](const char* title) -> wxWindow* {
+    for (wxWindow* w : items())
+      if (dynamic_cast<TdecodeListItem*>(w) && titleOf(w) == title) return w;
+    return nullptr;
+  };
+  wxWindow* stages = table("Stages");
+  wxWindow* device = table("Device descriptor");
+  ASSERT_TRUE(stages && device);
+  const int bottom = Fpane->scroller->GetScreenRect().GetBottom();
+  ASSERT_GT(device->GetScreenRect().GetBottom(), bottom);
+  pointAt(stages, wxPoint(stages->GetSize().x / 2, stages->GetSize().y - 20));
+  wheel(1);
+  EXPECT_GT(Fpane->scroller->GetViewStart().y, 0) << "a notch over a table's rows";
+  // on over whatever the pane brings under the pointer
+  for (int i = 0; i < 40 && device->GetScreenRect().GetBottom() > bottom; ++i) wheel(1);
+  EXPECT_LE(device->GetScreenRect().GetBottom(), bottom);
+  const int down = Fpane->scroller->GetViewStart().y;
+  wheel(-2);
+  EXPECT_LT(Fpane->scroller->GetViewStart().y, down);
+}
+
+// A 2.5 KB default capture whose one control transfer carries 32,767
+// descriptors: the window comes up and a click on the transfer returns soon,
+// showing bounded items that say how many descriptors were left out.
+TEST_F(DecodeInFrame, DescriptorFloodClickIsBounded) {
+  startdir::TstartDir dir(false, true);
+  ASSERT_GT(qxhostile::writeDescriptorFlood((dir.path / "default.vkd").string()), 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  startAndClick("");
+  const double all = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("descriptor flood: start and click %.2f s, of which the click %.2f s\n", all, clickSeconds);
+  EXPECT_LT(all, 10.0);
+  EXPECT_LT(clickSeconds, 5.0);
+  size_t tables = 0;
+  wxString notes;
+  for (wxWindow* w : items()) {
+    if (auto* para = dynamic_cast<TdecodeTextItem*>(w)) notes += para->label->GetLabelText();
+    tables += dynamic_cast<TdecodeListItem*>(w) && titleOf(w) == "CS_INTERFACE descriptor";
+  }
+  EXPECT_GT(tables, 20u);
+  EXPECT_LE(items().size(), decodetext::MAX_SHOWN_ITEMS);
+  EXPECT_NE(notes.Find(std::to_string(32767 - tables) + " more descriptors"), wxNOT_FOUND) << notes;
 }

@@ -1,11 +1,15 @@
 // The main window as the program starts it: start-up with and without the
-// default capture and the scripts, the button bar driven by real clicks, the
-// zoom chain, file read and save through the hub, the About box's contents,
-// the help page's address and the three ways to close.
+// default capture and the scripts, the starting pane sizes, the menus, the
+// button bar driven by real clicks, the zoom chain and its ceiling, file read
+// and save through the hub, the About box's contents, the help page's address
+// and the three ways to close.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/display.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
+#include <wx/modalhook.h>
 #include <wx/uiaction.h>
 
 #include <algorithm>
@@ -14,6 +18,8 @@
 
 #include "startdir.h"
 #include "vkapp.h"
+#include "vkdecode.h"
+#include "vkdpane.h"
 #include "vkmainframe.h"
 #include "vkrcache.h"
 #include "vktree.h"
@@ -137,6 +143,15 @@ TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
   EXPECT_GE(frame->GetClientSize().y, barHeight + 375);
 }
 
+TEST_F(MainFrame, StartsWithTheRightColumnAndTheRawDataPaneAtTheirSizes) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(200);
+  MidPane* mid = frame->midPanePtr;
+  EXPECT_EQ(mid->decodePane->GetParent()->GetSize().x, 420);
+  EXPECT_EQ(mid->dataPane->GetSize().y, 220);
+}
+
 TEST_F(MainFrame, ButtonBarLayoutAndRule) {
   TstartDir dir(false, false);
   start();
@@ -169,6 +184,86 @@ TEST_F(MainFrame, ButtonBarLayoutAndRule) {
   EXPECT_EQ(rule->GetPosition().y, bar->GetRect().GetBottom() + 1);
   EXPECT_EQ(rule->GetBackgroundColour(), wxColour(192, 192, 192));
   EXPECT_EQ(bar->GetParent()->GetBackgroundColour(), wxColour(47, 79, 79));
+}
+
+// What GTK itself holds, out of the toolkit wrapper's sight.
+template <class F>
+F gtkCall(const char* name) {
+  auto f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
+  EXPECT_NE(f, nullptr) << name;
+  return f;
+}
+struct GtkList {
+  void* data;
+  GtkList* next;
+};
+
+// Accelerators on the GTK menu item: a stock id brings its own (Exit: Ctrl+Q).
+int gtkAccels(wxMenuItem* item) {
+  GtkList* accels = gtkCall<GtkList* (*)(void*)>("gtk_widget_list_accel_closures")(item->GetMenuItem());
+  int n = 0;
+  for (GtkList* l = accels; l; l = l->next) ++n;
+  gtkCall<void (*)(GtkList*)>("g_list_free")(accels);
+  return n;
+}
+
+// Closes GTK's About box; false when none is shown.
+bool closeAboutBox() {
+  const auto aboutType = gtkCall<size_t (*)()>("gtk_about_dialog_get_type")();
+  const auto isA = gtkCall<int (*)(void*, size_t)>("g_type_check_instance_is_a");
+  GtkList* windows = gtkCall<GtkList* (*)()>("gtk_window_list_toplevels")();
+  bool found = false;
+  for (GtkList* l = windows; l; l = l->next) {
+    if (!isA(l->data, aboutType)) continue;
+    gtkCall<void (*)(void*, int)>("gtk_dialog_response")(l->data, -7);  // close
+    found = true;
+  }
+  gtkCall<void (*)(GtkList*)>("g_list_free")(windows);
+  return found;
+}
+
+// File dialogs answer Cancel at once; their messages are kept.
+class TfileDialogs : public wxModalDialogHook {
+ public:
+  TfileDialogs() { Register(); }
+  std::vector<std::string> messages;
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    if (auto* f = dynamic_cast<wxFileDialog*>(dialog)) messages.push_back(f->GetMessage().utf8_string());
+    return wxID_CANCEL;
+  }
+};
+
+TEST_F(MainFrame, FileAndHelpMenusTheirItemsAndWhatTheyOpen) {
+  TstartDir dir(false, false);
+  start();
+  wxMenuBar* bar = frame->GetMenuBar();
+  std::string menus;  // label=id of each item, "-" a separator
+  for (size_t m = 0; m < bar->GetMenuCount(); ++m) {
+    menus += bar->GetMenuLabel(m).utf8_string() + ":";
+    for (wxMenuItem* item : bar->GetMenu(m)->GetMenuItems()) {
+      if (item->IsSeparator()) {
+        menus += " -";
+        continue;
+      }
+      menus += " " + item->GetItemLabel().utf8_string() + "=" + std::to_string(item->GetId());
+      EXPECT_EQ(item->GetKind(), wxITEM_NORMAL) << menus;
+      EXPECT_EQ(gtkAccels(item), 0) << menus;
+    }
+  }
+  EXPECT_EQ(menus, "&File: &Capture=6007 - &Read data=6005 &Save data=6006 - &Exit=5006&Help: &About=5014");
+
+  TfileDialogs dialogs;
+  int published = 0;
+  TsubToken reads(TOPIC_FILE_READ, [&](long) { ++published; });
+  TsubToken saves(TOPIC_FILE_SAVE, [&](long) { ++published; });
+  EXPECT_TRUE(frame->ProcessCommand(ID_READ_DATA));
+  EXPECT_TRUE(frame->ProcessCommand(ID_SAVE_DATA));
+  EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Open saved sample data", "Save sample data"}));
+  EXPECT_EQ(published, 0) << "a cancelled dialog publishes nothing";
+  EXPECT_TRUE(frame->ProcessCommand(wxID_ABOUT));
+  EXPECT_TRUE(closeAboutBox());
 }
 
 TEST_F(MainFrame, TogglesFlipLabelsSettingsAndShownRows) {
@@ -232,6 +327,17 @@ TEST_F(MainFrame, ZoomStepsUpAndDownToSix) {
   EXPECT_EQ(frame->GetFont().GetPointSize(), 8);
 }
 
+TEST_F(MainFrame, ZoomStopsAtTheRowFontsCeilingAndComesDownAtOnce) {
+  TstartDir dir(true, true);
+  start();
+  for (int i = 0; i < 100; ++i) click(ID_ZOOM_IN);
+  EXPECT_EQ(frame->GetFont().GetPointSize(), view->cache().rowPointSize());
+  const int topHeight = view->cache().getRowHt();
+  click(ID_ZOOM_OUT);
+  EXPECT_LT(view->cache().getRowHt(), topHeight);
+  EXPECT_EQ(frame->GetFont().GetPointSize(), view->cache().rowPointSize());
+}
+
 TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {
   TstartDir dir(true, true, "qx-files");
   start();
@@ -271,7 +377,7 @@ TEST_F(MainFrame, ReadAndSaveThroughTheHubWithNonAsciiNames) {
   EXPECT_EQ(startdir::gunzip(fileNameBytes(again)), first);
 
   // A name that does not exist reads nothing and keeps the rows.
-  frame->publishPath(TOPIC_FILE_READ, folder + "/fehlt-\xC3\xB6.vkd");
+  frame->publishPath(TOPIC_FILE_READ, folder + wxString::FromUTF8("/fehlt-\xC3\xB6.vkd"));
   EXPECT_EQ(data().rowCount(), rows);
   EXPECT_EQ(visPublished, 1);
 }

@@ -309,23 +309,10 @@ TEST_F(RowCache, ReadTopicPublishesOnceOnlyForRows) {
   EXPECT_EQ(cache->rData().rowCount(), 42);
 }
 
-// The failed save's message box, answered by the test hook.
-class TsaveBox : public wxExpectModalBase<wxMessageDialog, TsaveBox> {
- public:
-  explicit TsaveBox(wxString* seen) : Fseen(seen) {}
-
- protected:
-  int OnInvoked(wxMessageDialog* dlg) const override {
-    *Fseen = dlg->GetMessage();
-    return wxID_OK;
-  }
-  wxString* Fseen;
-};
-
 TEST_F(RowCache, FailedSaveShowsAMessageBox) {
   wxString seen;
   const std::string bad = (dir / "no" / "such.vkd").string();
-  wxTEST_DIALOG(_G.pub(TOPIC_FILE_SAVE, reinterpret_cast<long>(bad.c_str())), TsaveBox(&seen));
+  wxTEST_DIALOG(_G.pub(TOPIC_FILE_SAVE, reinterpret_cast<long>(bad.c_str())), guitest::TmessageBox(&seen));
   EXPECT_NE(seen.utf8_string().find(bad + ": No such file or directory"), std::string::npos) << seen;
 }
 

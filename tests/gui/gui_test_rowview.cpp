@@ -4,6 +4,7 @@
 // sets come from the engine: packet rows grouped and flattened by TdataIO.
 // With QX_BENCH set, a 1,000,000-row case prints scroll and click timings.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <wx/frame.h>
 #include <wx/uiaction.h>
 
@@ -11,11 +12,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <lua.hpp>
 #include <memory>
 #include <string>
 
 #include "guitest.h"
+#include "qxhostile.h"
 #include "vkdataio.h"
 #include "vkdecode.h"
 #include "vkdpane.h"
@@ -189,6 +193,27 @@ class RowView : public ::testing::Test {
     e.m_shiftDown = (modifiers & wxMOD_SHIFT) != 0;
     e.m_altDown = (modifiers & wxMOD_ALT) != 0;
     view->GetEventHandler()->ProcessEvent(e);
+  }
+  // A sample file read through the program's own topic.
+  void read(const std::string& path) {
+    _G.pub(TOPIC_FILE_READ, reinterpret_cast<long>(path.c_str()));
+    paint();
+  }
+  std::string tempFile(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / (name + std::to_string(::getpid()) + ".vkd")).string();
+  }
+  // The script's decode calls since the first call of this.
+  long decodes() {
+    lua_State* L = data().luaState();
+    EXPECT_EQ(luaL_dostring(L, R"(if not decodes then decodes = 0
+      for _, n in ipairs({"reset", "transaction", "token", "data", "handshake"}) do
+        local f = _G[n .. "_decode"]
+        _G[n .. "_decode"] = function(t) decodes = decodes + 1 return f(t) end
+      end end return decodes)"),
+              LUA_OK);
+    const long n = long(lua_tointeger(L, -1));
+    lua_pop(L, 1);
+    return n;
   }
   std::string dump() { return mid->dataPane->textCtrl->GetValue().utf8_string(); }
   size_t decodeItems() { return mid->decodePane->scroller->itemPanel->itemSizer->GetItemCount(); }
@@ -509,6 +534,74 @@ TEST_F(RowView, FilterKeepsTheTopRowOrItsNearestVisibleRow) {
   ASSERT_EQ(view->getTopRow(), 340);
   load(manyTransactions(50));  // shorter than the old top row: back to the start
   EXPECT_EQ(view->getTopRow(), 0);
+}
+
+// Show row 1500 of 2000, mark two rows, read 300 rows: no old marks on the
+// new rows, and the thumb where the view is; the panes keep their texts.
+TEST_F(RowView, ReadDataDropsTheMarksAndPutsTheThumbAtTheTopRow) {
+  const std::string path = tempFile("qx_rows300_");
+  TlinVecPtr rows;
+  TrowVecPtr roots;
+  manyTransactions(75).build(rows, roots);
+  ASSERT_EQ(TdataIO().saveLinearToFile(rows, path), 300);
+  load(manyTransactions(500));
+  realClick(2);
+  realClick(3, wxMOUSE_BTN_RIGHT);
+  const std::string shown = dump();
+  view->scrollByLines(1500);
+  read(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(data().rowCount(), 300);
+  EXPECT_EQ(view->getTopRow(), 0);
+  EXPECT_EQ(bar->GetThumbPosition(), 0);
+  EXPECT_EQ(view->cache().hiLightIx(2) + view->cache().hiLightIx(3), -2);
+  EXPECT_EQ(pixelAt(2), wxColour(232, 232, 232));
+  EXPECT_EQ(pixelAt(3), wxColour(232, 232, 232));
+  EXPECT_EQ(dump(), shown);
+}
+
+// More rows on screen than the least cache size: a wheel step draws only
+// the row that came into view, and clicks after the zoom hit the row under
+// the pointer.
+TEST_F(RowView, SmallRowsScrollWithoutRedrawingAndClickTrue) {
+  load(manyTransactions(100));
+  mid->zoom(4);
+  paint();
+  const int slots = int(view->getPaintedRows().size());
+  ASSERT_GT(slots, 36);
+  const long before = decodes();
+  send(wxEVT_MOUSEWHEEL, 10, -120);
+  paint();
+  send(wxEVT_MOUSEWHEEL, 10, 120);  // back: the row that left is still held
+  paint();
+  EXPECT_EQ(decodes(), before + 1);
+  const int row = view->getPaintedRows()[slots - 3];
+  realClick(slots - 3);
+  EXPECT_EQ(view->cache().hiLightIx(row), 0);
+}
+
+// A transaction of a million ACKs in an 11.7 KB file: read and drawn at the
+// cost of one screen; its boxes end at the bitmap's edge instead of wrapping
+// round over its "Transaction" box.
+TEST_F(RowView, MillionChildTransactionIsDrawnToTheRightEdgeOnly) {
+  const std::string path = tempFile("qx_wide_");
+  ASSERT_TRUE(qxhostile::writeWideTransaction(path, 1000000));
+  read(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(view->getPaintedRows()[0], 0);
+  int drawn = 0, h = 0;
+  EXPECT_LE(drawn, view->cache().getRowBitmap(0, view->GetClientSize().x, drawn, h).GetWidth());
+  const wxImage img = guitest::grab(view);
+  const TrowGeometry g = TrowCache::geometry();
+  auto at = [&](int x, int y) { return wxColour(img.GetRed(x, y), img.GetGreen(x, y), img.GetBlue(x, y)); };
+  // The box's left part, inside its border and clear of its centred texts.
+  for (int x = 10; x < 8 + g.fontWid; ++x)
+    for (int y = g.yBoxTop + 1; y < g.yBoxBot; ++y)
+      if (y != g.yBoxMid) {
+        ASSERT_EQ(at(x, y), wxColour(0x90, 0xee, 0x90)) << x << "," << y << ": " << at(x, y).GetAsString();
+      }
+  realClick(0);
+  EXPECT_GT(decodeItems(), 0u);
 }
 
 // Figures for the closing note; not a timed pass/fail.

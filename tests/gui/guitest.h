@@ -4,6 +4,8 @@
 #pragma once
 
 #include <wx/image.h>
+#include <wx/msgdlg.h>
+#include <wx/testing.h>
 #include <wx/window.h>
 
 #include <chrono>
@@ -17,5 +19,19 @@ void pump(int ms = 50);
 bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
 // The window's client area as it is on screen now.
 wxImage grab(wxWindow* win);
+
+// A message box that wxTEST_DIALOG expects: its text goes to *seen, and the
+// box is answered with OK instead of being shown.
+class TmessageBox : public wxExpectModalBase<wxMessageDialog, TmessageBox> {
+ public:
+  explicit TmessageBox(wxString* seen) : Fseen(seen) {}
+
+ protected:
+  int OnInvoked(wxMessageDialog* dlg) const override {
+    *Fseen = dlg->GetMessage();
+    return wxID_OK;
+  }
+  wxString* Fseen;
+};
 
 }  // namespace guitest

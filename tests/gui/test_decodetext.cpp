@@ -54,3 +54,12 @@ TEST(DecodeText, TableTitleHeadingsRowsAndCells) {
   EXPECT_EQ(rowCount(alone), 0u);
   EXPECT_EQ(title(TstringVec()), " ");
 }
+
+TEST(DecodeText, IllFormedUtf8BecomesReplacementCharacters) {
+  const std::string bad = "\xef\xbf\xbd", good = "\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf";
+  EXPECT_EQ(validUtf8(good), good);
+  EXPECT_EQ(validUtf8("\xc0\x80"), bad + bad);                      // overlong
+  EXPECT_EQ(validUtf8("\xed\xa0\x80"), bad + bad + bad);            // a surrogate
+  EXPECT_EQ(validUtf8("\xf4\x90\x80\x80"), bad + bad + bad + bad);  // past U+10FFFF
+  EXPECT_EQ(validUtf8("\xe2\x82x\xf0\x9f\x98"), bad + "x" + bad);   // cut short, also at the end
+}

@@ -2,16 +2,20 @@
 // rules under every toggle setting and question order, the row queries, the
 // user flag, the bytes of a row, sample files and topic 8, and the script host.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <numeric>
 #include <random>
 
 #include "displtest.h"
+#include "qxallocfail.h"
+#include "qxuser.h"
 #include "vkglobs.h"
 
 namespace {
@@ -323,6 +327,100 @@ TEST_F(Files, FailedSaveGivesTheReasonAndKeepsTheOldFile) {
   EXPECT_EQ(host.data.onSampleFileSave(reinterpret_cast<long>(bad.c_str())), 0u);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be saved to " + bad), std::string::npos);
   EXPECT_EQ(host.data.onSampleFileSave(0), 0u);
+}
+
+// What standard error got while fn ran.
+std::string said(const std::function<void()>& fn) {
+  testing::internal::CaptureStderr();
+  fn();
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST_F(Files, UnreadableFilesAreSaidAndTheRowsKept) {
+  TdisplHost host;
+  show(host, everyKind());
+  const TlinVecPtr shown = host.data.linRows();
+  auto put = [this](const char* name, const std::string& bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+    return (dir / name).string();
+  };
+  fs::create_directories(dir / "folder.vkd");
+  const std::pair<std::string, std::string> cases[] = {
+      {put("notes.txt", "Some notes, not a capture.\n"), "it is not a sample-data file"},
+      {put("empty.vkd", ""), "the file is empty"},
+      {(dir / "folder.vkd").string(), "Is a directory"},
+      {put("head.vkd", "VKFMT01\n12x\n0;TI:1\n"), "it is not a sample-data file"},
+      {put("dropped.vkd", "VKFMT01\n0\n3;H:2;TI:1;TL:0\n"), "it holds no rows"},
+  };
+  auto message = [](const std::string& path, const std::string& reason) {
+    return "The sample data could not be read from " + path + ": " + reason + ".\nThe data shown before is kept.\n";
+  };
+  for (const auto& [path, reason] : cases) {
+    EXPECT_EQ(said([&] { EXPECT_EQ(host.data.sampleFileRead(path), 0u); }), message(path, reason));
+    EXPECT_EQ(host.data.linRows(), shown);
+  }
+  // Root reads any file, so this one is read as an ordinary user.
+  const std::string locked = put("locked.vkd", "VKFMT01\n0\n");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  EXPECT_EQ(qxtest::asOrdinaryUser([&] {
+              const std::string words = said([&] { host.data.sampleFileRead(locked); });
+              return words == message(locked, "Permission denied") && host.data.linRows() == shown ? 1 : 0;
+            }),
+            1);
+  // Nothing by that name says nothing: the default sample file is optional.
+  EXPECT_EQ(said([&] { host.data.sampleFileRead((dir / "missing.vkd").string()); }), "");
+}
+
+// Memory running out anywhere in a load frees what it built and keeps the rows.
+TEST_F(Files, OutOfMemoryKeepsTheRowsAndSaysSo) {
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
+  TdisplHost source;
+  show(source, everyKind());
+  const std::string path = (dir / "rows.vkd").string();
+  ASSERT_GT(source.data.onSampleFileSave(reinterpret_cast<long>(path.c_str())), 0u);
+  TdisplHost host;
+  show(host, {std::make_shared<Treset>()});
+  const TlinVecPtr shown = host.data.linRows();
+
+  TdisplHost counting;
+  qxalloc::arm(1L << 40);
+  const unsigned full = counting.data.sampleFileRead(path);
+  qxalloc::disarm();
+  ASSERT_GT(full, 0u);
+  const long total = qxalloc::seen();
+  for (long failAt : {0L, total / 3, total / 2, total - 1}) {
+    const std::string words = said([&] {
+      qxalloc::arm(failAt, 1);
+      EXPECT_EQ(host.data.sampleFileRead(path), 0u);
+      qxalloc::disarm();
+    });
+    EXPECT_EQ(host.data.linRows(), shown) << failAt;
+    EXPECT_EQ(words,
+              "There is not enough memory to read the sample data in " + path + ".\nThe data shown before is kept.\n");
+  }
+}
+
+// A failed save says why, and says that an earlier file is kept only where there was one.
+TEST_F(Files, SaveMessagesSayOnlyWhatHappened) {
+  TdisplHost host;
+  show(host, everyKind());
+  auto save = [&](const std::string& path) {
+    return said([&] { EXPECT_EQ(host.data.onSampleFileSave(reinterpret_cast<long>(path.c_str())), 0u); });
+  };
+  const std::string lost = (dir / "no" / "such.vkd").string();
+  EXPECT_EQ(save(lost), "The sample data could not be saved to " + lost + ": No such file or directory.\n");
+
+  // A writable file in a folder closed for writing.
+  const std::string kept = (dir / "kept.vkd").string();
+  ASSERT_GT(host.data.onSampleFileSave(reinterpret_cast<long>(kept.c_str())), 0u);
+  ASSERT_TRUE(qxtest::ownAsOrdinaryUser(kept));
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+  const std::string expected = "The sample data could not be saved to " + kept +
+                               ": its folder may not be written to, so the file cannot be replaced safely.\n"
+                               "An earlier file of that name is left as it was.\n";
+  const int saidAsExpected = qxtest::asOrdinaryUser([&] { return save(kept) == expected ? 1 : 0; });
+  chmod(dir.c_str(), 0755);
+  EXPECT_EQ(saidAsExpected, 1) << expected;
 }
 
 // ---- the script host ----

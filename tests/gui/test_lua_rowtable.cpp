@@ -222,6 +222,7 @@ TEST(LuaDecode, FailuresBecomeTheText) {
     function data_decode(t) error({code = 1}) end
     function handshake_decode(t) error(42) end
     function sof_decode(t) return t.nosuchfield.x end
+    function transaction_decode(t) error("one; two") end
   )"),
             "");
   struct Case {
@@ -234,13 +235,17 @@ TEST(LuaDecode, FailuresBecomeTheText) {
       {"error()", std::make_shared<Ttoken>(), "boom"},
       {"runtime error", std::make_shared<Tsof>(), "attempt to index"},
       {"number as error", std::make_shared<Thandshake>(), "42"},
+      {"table as error", std::make_shared<Tdata>(), "data_decode: the error object is not a text"},
+      {"\";\" in the message", std::make_shared<Ttransax>(), "one, two"},
   };
+  // Each shows as one paragraph, so the user learns that the script failed.
   for (const Case& c : cases) {
-    EXPECT_NE(host.decode(c.row).find(c.contains), std::string::npos) << c.what;
+    const std::string text = host.decode(c.row);
+    EXPECT_NE(text.find(c.contains), std::string::npos) << c.what;
+    EXPECT_EQ(text.rfind("SDecode script error in ", 0), 0u) << text;
+    EXPECT_EQ(text.find(';'), std::string::npos) << text;
     EXPECT_EQ(lua_gettop(host.L), 0) << c.what;
   }
-  EXPECT_EQ(host.decode(std::make_shared<Tdata>()), "");  // a table as error object has no text
-  EXPECT_EQ(lua_gettop(host.L), 0);
 }
 
 TEST(LuaDecode, HostileGlobalsTableIsContained) {

@@ -489,6 +489,23 @@ TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
   EXPECT_NE(transfers[0].find("idVendor#0x1234#vendor ID"), std::string::npos) << transfers[0];
 }
 
+// A hand-made transaction of 100,000 packets: the text lists the first ones
+// and counts the rest, instead of a table row a packet.
+TEST(DecodeScript, WideTransactionListsItsFirstPacketsOnly) {
+  auto wide = trx(TRX_IN, {tok(PID_IN, 5, 1)}, 0);
+  for (int i = 1; i < 100000; ++i) wide->children.push_back(hs(PID_ACK));
+  TdisplHost host(displtest::INIT_LUA);
+  host.addTree(wide);
+  Tdecoded d;
+  d.raw = host.decode(wide);
+  std::string why;
+  ASSERT_TRUE(parseDecodeText(d.raw, d.items, why)) << why;
+  EXPECT_LT(d.raw.size(), 8000u);
+  const size_t listed = d.table("IN transaction")->rows.size();
+  EXPECT_EQ(d.table("IN transaction")->rows[0], (TstringVec{"Token", "IN (0x69)", "device 5, endpoint 1"}));
+  EXPECT_NE(d.paragraphs().find(std::to_string(100000 - listed) + " packets before the last one"), std::string::npos) << d.raw;
+}
+
 TEST(DecodeScript, WorksWithoutGetNode) {
   lua_State* L = luaL_newstate();
   luaL_openlibs(L);
@@ -502,6 +519,27 @@ TEST(DecodeScript, WorksWithoutGetNode) {
   EXPECT_NE(text.find("no SETUP transaction"), std::string::npos) << text;
   EXPECT_EQ(lua_gettop(L), 0);
   lua_close(L);
+}
+
+// Data stages longer than any real one, in one packet or in 25,000: the text
+// stays small whatever the request, and says what it left out.
+TEST(DecodeScript, HugeDataStagesGiveBoundedTexts) {
+  TdisplHost host(displtest::INIT_LUA);
+  const TbyteVec huge(1 << 20, 0x02);
+  const TbyteVec languages = {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0xff, 0xff};
+  host.addTree(controlRead(5, languages, huge, huge.size()));  // a row per 2 bytes
+  host.addTree(
+      controlRead(5, {0x80, 0x06, 0x02, 0x03, 0x09, 0x04, 0xff, 0xff}, huge, huge.size()));  // a character per 2
+  host.addTree(
+      controlRead(5, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0xff, 0xff}, huge, huge.size()));  // 2-byte descriptors
+  host.addTree(controlRead(5, languages, TbyteVec(200000, 0x02), 8));
+  for (const TrowPtr& row : host.rows()) {
+    if (row->kind != RK_TRANSFER) continue;
+    const std::string text = host.decode(row);
+    EXPECT_LT(text.size(), 100000u);
+    EXPECT_NE(text.find("bytes of the 65535 asked for"), std::string::npos) << text.substr(0, 300);
+    EXPECT_TRUE(text.find("are decoded") != std::string::npos || text.find("not looked at") != std::string::npos);
+  }
 }
 
 }  // namespace

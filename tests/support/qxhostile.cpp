@@ -2,7 +2,56 @@
 
 #include <zlib.h>
 
+#include "vkdataio.h"
+
 namespace qxhostile {
+
+namespace {
+
+// A transaction of a token, a data packet and an ACK.
+TrowPtr transaction(TtrxType type, int tokenPid, int dataPid, TbyteVec bytes) {
+  auto t = std::make_shared<Ttransax>(type);
+  auto token = std::make_shared<Ttoken>();
+  auto data = std::make_shared<Tdata>();
+  auto ack = std::make_shared<Thandshake>();
+  token->pid = tokenPid, data->pid = dataPid, ack->pid = PID_ACK, data->data = std::move(bytes);
+  t->children = {token, data, ack};
+  t->level = 1;
+  for (const TrowPtr& p : t->children) p->level = 2, static_cast<TpacketBase&>(*p).idle = 10;
+  return t;
+}
+
+}  // namespace
+
+bool writeWideTransaction(const std::string& path, long children) {
+  gzFile f = gzopen(path.c_str(), "wb");
+  if (!f) return false;
+  const std::string head = "0;T:IN;X:" + std::to_string(children) + "\n", ack = "  1;H:2\n";
+  const size_t length = head.size() + ack.size() * static_cast<size_t>(children);
+  bool ok = gzprintf(f, "VKFMT01\n%zu\n%s", length, head.c_str()) > 0;
+  for (long i = 0; ok && i < children; ++i) ok = gzputs(f, ack.c_str()) >= 0;
+  return gzclose(f) == Z_OK && ok;
+}
+
+TrowPtr descriptorFloodTransfer() {
+  auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
+  t->children.push_back(transaction(TRX_SETUP, PID_SETUP, PID_DATA0, {0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0xff, 0xff}));
+  for (int i = 0; i < 1024; ++i) {
+    TbyteVec chunk;
+    for (int k = 0; k < (i < 1023 ? 32 : 31); ++k) chunk.insert(chunk.end(), {0x02, 0x24});
+    t->children.push_back(transaction(TRX_IN, PID_IN, i % 2 ? PID_DATA0 : PID_DATA1, chunk));
+  }
+  t->children.push_back(transaction(TRX_OUT, PID_OUT, PID_DATA1, {}));
+  return t;
+}
+
+int writeDescriptorFlood(const std::string& path) {
+  auto roots = std::make_shared<TrowVec>(TrowVec{descriptorFloodTransfer()});
+  auto rows = std::make_shared<TlinVec>();
+  TdataIO io;
+  io.treeRootVecToLinVec(roots, rows);
+  return io.saveLinearToFile(rows, path);
+}
 
 bool writeHugeDataStage(const std::string& path, int packets, size_t bytesPerPacket) {
   // The lines of one ACKed transaction at level 1.

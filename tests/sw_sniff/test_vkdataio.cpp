@@ -3,10 +3,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,6 +15,7 @@
 
 #include "buswords.h"
 #include "qxcapture.h"
+#include "qxuser.h"
 #include "rowbuild.h"
 #include "vkdataio.h"
 #include "vkrawgrp.h"
@@ -386,8 +387,9 @@ TEST(SampleFile, UnwritablePathsSaveNothing) {
 }
 
 // Replacing a file through a temporary keeps what a plain rewrite would keep:
-// the link and the file it names, the file's mode, and a writable file in a
-// folder that may not be written to.
+// the link and the file it names, and the file's mode. A writable file in a
+// folder that may not be written to cannot be replaced whole: the save is
+// refused and the file keeps its bytes.
 TEST(SampleFile, SaveKeepsLinksModesAndReadOnlyFolders) {
   TempDir dir;
   const std::string real = dir.file("real.vkd");
@@ -405,32 +407,46 @@ TEST(SampleFile, SaveKeepsLinksModesAndReadOnlyFolders) {
   EXPECT_EQ(TdataIO().loadLinearFile(real, roots, rows), 1);
   EXPECT_EQ(dir.entries(), 2u);  // no temporary left behind
 
-  // Folder closed for writing: the file itself is rewritten in place.
+  // Folder closed for writing.
   const std::string folder = fs::path(real).parent_path();
-  const uid_t NOBODY = 65534;
-  if (geteuid() == 0) {
-    ASSERT_EQ(chown(real.c_str(), NOBODY, NOBODY), 0);
-  }
+  const std::string before = rawFile(real);
+  ASSERT_TRUE(qxtest::ownAsOrdinaryUser(real));
   ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
   auto twoRows = flatten(groupEvents("R R"));
-  int result = -1;
-  if (geteuid() == 0) {
-    // Root may write anywhere; the save runs as an ordinary user in a child.
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(99);
-      _exit(TdataIO().saveLinearToFile(twoRows, real));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  } else {
-    result = TdataIO().saveLinearToFile(twoRows, real);
-  }
+  const int refused = qxtest::asOrdinaryUser([&] {
+    TdataIO io;
+    return io.saveLinearToFile(twoRows, real) == 0 && io.Ffault == TfileFault::folderLocked ? 1 : 0;
+  });
   chmod(folder.c_str(), 0700);
-  EXPECT_EQ(result, 2);
-  EXPECT_EQ(TdataIO().loadLinearFile(real, roots, rows), 2);
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(rawFile(real), before);
   EXPECT_EQ(dir.entries(), 2u);
+}
+
+// Only a regular file is replaced: a FIFO, a device node, or a link to one
+// refuses the save and stays what it was; nothing blocks on the FIFO.
+TEST(SampleFile, SaveRefusesWhatIsNoRegularFile) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo.vkd");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  fs::create_symlink(fifo, dir.file("tofifo.vkd"));
+  // A copy of /dev/null needs root; otherwise a link to it stands in.
+  struct stat null {};
+  ASSERT_EQ(stat("/dev/null", &null), 0);
+  const std::string device = dir.file("null.vkd");
+  if (geteuid() == 0)
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, null.st_rdev), 0);
+  else
+    fs::create_symlink("/dev/null", device);
+  auto rows = flatten(groupEvents("S S R"));
+  for (const std::string& path : {fifo, dir.file("tofifo.vkd"), device}) {
+    TdataIO io;
+    EXPECT_EQ(io.saveLinearToFile(rows, path), 0) << path;
+    EXPECT_EQ(io.Ffault, TfileFault::notRegular) << path;
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_EQ(dir.entries(), 3u);
 }
 
 // A save that runs out of room leaves the earlier file as it was.
@@ -465,6 +481,33 @@ TEST(SampleFile, FailedWriteKeepsEarlierFile) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(rawFile(path), before);
   EXPECT_EQ(dir.entries(), 1u);
+}
+
+// A file that breaks off keeps the rows before the break and says it is
+// incomplete: gzip's error at a cut, or a body shorter than the head says.
+TEST(SampleFile, CutOffFileKeepsRowsAndSaysSo) {
+  TempDir dir;
+  std::string words;
+  for (int i = 0; i < 2000; ++i) words += "OUT1.1 D0/8 ACK S ";
+  const std::string whole = dir.file("whole.vkd");
+  const int saved = TdataIO().saveLinearToFile(flatten(groupEvents(words)), whole);
+  const std::string packed = rawFile(whole);
+  const std::string plain = gunzipFile(whole);
+  std::ofstream(dir.file("cut.vkd"), std::ios::binary) << packed.substr(0, packed.size() / 2);
+  // Uncompressed and cut at a line's end, so that only the head's length tells.
+  std::ofstream(dir.file("plain.vkd"), std::ios::binary) << plain.substr(0, plain.rfind('\n', plain.size() / 2) + 1);
+  for (const char* name : {"cut.vkd", "plain.vkd", "whole.vkd"}) {
+    auto roots = std::make_shared<TrowVec>();
+    auto rows = std::make_shared<TlinVec>();
+    TdataIO io;
+    const int count = io.loadLinearFile(dir.file(name), roots, rows);
+    const std::string got = gunzipFile(dir.file(name));
+    // Every whole line gave its row; the one cut in two gave none.
+    EXPECT_EQ(count, std::count(got.begin(), got.end(), '\n') - 2) << name;
+    EXPECT_GT(count, 0) << name;
+    EXPECT_EQ(rows->size(), static_cast<size_t>(count)) << name;
+    EXPECT_EQ(io.Ffault, count == saved ? TfileFault::none : TfileFault::cutOff) << name;
+  }
 }
 
 // Names at the file system's limit save, and a link that names no file yet

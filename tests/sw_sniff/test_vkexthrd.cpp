@@ -10,43 +10,11 @@
 #include <thread>
 
 #include "buswords.h"
+#include "qxallocfail.h"
 #include "rowbuild.h"
 #include "vkdataio.h"
 #include "vkexthrd.h"
 #include "vkrowutils.h"
-
-// Allocation failure on demand, only on threads other than the test's own,
-// so that the decode thread runs out of memory and nothing else does.
-// ThreadSanitizer owns operator new, so that build goes without the hook.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QX_NO_NEW_HOOK 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define QX_NO_NEW_HOOK 1
-#endif
-
-namespace {
-std::atomic<bool> gArmed{false};
-std::atomic<long> gAllocsLeft{0};
-std::atomic<long> gAllocsSeen{0};
-std::thread::id gTestThread;
-}  // namespace
-
-#ifndef QX_NO_NEW_HOOK
-void* operator new(size_t n) {
-  if (gArmed.load(std::memory_order_relaxed) && std::this_thread::get_id() != gTestThread) {
-    gAllocsSeen.fetch_add(1, std::memory_order_relaxed);
-    if (gAllocsLeft.fetch_sub(1, std::memory_order_relaxed) <= 0) throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-// Out of line, so the compiler does not pair free() with a new-expression.
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
-#endif
 
 namespace {
 
@@ -225,6 +193,35 @@ TEST_F(SampleRead, NothingToLoadKeepsRows) {
   }
 }
 
+// A load that runs out of memory anywhere returns 0, keeps the rows held
+// before and leaves no file open.
+TEST_F(SampleRead, OutOfMemoryKeepsRowsAndClosesTheFile) {
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
+  std::vector<uint8_t> raw = buswords::capture(TRAFFIC);
+  TexThread ex;
+  ex.startDecode(&raw);
+  std::string path = dir + "/t.vkd";
+  const int saved = TdataIO().saveLinearToFile(ex.pLinearRowVec(), path);
+  const TlinVecPtr rows = ex.pLinearRowVec();
+  auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+  const auto filesBefore = openFiles();
+
+  TexThread fresh;
+  qxalloc::arm(1L << 40);
+  const uint64_t full = fresh.sampleFileRead(path);
+  qxalloc::disarm();
+  EXPECT_EQ(full, static_cast<uint64_t>(saved));
+  const long total = qxalloc::seen();
+  for (long failAt : {0L, 1L, total / 4, total / 2, total - 1}) {
+    qxalloc::arm(failAt);
+    const uint64_t result = ex.sampleFileRead(path);
+    qxalloc::disarm();
+    EXPECT_EQ(result, 0u) << failAt;
+    EXPECT_EQ(ex.pLinearRowVec(), rows) << failAt;
+    EXPECT_EQ(openFiles(), filesBefore) << failAt;
+  }
+}
+
 // Decodes and loads on one thread; handles taken and rows read on another.
 TEST_F(SampleRead, RowsAreReadableFromAnotherThreadDuringDecodes) {
   std::vector<uint8_t> raw = buswords::capture(TRAFFIC);
@@ -264,27 +261,23 @@ TEST_F(SampleRead, RowsAreReadableFromAnotherThreadDuringDecodes) {
 
 // Running out of memory anywhere in the decode leaves empty vectors and done.
 TEST(DecodeThread, OutOfMemoryLeavesEmptyVectors) {
-#ifdef QX_NO_NEW_HOOK
-  GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
-#endif
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
   std::vector<uint8_t> raw = buswords::capture(TRAFFIC);
-  gTestThread = std::this_thread::get_id();
+  // The decode thread runs out of memory, and nothing else does.
+  const std::thread::id testThread = std::this_thread::get_id();
 
   TexThread ex;
-  gAllocsSeen = 0;
-  gAllocsLeft = 1L << 40;
-  gArmed = true;
+  qxalloc::arm(1L << 40, LONG_MAX, testThread);
   ex.startDecode(&raw);
-  gArmed = false;
-  const long total = gAllocsSeen.load();
+  qxalloc::disarm();
+  const long total = qxalloc::seen();
   const size_t fullRows = ex.pLinearRowVec()->size();
   ASSERT_GT(total, 10);
 
   for (long failAt : {0L, 1L, total / 4, total / 2, total * 3 / 4, total - 2, total - 1}) {
-    gAllocsLeft = failAt;
-    gArmed = true;
+    qxalloc::arm(failAt, LONG_MAX, testThread);
     const bool result = ex.startDecode(&raw);
-    gArmed = false;
+    qxalloc::disarm();
     EXPECT_TRUE(result) << failAt;
     EXPECT_TRUE(ex.getDone()) << failAt;
     EXPECT_TRUE(ex.pEventVec()->empty()) << failAt;

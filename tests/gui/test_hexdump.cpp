@@ -1,8 +1,6 @@
 // The hex dump's text, character for character.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "vkdpane.h"
 
 namespace {
@@ -51,15 +49,4 @@ TEST(HexDump, LaterOffsetsZeroPaddedAndGrowPast255) {
   // 33 lines: each of the first 32 is 39 characters, the 256 offset one more.
   EXPECT_EQ(text.size(), 32u * 39 + 40);
   EXPECT_EQ(hexdump::heading(bytes.size()), " 264 bytes");
-}
-
-TEST(HexDump, BoundedDumpEndsWithTheTotal) {
-  const TbyteVec all(hexdump::MAX_SHOWN_BYTES, 'A');
-  const std::string shown = hexdump::lines(all);
-  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), long(all.size() / 8));
-  EXPECT_EQ(shown.find("..."), std::string::npos);
-  TbyteVec more = all;
-  more.push_back('B');
-  EXPECT_EQ(hexdump::lines(more),
-            shown + "\n ... " + std::to_string(more.size()) + " bytes in all; only the first 16384 are shown");
 }

@@ -21,16 +21,22 @@ TrowPtr transaction(TtrxType type, int tokenPid, int dataPid, TbyteVec bytes) {
   return t;
 }
 
-}  // namespace
-
-bool writeWideTransaction(const std::string& path, long children) {
+// A file of one head line and `count` copies of one row line after it.
+bool writeRepeated(const std::string& path, const std::string& head, const std::string& line, long count) {
   gzFile f = gzopen(path.c_str(), "wb");
   if (!f) return false;
-  const std::string head = "0;T:IN;X:" + std::to_string(children) + "\n", ack = "  1;H:2\n";
-  const size_t length = head.size() + ack.size() * static_cast<size_t>(children);
+  const size_t length = head.size() + line.size() * static_cast<size_t>(count);
   bool ok = gzprintf(f, "VKFMT01\n%zu\n%s", length, head.c_str()) > 0;
-  for (long i = 0; ok && i < children; ++i) ok = gzputs(f, ack.c_str()) >= 0;
+  for (long i = 0; ok && i < count; ++i) ok = gzputs(f, line.c_str()) >= 0;
   return gzclose(f) == Z_OK && ok;
+}
+
+}  // namespace
+
+bool writeTinyRows(const std::string& path, long rows) { return writeRepeated(path, "", "0;H:2\n", rows); }
+
+bool writeWideTransaction(const std::string& path, long children) {
+  return writeRepeated(path, "0;T:IN;X:" + std::to_string(children) + "\n", "  1;H:2\n", children);
 }
 
 TrowPtr descriptorFloodTransfer() {

@@ -9,6 +9,9 @@
 
 namespace qxhostile {
 
+// `rows` ACK packets at level 0: 20 million give about 175 KB.
+bool writeTinyRows(const std::string& path, long rows);
+
 // One IN transaction with `children` ACKs below it; a million give 11.7 KB.
 bool writeWideTransaction(const std::string& path, long children);
 

@@ -356,7 +356,8 @@ TEST_F(Files, UnreadableFilesAreSaidAndTheRowsKept) {
     return "The sample data could not be read from " + path + ": " + reason + ".\nThe data shown before is kept.\n";
   };
   for (const auto& [path, reason] : cases) {
-    EXPECT_EQ(said([&] { EXPECT_EQ(host.data.sampleFileRead(path), 0u); }), message(path, reason));
+    const std::string& file = path;  // a structured binding cannot be captured in C++17
+    EXPECT_EQ(said([&] { EXPECT_EQ(host.data.sampleFileRead(file), 0u); }), message(path, reason));
     EXPECT_EQ(host.data.linRows(), shown);
   }
   // Root reads any file, so this one is read as an ordinary user.

@@ -48,17 +48,22 @@ std::shared_ptr<Ttransax> Ttransfer::findInTransax(unsigned& i) const { return f
 
 std::shared_ptr<Ttransax> Ttransfer::findOutTransax(unsigned& i) const { return findTransax(TRX_OUT, i); }
 
+bool Ttransfer::findStageTypes(TtrxType& dataType, TtrxType& statusType) const {
+  auto setup = findSetupTransax();
+  auto request = setup ? setup->findDataPkt() : nullptr;
+  if (!request || request->data.size() != 8) return false;
+  const bool deviceToHost = (request->data[0] & 0x80) != 0;
+  dataType = deviceToHost ? TRX_IN : TRX_OUT;
+  statusType = deviceToHost ? TRX_OUT : TRX_IN;
+  return true;
+}
+
 TbyteVec& Ttransfer::findData() {
   // Kept once found; an empty data stage is worked out again on each call.
   if (!data.empty()) return data;
-  auto setup = findSetupTransax();
-  if (!setup) return data;
-  auto request = setup->findDataPkt();
-  if (!request || request->data.size() != 8) return data;
-
-  const bool deviceToHost = (request->data[0] & 0x80) != 0;
-  const TtrxType dataType = deviceToHost ? TRX_IN : TRX_OUT;
-  const TtrxType statusType = deviceToHost ? TRX_OUT : TRX_IN;
+  TtrxType dataType = TRX_IN;
+  TtrxType statusType = TRX_OUT;
+  if (!findStageTypes(dataType, statusType)) return data;
 
   success = false;
   for (const TrowPtr& child : children) {

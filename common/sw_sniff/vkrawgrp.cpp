@@ -9,6 +9,16 @@ bool hasEmptyPayload(const TrowPtr& row) {
   return data && data->data.empty();
 }
 
+// A zero-length packet ends a control transfer only as its status stage, and
+// only when the device took it: in the data stage's direction it is a short
+// packet that ends the data stage, and a NAKed status is tried again.
+bool endsTransfer(const Ttransfer& transfer, TtrxType type, int handshakePid) {
+  TtrxType dataType = TRX_IN;
+  TtrxType statusType = TRX_OUT;
+  if (!transfer.findStageTypes(dataType, statusType)) return true;
+  return type == statusType && handshakePid != PID_NAK;
+}
+
 }  // namespace
 
 TrawTree::TrawTree(TrowVec& events_, TrowVec& roots_) : events(events_), roots(roots_) {
@@ -123,6 +133,7 @@ bool TrawTree::doInOut(uint64_t& ix, TtrxType type) {
   };
 
   bool emptyPayload = false;
+  int handshakePid = -1;
   bool ended = false;
   bool haveData = false;
   while (!ended) {
@@ -139,11 +150,14 @@ bool TrawTree::doInOut(uint64_t& ix, TtrxType type) {
       }
     } else {
       const bool handshakeFits = pid == PID_ACK || (type == TRX_OUT && (pid == PID_NAK || pid == PID_STALL));
-      if (handshakeFits) accept();
+      if (handshakeFits) {
+        handshakePid = pid;
+        accept();
+      }
       ended = true;
     }
   }
-  // A zero-length data packet ends the port's control transfer.
-  if (emptyPayload) portMap.erase(key);
+  if (emptyPayload && port != portMap.end() && endsTransfer(*port->second.transfer, type, handshakePid))
+    portMap.erase(port);
   return true;
 }

@@ -51,8 +51,8 @@ const GroupCase GROUP_CASES[] = {
     {"SetupTakesOnlyData0", "SETUP5.0 D1/8 ACK", "C[X:SETUP[SETUP5.0]] D1/8 ACK"},
     {"ControlReadClosedByEmptyOut", "SETUP5.0 D0/8 ACK IN5.0 D1/18 ACK OUT5.0 D1/0 ACK IN5.0 NAK",
      "C[X:SETUP[SETUP5.0 D0/8 ACK] X:IN[IN5.0 D1/18 ACK] X:OUT[OUT5.0 D1/0 ACK]] X:IN[IN5.0 NAK]"},
-    {"EmptyDataWithoutHandshakeStillCloses", "SETUP5.0 D0/8 ACK IN5.0 D1/0 IN5.0 NAK",
-     "C[X:SETUP[SETUP5.0 D0/8 ACK] X:IN[IN5.0 D1/0]] X:IN[IN5.0 NAK]"},
+    {"EmptyStatusWithoutHandshakeStillCloses", "SETUP5.0 D0/8 ACK IN5.0 D1/8 ACK OUT5.0 D1/0 IN5.0 NAK",
+     "C[X:SETUP[SETUP5.0 D0/8 ACK] X:IN[IN5.0 D1/8 ACK] X:OUT[OUT5.0 D1/0]] X:IN[IN5.0 NAK]"},
     {"LaterTransactionsJoinOpenTransfer", "SETUP5.0 D0/8 ACK S R IN5.0 NAK IN5.0 D1/8 ACK",
      "C[X:SETUP[SETUP5.0 D0/8 ACK] X:IN[IN5.0 NAK] X:IN[IN5.0 D1/8 ACK]] S R"},
     {"InNak", "IN1.2 NAK", "X:IN[IN1.2 NAK]"},
@@ -123,17 +123,58 @@ TEST(GroupingStep, PidAndPortKeys) {
   EXPECT_EQ(keys.size(), 128u * 16u);
 }
 
-// A transfer built by hand: SETUP with the given request, then transactions.
-std::shared_ptr<Ttransfer> makeTransfer(const TbyteVec& request, const std::string& rest) {
+// Roots grouped from a SETUP with the given request, then transactions.
+TrowVec groupWithRequest(const TbyteVec& request, const std::string& rest) {
   TrowVec events = makeEvents("SETUP7.0 D0/" + std::to_string(request.size()) + " ACK " + rest);
   std::static_pointer_cast<Tdata>(events[1])->data = request;
   TrowVec roots;
   TrawTree tree(events, roots);
-  return std::static_pointer_cast<Ttransfer>(roots.at(0));
+  return roots;
+}
+
+std::shared_ptr<Ttransfer> makeTransfer(const TbyteVec& request, const std::string& rest) {
+  return std::static_pointer_cast<Ttransfer>(groupWithRequest(request, rest).at(0));
 }
 
 const TbyteVec GET_DESCRIPTOR = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00};
 const TbyteVec SET_CONFIG = {0x00, 0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+// A zero-length packet closes the transfer only as its status stage, when the
+// device did not NAK it; the next transaction on the port then is a root.
+TEST(ControlTransfer, ClosesAtItsStatusStage) {
+  const TbyteVec getString255 = {0x80, 0x06, 0x02, 0x03, 0x09, 0x04, 0xFF, 0x00};
+  const TbyteVec setReport7 = {0x21, 0x09, 0x00, 0x02, 0x00, 0x00, 0x07, 0x00};
+  struct Case {
+    const char* name;
+    TbyteVec request;
+    const char* rest;
+    const char* after;  // the transfer's transactions after SETUP, then the roots after it
+    size_t bytes;
+    bool success;
+  } const cases[] = {
+      {"ZeroLengthEndsDataStage", getString255, "IN7.0 D1/8 ACK IN7.0 D0/8 ACK IN7.0 D1/0 ACK OUT7.0 D1/0 ACK IN7.0 NAK",
+       "X:IN[IN7.0 D1/8 ACK] X:IN[IN7.0 D0/8 ACK] X:IN[IN7.0 D1/0 ACK] X:OUT[OUT7.0 D1/0 ACK]] X:IN[IN7.0 NAK]", 16,
+       true},
+      {"NakedStatusRetried", GET_DESCRIPTOR,
+       "IN7.0 D1/8 ACK IN7.0 D0/10 ACK OUT7.0 D1/0 NAK OUT7.0 D1/0 ACK IN7.0 NAK",
+       "X:IN[IN7.0 D1/8 ACK] X:IN[IN7.0 D0/10 ACK] X:OUT[OUT7.0 D1/0 NAK] X:OUT[OUT7.0 D1/0 ACK]] X:IN[IN7.0 NAK]", 18,
+       true},
+      {"ControlOutNakedInStatus", setReport7, "OUT7.0 D1/7 ACK IN7.0 NAK IN7.0 D1/0 ACK OUT7.0 D0/7 ACK",
+       "X:OUT[OUT7.0 D1/7 ACK] X:IN[IN7.0 NAK] X:IN[IN7.0 D1/0 ACK]] X:OUT[OUT7.0 D0/7 ACK]", 7, true},
+      {"StalledStatusCloses", GET_DESCRIPTOR, "IN7.0 D1/8 ACK OUT7.0 D1/0 STALL IN7.0 NAK",
+       "X:IN[IN7.0 D1/8 ACK] X:OUT[OUT7.0 D1/0 STALL]] X:IN[IN7.0 NAK]", 8, false},
+      {"ShortRequestAnyZeroLengthCloses", {0x80, 0x06, 0, 1, 0, 0, 0x12}, "IN7.0 D1/0 ACK IN7.0 NAK",
+       "X:IN[IN7.0 D1/0 ACK]] X:IN[IN7.0 NAK]", 0, false},
+  };
+  for (const auto& c : cases) {
+    TrowVec roots = groupWithRequest(c.request, c.rest);
+    const std::string setup = "C[X:SETUP[SETUP7.0 D0/" + std::to_string(c.request.size()) + " ACK] ";
+    EXPECT_EQ(describeList(roots), setup + c.after) << c.name;
+    auto transfer = std::static_pointer_cast<Ttransfer>(roots.at(0));
+    EXPECT_EQ(transfer->findData().size(), c.bytes) << c.name;
+    EXPECT_EQ(transfer->success, c.success) << c.name;
+  }
+}
 
 TEST(TransferData, CollectsAcknowledgedDataStage) {
   struct Case {

@@ -80,6 +80,8 @@ class TvkLow : public TmxLow {
   static const uint8_t* imageData(int aModel);
   static uint32_t imageFrames(int aModel);
   static uint32_t imageChecksum(int aModel);
+  // A generated stand-in without capture logic: never written to a board.
+  static bool imageIsStandIn(int aModel);
 
  private:
   bool updateFPGAinner(bool aForce);

@@ -798,4 +798,8 @@ const uint8_t fpgaConfigData[792 * 16 + 1] = {
     0x6B, 0x04, 0x23, 0x36, 0x03, 0x30, 0x04, 0x67, 0x74, 0x20, 0x52, 0x99, 0x77, 0x29, 0x9D, 0xB0,
     0x00};
 
+// A stand-in without capture logic: the board software never writes it to a
+// board. A maker's image in this file's place leaves this out.
+extern const bool fpgaConfigStandIn = true;
+
 }  // namespace XO2_1200HC

@@ -1,5 +1,6 @@
 // The FPGA's configuration port: command bytes, register reads, and every path of
-// the update against the simulated MachXO2.
+// the update against the simulated MachXO2, with images that are not stand-ins
+// (maker_images.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -263,6 +263,7 @@ TEST_F(CaptureThread, UnplugWhileArmedGoesBackToInit) {
   EXPECT_TRUE(lo.consumeHardwareChanged());
 }
 
+// This binary links images that are not stand-ins (maker_images.cpp).
 TEST_F(CaptureThread, OutdatedImageIsReprogrammedOnFirstStartOnly) {
   addBoard(0x12345678);
   {

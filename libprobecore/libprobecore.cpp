@@ -132,8 +132,12 @@ void startDecode(void* h) {
   if (h == nullptr) return;
   try {
     std::lock_guard<std::mutex> guard(P(h)->rawLock);
-    // The capture thread writes the buffer until it raises done.
-    if (P(h)->lo.isCapturing()) return;
+    // The capture thread writes the buffer until it raises done. A refused
+    // decode must not pass for a finished one.
+    if (P(h)->lo.isCapturing()) {
+      P(h)->ex.setDone(false);
+      return;
+    }
     P(h)->ex.startDecode(P(h)->lo.pRawData());
   } catch (...) {
   }

@@ -19,6 +19,15 @@
  * answered as an out-of-range call: 0, an empty text, NULL, or nothing done;
  * getHardwareStatus gives -1 (no board).
  *
+ * During a capture, from setRun(h, 1) until the capture thread raises the done
+ * flag that getCaptureDone takes, setNeeded and startDecode are ignored: the
+ * buffer is the thread's. An ignored startDecode sets getDecodeDone to 0 until
+ * a decode ends; the rows of before stay. Once getCaptureDone has returned 1,
+ * both are honoured at once.
+ *
+ * Status -5 (no memory for the capture buffer) holds until a later capture
+ * gets its buffer; that capture sets the status back to 0.
+ *
  * A failed capture: when a transfer with the board fails during a capture,
  * getCaptureDone still reports its end, but getCaptureCount is 0 and the
  * buffer empty (a decode gives no rows). The board is then re-opened: by the

@@ -154,6 +154,9 @@ bool TloThread::doThreadRun() {
     setHardwareChanged();
     return false;
   }
+  // The buffer is had again: only a shortage status is cleared, never a board fault.
+  int shortage = HW_NO_MEMORY;
+  hardwareStatus.compare_exchange_strong(shortage, HW_OK, std::memory_order_release, std::memory_order_relaxed);
 
   bool readOk = false;
   {
@@ -210,8 +213,11 @@ void TloThread::threadFunc() {
         // change is raised before done, so the caller sees both together.
         const bool armed = !FrunFault || doThreadInit(true);
         FrunFault = false;
-        setDone(true);
+        // The run is over before done says so: a caller that has seen done finds
+        // no capture under way, and its setNeeded and decode are honoured.
         threadState.store(armed ? LO_ARMED : LO_INIT, std::memory_order_release);
+        setDone(true);
+        if (FdoneHook) FdoneHook();
         break;
       }
       default: badStateCount.fetch_add(1, std::memory_order_release); break;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,10 @@ class TloThread {
 
   static unsigned frontPad() { return 11; }
 
+  // Test seam: runs on the capture thread right after it raises done, so a test
+  // can hold the thread there. Set before the first setRun; programs never set it.
+  void setDoneHook(std::function<void()> aHook) { FdoneHook = std::move(aHook); }
+
  private:
   // Capture-thread side.
   bool consumeRun() { return runRequest.exchange(false); }
@@ -94,5 +99,6 @@ class TloThread {
   std::atomic<bool> hardwareChanged{false};
   // Capture thread only: a transfer of the last run failed.
   bool FrunFault = false;
+  std::function<void()> FdoneHook;
   std::unique_ptr<std::thread> thread;
 };

@@ -18,6 +18,7 @@ std::atomic<bool> gArmed{false};
 std::atomic<long> gBudget{0};
 std::atomic<long> gFailures{0};
 std::atomic<long> gSeen{0};
+std::atomic<size_t> gSize{0};
 std::thread::id gSpared;  // written only while disarmed
 }  // namespace
 
@@ -29,9 +30,10 @@ bool hooked() { return false; }
 bool hooked() { return true; }
 #endif
 
-void arm(long budget, long failures, std::thread::id spared) {
+void arm(long budget, long failures, std::thread::id spared, size_t size) {
   gArmed = false;
   gSpared = spared;
+  gSize = size;
   gSeen = 0;
   gBudget = budget;
   gFailures = failures;
@@ -46,7 +48,8 @@ long seen() { return gSeen.load(); }
 
 #ifndef QX_NO_NEW_HOOK
 void* operator new(size_t n) {
-  if (gArmed.load(std::memory_order_relaxed) && std::this_thread::get_id() != gSpared) {
+  const size_t only = gSize.load(std::memory_order_relaxed);
+  if (gArmed.load(std::memory_order_relaxed) && (only == 0 || n == only) && std::this_thread::get_id() != gSpared) {
     gSeen.fetch_add(1, std::memory_order_relaxed);
     if (gBudget.fetch_sub(1, std::memory_order_relaxed) <= 0 && gFailures.fetch_sub(1, std::memory_order_relaxed) > 0)
       throw std::bad_alloc();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <thread>
 
 namespace qxalloc {
@@ -12,8 +13,9 @@ namespace qxalloc {
 bool hooked();
 // Counts the allocations made from now on by every thread but spared; those
 // after the first budget throw std::bad_alloc, failures of them, and later
-// ones succeed again (as memory freed after a failure can be reused).
-void arm(long budget, long failures = LONG_MAX, std::thread::id spared = std::thread::id());
+// ones succeed again (as memory freed after a failure can be reused). A size
+// other than 0 counts only the allocations of exactly that many bytes.
+void arm(long budget, long failures = LONG_MAX, std::thread::id spared = std::thread::id(), size_t size = 0);
 void disarm();
 // Allocations counted since the last arm().
 long seen();

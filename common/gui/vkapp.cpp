@@ -1,8 +1,5 @@
 #include "vkapp.h"
 
-#include <wx/icon.h>
-
-#include "vkapp_icon.xpm"
 #include "vkglobs.h"
 #include "vkmainframe.h"
 
@@ -19,7 +16,7 @@ TmainFrame* startQuellix() {
   _G.maxBuffer = 128;
   _G.helpFile = "quellix_help.html";
   auto* frame = new TmainFrame(nullptr, wxID_ANY, wxString::FromUTF8(_G.fullName), wxPoint(50, 50), wxSize(1400, 500));
-  frame->SetIcon(wxIcon(appIcon));
+  frame->SetIcon(quellixIcon());
   frame->Show(true);
   return frame;
 }

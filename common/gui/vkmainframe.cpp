@@ -10,13 +10,13 @@
 
 #include <algorithm>
 
+#include "vkapp_icon.xpm"
 #include "vkwxmid.h"
 
 namespace {
 
 constexpr int DISPLAY_MARGIN = 64;
 constexpr int MIN_CLIENT_WIDTH = 650;
-constexpr int MIN_CLIENT_HEIGHT_BELOW_BAR = 375;
 constexpr int BUTTON_BORDER = 5;
 constexpr const char* VERSION = "1.0.8";
 constexpr const char* DEFAULT_SAMPLE_FILE = "./default.vkd";
@@ -48,8 +48,6 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   menuBar->Append(fileMenu, "&File");
   menuBar->Append(helpMenu, "&Help");
   SetMenuBar(menuBar);
-  // After the menu bar: on GTK it takes its height out of the client area.
-  fitToDisplay();
 
   Bind(wxEVT_MENU, &TmainFrame::OnFileRead, this, ID_READ_DATA);
   Bind(wxEVT_MENU, &TmainFrame::OnFileSave, this, ID_SAVE_DATA);
@@ -66,19 +64,25 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
   barSizer->Add(toolbar, 1, wxEXPAND);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(barSizer, 0, wxEXPAND);
-  sizer->Add(new ThLine(panel), 0, wxEXPAND);
+  auto* rule = new ThLine(panel);
+  sizer->Add(rule, 0, wxEXPAND);
   sizer->Add(midPanePtr, 1, wxEXPAND);
   panel->SetSizer(sizer);
   sizer->Fit(panel);
   panel->SetBackgroundColour(wxColour(47, 79, 79));
+
+  // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole. The
+  // right column must hold both its panes at their least height.
+  SetMinClientSize(wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x),
+                          toolbar->GetSize().y + rule->GetSize().y + midPanePtr->minHeight()));
+  // Sized and placed only now, after the menu bar (on GTK it takes its height
+  // out of the client area) and at the minimum: a frame centred first and
+  // widened to its minimum afterwards would reach past a small screen's edge.
+  fitToDisplay();
   // Fitted, the panel is as narrow as the button bar; the sashes are set
   // again at the frame's size, or gravity would widen the right column.
   Layout();
   midPanePtr->setSashes();
-
-  // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole.
-  SetMinClientSize(
-      wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x), toolbar->GetSize().y + MIN_CLIENT_HEIGHT_BELOW_BAR));
   evilMainFramePtr = this;
   FzoomSub = TsubToken(TOPIC_ZOOM, [this](long direction) { zoom(static_cast<int>(direction)); });
   _G.pub(TOPIC_FILE_READ, reinterpret_cast<long>(DEFAULT_SAMPLE_FILE));
@@ -93,6 +97,7 @@ void TmainFrame::fitToDisplay() {
   wxSize client = GetClientSize();
   client.y = work.height - DISPLAY_MARGIN;
   client.x = std::min(work.width - DISPLAY_MARGIN, client.x);
+  client.IncTo(GetMinClientSize());
   SetClientSize(client);
   Centre(wxBOTH);
 }
@@ -222,8 +227,12 @@ wxAboutDialogInfo aboutInfo() {
       wxGetTranslation(" \nThe Capture and Display interface to the " + shortName + " USB Protocol Analyzer."));
   // No credit field in the toolkit's about box: the credits page lists developers.
   info.AddDeveloper(text(_G.creditLine));
+  // Without one GTK shows its missing-image icon, not the frame's.
+  info.SetIcon(quellixIcon());
   return info;
 }
+
+wxIcon quellixIcon() { return wxIcon(appIcon); }
 
 wxString helpPageUrl() {
   // A proper file URL, escaped, so that folders with blanks or non-ASCII

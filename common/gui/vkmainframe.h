@@ -7,6 +7,7 @@
 #include <wx/aboutdlg.h>
 #include <wx/button.h>
 #include <wx/frame.h>
+#include <wx/icon.h>
 #include <wx/panel.h>
 
 #include <string>
@@ -97,6 +98,8 @@ class ThLine : public wxPanel {
 
 // The About box's contents.
 wxAboutDialogInfo aboutInfo();
+// The program's icon, the frame's and the About box's.
+wxIcon quellixIcon();
 // "file:///" + working directory + "/" + the help page's name.
 wxString helpPageUrl();
 // A path as the bytes the file system knows it by (the toolkit's file-name

@@ -54,6 +54,12 @@ void MidPane::setSashes() {
   outer->SetSashPosition(-(OUTER_RIGHT + outer->GetSashSize()));
 }
 
+int MidPane::minHeight() const {
+  const auto* outer = static_cast<const wxSplitterWindow*>(treePane->GetParent());
+  const auto* inner = static_cast<const wxSplitterWindow*>(decodePane->GetParent());
+  return 2 * (outer->GetBorderSize() + inner->GetBorderSize() + INNER_MIN_PANE) + inner->GetSashSize();
+}
+
 void MidPane::zoom(int pointSize) { treePane->zoom(pointSize); }
 
 void MidPane::onSplitterChanged(wxSplitterEvent&) { _G.pub(TOPIC_SPLITTER, 0); }

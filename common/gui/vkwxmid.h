@@ -22,6 +22,9 @@ class MidPane : public wxPanel {
   // The sashes at their starting places; gravity shares out later growth, so
   // the owner calls this again once the panel has its final size.
   void setSashes();
+  // The least height at which the decode and raw-data panes both keep their
+  // minimum; lower, the splitter squeezes the raw-data pane away.
+  int minHeight() const;
   void zoom(int pointSize);
   void onSplitterChanged(wxSplitterEvent& event);
 

@@ -13,6 +13,8 @@
 #include <wx/uiaction.h>
 
 #include <algorithm>
+#include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -118,29 +120,49 @@ TEST_F(MainFrame, StartsEmptyWithoutTheDefaultCaptureOrScripts) {
   EXPECT_EQ(_G.peekNextId(), firstId + 6);
 }
 
+std::string rect(const wxRect& r) {
+  return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
+         std::to_string(r.y);
+}
+
+// Also run on 800 x 600 and 1024 x 768 screens (tests/gui/CMakeLists.txt).
 TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
   TstartDir dir(false, false);
   start();
   guitest::pump(200);
   const wxRect work = wxDisplay(frame).GetClientArea();
-  const wxSize client = frame->GetClientSize();
-  EXPECT_EQ(client.y, work.height - 64);  // 1016 on a 1920 x 1080 screen
-  EXPECT_LE(client.x, std::min(work.width - 64, 1400));
-  EXPECT_GT(client.x, 1300);
+  // 1400 x 1016 on a 1920 x 1080 screen, 960 x 704 on 1024 x 768; on 800 x 600
+  // as wide as the button bar.
+  const wxSize least = frame->GetMinClientSize();
+  EXPECT_EQ(frame->GetClientSize(),
+            wxSize(std::max(least.x, std::min(work.width - 64, 1400)), std::max(least.y, work.height - 64)));
   ASSERT_NE(frame->GetMenuBar(), nullptr);
   EXPECT_EQ(frame->GetMenuBar()->GetMenuCount(), 2u);
   EXPECT_EQ(frame->GetMenuBar()->GetMenuLabelText(0), "File");
   EXPECT_EQ(frame->GetMenuBar()->GetMenuLabelText(1), "Help");
 
-  // Centred, and never smaller than 650 by (button bar + 375).
+  // Centred and wholly on the screen, "-" button included, once at its final size.
   const wxRect outer = frame->GetScreenRect();
   EXPECT_NEAR(outer.x + outer.width / 2, work.x + work.width / 2, 2);
+  EXPECT_TRUE(work.Contains(outer)) << rect(outer) << " on " << rect(work);
+  EXPECT_TRUE(work.Contains(button(ID_ZOOM_OUT)->GetScreenRect())) << rect(button(ID_ZOOM_OUT)->GetScreenRect());
+
+  // Never smaller than 650 by (button bar + 375), nor than the bar's width; at
+  // that least size still on the screen, the decode and the raw-data pane both
+  // shown at their minimum height.
   const int barHeight = button(ID_CAPTURE)->GetParent()->GetSize().y;
   frame->SetClientSize(200, 200);
   guitest::pump(200);
+  EXPECT_EQ(frame->GetClientSize(), least);
   EXPECT_GE(frame->GetClientSize().x, 650);
   EXPECT_GE(frame->GetClientSize().x, button(ID_CAPTURE)->GetParent()->GetBestSize().x);
   EXPECT_GE(frame->GetClientSize().y, barHeight + 375);
+  EXPECT_TRUE(work.Contains(frame->GetScreenRect())) << rect(frame->GetScreenRect()) << " on " << rect(work);
+  MidPane* mid = frame->midPanePtr;
+  for (wxWindow* pane : std::initializer_list<wxWindow*>{mid->decodePane, mid->dataPane}) {
+    EXPECT_TRUE(pane->IsShownOnScreen());
+    EXPECT_GE(pane->GetSize().y, 200) << rect(pane->GetRect());
+  }
 }
 
 TEST_F(MainFrame, StartsWithTheRightColumnAndTheRawDataPaneAtTheirSizes) {
@@ -207,19 +229,23 @@ int gtkAccels(wxMenuItem* item) {
   return n;
 }
 
-// Closes GTK's About box; false when none is shown.
-bool closeAboutBox() {
+// Closes GTK's About box. Its logo's size, "no logo" for GTK's missing-image
+// icon, "" when no box is shown.
+std::string closeAboutBox() {
   const auto aboutType = gtkCall<size_t (*)()>("gtk_about_dialog_get_type")();
   const auto isA = gtkCall<int (*)(void*, size_t)>("g_type_check_instance_is_a");
+  const auto pixbufInt = [](const char* f, void* pixbuf) { return std::to_string(gtkCall<int (*)(void*)>(f)(pixbuf)); };
   GtkList* windows = gtkCall<GtkList* (*)()>("gtk_window_list_toplevels")();
-  bool found = false;
+  std::string logo;
   for (GtkList* l = windows; l; l = l->next) {
     if (!isA(l->data, aboutType)) continue;
+    void* pixbuf = gtkCall<void* (*)(void*)>("gtk_about_dialog_get_logo")(l->data);
+    logo = pixbuf ? pixbufInt("gdk_pixbuf_get_width", pixbuf) + "x" + pixbufInt("gdk_pixbuf_get_height", pixbuf)
+                  : "no logo";
     gtkCall<void (*)(void*, int)>("gtk_dialog_response")(l->data, -7);  // close
-    found = true;
   }
   gtkCall<void (*)(GtkList*)>("g_list_free")(windows);
-  return found;
+  return logo;
 }
 
 // File dialogs answer Cancel at once; their messages are kept.
@@ -263,7 +289,7 @@ TEST_F(MainFrame, FileAndHelpMenusTheirItemsAndWhatTheyOpen) {
   EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Open saved sample data", "Save sample data"}));
   EXPECT_EQ(published, 0) << "a cancelled dialog publishes nothing";
   EXPECT_TRUE(frame->ProcessCommand(wxID_ABOUT));
-  EXPECT_TRUE(closeAboutBox());
+  EXPECT_EQ(closeAboutBox(), "48x48");
 }
 
 TEST_F(MainFrame, TogglesFlipLabelsSettingsAndShownRows) {
@@ -391,6 +417,12 @@ TEST_F(MainFrame, AboutAndHelpPage) {
   EXPECT_EQ(info.GetDescription(), " \nThe Capture and Display interface to the Quellix USB Protocol Analyzer.");
   ASSERT_EQ(info.GetDevelopers().size(), 1u);
   EXPECT_EQ(info.GetDevelopers()[0], wxString::FromUTF8(_G.creditLine));
+  // The program's own icon, pixel for pixel the frame's.
+  ASSERT_TRUE(info.HasIcon());
+  const wxImage logo = wxBitmap(info.GetIcon()).ConvertToImage();
+  const wxImage icon = wxBitmap(frame->GetIcons().GetIconByIndex(0)).ConvertToImage();
+  ASSERT_TRUE(logo.GetSize() == wxSize(48, 48) && icon.GetSize() == logo.GetSize());
+  EXPECT_EQ(0, memcmp(logo.GetData(), icon.GetData(), 48 * 48 * 3));
 
   // The help page's address names the working directory's quellix_help.html,
   // escaped so that the blank and the umlaut survive.

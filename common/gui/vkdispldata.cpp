@@ -38,6 +38,7 @@ std::string faultText(const TdataIO& io) {
     case TfileFault::folderLocked: return "its folder may not be written to, so the file cannot be replaced safely";
     case TfileFault::notRegular:
       return io.FfaultErrno != 0 ? std::strerror(io.FfaultErrno) : "it is a device, pipe or socket, not a file";
+    case TfileFault::noMemory: return "there is not enough memory";
     case TfileFault::empty: return "the file is empty";
     case TfileFault::badHead: return "it is not a sample-data file";
     case TfileFault::cutOff: return "it is cut off or damaged";
@@ -351,20 +352,28 @@ unsigned TdisplData::sampleFileSave(const std::string& path, std::string& reason
 
 unsigned TdisplData::onSampleFileSave(long arg) {
   if (arg == 0) return 0;
-  const std::string path(reinterpret_cast<const char*>(arg));
-  struct stat st {};
-  const bool hadFile = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  std::string reason;
-  const unsigned written = sampleFileSave(path, reason);
-  // An empty data set writes a file of no rows, which is not a failure.
-  if (written == 0 && rowCount() > 0) reportSaveFailure(path, reason, hadFile);
+  unsigned written = 0;
+  try {
+    const std::string path(reinterpret_cast<const char*>(arg));
+    struct stat st {};
+    const bool hadFile = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    TdataIO io;
+    written = static_cast<unsigned>(io.saveLinearToFile(FlinRows, path));
+    // An empty data set writes a file of no rows, which is not a failure.
+    if (written == 0 && rowCount() > 0) reportSaveFailure(path, io, hadFile);
+  } catch (const std::bad_alloc&) {
+    // No memory left even for the path or the words: the outcome stands unsaid.
+  }
   return written;
 }
 
-void TdisplData::reportSaveFailure(const std::string& path, const std::string& reason, bool hadFile) {
+void TdisplData::reportSaveFailure(const std::string& path, const TdataIO& io, bool hadFile) {
   // A failed save never touches the file, so this is only said where there was one.
-  tell(SAVE_TITLE, "The sample data could not be saved to ", path,
-       withReason(reason) + (hadFile ? "\nAn earlier file of that name is left as it was." : ""));
+  const std::string kept = hadFile ? "\nAn earlier file of that name is left as it was." : "";
+  if (io.Ffault == TfileFault::noMemory)
+    tell(SAVE_TITLE, "There is not enough memory to save the sample data to ", path, "." + kept);
+  else
+    tell(SAVE_TITLE, "The sample data could not be saved to ", path, withReason(faultText(io)) + kept);
 }
 
 void TdisplData::tell(const char* title, const std::string& before, const std::string& path, const std::string& after) {

@@ -94,7 +94,7 @@ class TdisplData {
   // True when a NAK hides the transaction; then its children are marked hidden too.
   bool hideNakd(const Ttransax& trx);
   void reportRead(const std::string& path, const TdataIO& io, unsigned adopted, bool noMemory);
-  void reportSaveFailure(const std::string& path, const std::string& reason, bool hadFile);
+  void reportSaveFailure(const std::string& path, const TdataIO& io, bool hadFile);
   void tell(const char* title, const std::string& before, const std::string& path, const std::string& after);
 
   TlinVecPtr FlinRows;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "vkrawevt.h"
 #include "vkrawgrp.h"
@@ -172,12 +173,27 @@ int TdataIO::fault(TfileFault kind, int err) {
   return 0;
 }
 
+bool TdataIO::regularFile(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return true;
+  fault(TfileFault::notRegular, S_ISDIR(st.st_mode) ? EISDIR : 0);
+  return false;
+}
+
 int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   fault(TfileFault::none, 0);
   if (!rows || path.empty()) return 0;
+  try {
+    return writeFile(*rows, path);
+  } catch (const std::bad_alloc&) {
+    // All that allocates comes before the temporary is made: nothing is left behind.
+    return fault(TfileFault::noMemory, ENOMEM);
+  }
+}
+
+int TdataIO::writeFile(const TlinVec& rows, const std::string& path) {
   std::string body;
   uint64_t count = 0;
-  for (const TlinRow& entry : *rows) {
+  for (const TlinRow& entry : rows) {
     if (!entry.row) continue;
     const std::string line = rowutils::toString(entry.row);
     if (line.empty()) continue;
@@ -191,7 +207,7 @@ int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   struct stat old {};
   const bool exists = stat(path.c_str(), &old) == 0;
   const int statErr = errno;
-  if (exists && !S_ISREG(old.st_mode)) return fault(TfileFault::notRegular, S_ISDIR(old.st_mode) ? EISDIR : 0);
+  if (exists && !regularFile(old)) return 0;
   if (exists && access(path.c_str(), W_OK) != 0) return fault(TfileFault::system, errno);
   // A link is followed, so that the file it names is replaced, not the link.
   std::string target = path;
@@ -246,10 +262,29 @@ void TdataIO::setParentList(TrowVec* list, int level) {
 int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows) {
   fault(TfileFault::none, 0);
   if (!roots || !rows || path.empty()) return 0;
+  // Only a regular file is read, as only one is saved: a device is never
+  // opened, and as the name may change before the open, the open does not
+  // wait (a FIFO would) and what it opened is looked at again.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return fault(TfileFault::system, errno);
+  if (!regularFile(st)) return 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fault(TfileFault::system, errno);
+  const bool statted = fstat(fd, &st) == 0;
+  const int statErr = errno;
+  if (!statted || !regularFile(st)) {
+    close(fd);
+    return statted ? 0 : fault(TfileFault::system, statErr);
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // a regular file reads as it always did
   errno = 0;
   // Closed on every way out, also when memory runs out.
-  std::unique_ptr<gzFile_s, int (*)(gzFile)> owner(gzopen(path.c_str(), "rb"), gzclose);
-  if (!owner) return fault(TfileFault::system, errno);
+  std::unique_ptr<gzFile_s, int (*)(gzFile)> owner(gzdopen(fd, "rb"), gzclose);
+  if (!owner) {
+    const int err = errno;
+    close(fd);
+    return fault(TfileFault::system, err);
+  }
   gzFile file = owner.get();
   gzbuffer(file, GZ_BUFFER_SIZE);
 

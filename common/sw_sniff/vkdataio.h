@@ -10,6 +10,8 @@
 
 #include "vkrows.h"
 
+struct stat;
+
 // Receives the raw-buffer byte position reached after each decoded event.
 using TprogressFn = std::function<void(uint64_t)>;
 
@@ -18,7 +20,8 @@ enum class TfileFault {
   none,
   system,        // the system's error, in FfaultErrno
   folderLocked,  // save: the file's folder may not be written to, so it cannot be replaced whole
-  notRegular,    // save: the name is a folder, device, FIFO or socket
+  notRegular,    // the name is a folder, device, FIFO or socket
+  noMemory,      // save: memory ran out before anything was written
   empty,         // load: the file holds no byte
   badHead,       // load: the first two lines are not those of a sample-data file
   cutOff,        // load: the file ends before its length line says, or its gzip data break off
@@ -36,11 +39,12 @@ class TdataIO {
   // Appends row and its subtree in pre-order, writing handle, parent, number.
   void treeRow2Linear(const TrowPtr& row, int parent, const TlinVecPtr& rows, uint8_t flags);
 
-  // Rows written, or 0 when the file could not be written completely. A save
-  // only ever replaces the file whole: what stood at path before stays as it
-  // was unless the save succeeds.
+  // Rows written, or 0 when the file could not be written completely, also
+  // when memory ran out. A save only ever replaces the file whole: what stood
+  // at path before stays as it was unless the save succeeds.
   int saveLinearToFile(TlinVecPtr rows, std::string path);
-  // Row lines that gave a row, or 0 when the file is missing or its head is bad.
+  // Row lines that gave a row, or 0 when the file is missing, is no regular
+  // file (never waited on, nor a device opened) or its head is bad.
   // A file that breaks off keeps the rows before the break and sets cutOff.
   // Running out of memory throws std::bad_alloc with the file closed.
   int loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows);
@@ -65,4 +69,7 @@ class TdataIO {
  private:
   // Records why a save or load fell short; returns 0, their result then.
   int fault(TfileFault kind, int err);
+  // Saves and loads take regular files only; false, with the fault recorded, for anything else.
+  bool regularFile(const struct stat& st);
+  int writeFile(const TlinVec& rows, const std::string& path);
 };

@@ -1,10 +1,11 @@
 // Sample files that cannot be read, or only in part, through the program's
-// own start-up and the read topic: the message box names the file and the
-// reason, and the rows shown before stay.
+// own start-up, the read topic and File > Read data: the message box names
+// the file and the reason, and the rows shown before stay.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "qxfifo.h"
 #include "startdir.h"
 #include "vkapp.h"
 #include "vkmainframe.h"
@@ -15,6 +16,17 @@
 namespace {
 
 using startdir::TstartDir;
+
+// File > Read data's dialog answered with OK and path; GTK's chooser takes
+// the path only once it has read the folder.
+struct TopenFile : wxExpectModalBase<wxFileDialog, TopenFile> {
+  explicit TopenFile(const wxString& path) : Fpath(path) {}
+  int OnInvoked(wxFileDialog* dlg) const override {
+    dlg->SetPath(Fpath);
+    return guitest::pumpUntil([dlg] { return !dlg->GetPath().empty(); }) ? wxID_OK : wxID_CANCEL;
+  }
+  wxString Fpath;
+};
 
 TdisplData& shownData(TmainFrame* frame) { return frame->midPanePtr->treePane->midPane->cache().rData(); }
 
@@ -49,6 +61,31 @@ TEST_F(SampleFiles, CutOffDefaultAndUnreadableFilesAreSaid) {
             "The data shown before is kept.");
   EXPECT_EQ(shownData(frame).linRows(), before);
   EXPECT_EQ(visPublished, 0);
+}
+
+// A FIFO as the default sample file, or chosen in File > Read data, is refused
+// at once for the reason a save gives.
+TEST_F(SampleFiles, FifoIsRefusedWithoutWaiting) {
+  TstartDir dir(false, true, "qx-sampleio");
+  qxtest::TfifoWatch fifo((dir.path / "default.vkd").string());
+  std::filesystem::create_symlink("default.vkd", "link.vkd");
+  startdir::freshSettings();
+  wxString seen;
+  TmainFrame* frame = nullptr;
+  wxTEST_DIALOG(frame = startQuellix(), guitest::TmessageBox(&seen));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(seen.utf8_string(),
+            "The sample data could not be read from ./default.vkd: it is a device, pipe or socket, not a file.");
+
+  wxTEST_DIALOG(frame->ProcessCommand(ID_READ_DATA), TopenFile(QX_RUN_DIR "/default.vkd"));
+  const TlinVecPtr shown = shownData(frame).linRows();
+  ASSERT_GT(shown->size(), 0u);
+  const std::string link = (dir.path / "link.vkd").string();
+  wxTEST_DIALOG(frame->ProcessCommand(ID_READ_DATA), TopenFile(link), guitest::TmessageBox(&seen));
+  EXPECT_EQ(seen.utf8_string(), "The sample data could not be read from " + link +
+                                    ": it is a device, pipe or socket, not a file.\nThe data shown before is kept.");
+  EXPECT_EQ(shownData(frame).linRows(), shown);
+  EXPECT_FALSE(fifo.ranOut()) << "a load waited on the FIFO";
 }
 
 }  // namespace

@@ -288,6 +288,10 @@ class Files : public ::testing::Test {
     for (const TlinRow& r : *d.linRows()) all += rowutils::toString(r.row);
     return all;
   }
+  static std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   fs::path dir;
 };
 
@@ -398,6 +402,36 @@ TEST_F(Files, OutOfMemoryKeepsTheRowsAndSaysSo) {
     EXPECT_EQ(host.data.linRows(), shown) << failAt;
     EXPECT_EQ(words,
               "There is not enough memory to read the sample data in " + path + ".\nThe data shown before is kept.\n");
+  }
+}
+
+// Memory running out in a save keeps the earlier file, leaves no temporary,
+// and says so; "left as it was" only where there was a file.
+TEST_F(Files, SaveOutOfMemoryKeepsTheFileAndSaysSo) {
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
+  TdisplHost host;
+  show(host, everyKind());
+  const std::string kept = (dir / "kept.vkd").string();
+  ASSERT_GT(host.data.onSampleFileSave(reinterpret_cast<long>(kept.c_str())), 0u);
+  qxalloc::arm(1L << 40);
+  ASSERT_GT(host.data.onSampleFileSave(reinterpret_cast<long>(kept.c_str())), 0u);
+  qxalloc::disarm();
+  const long total = qxalloc::seen();
+  const std::string before = fileBytes(kept);
+  const std::string fresh = (dir / "fresh.vkd").string();
+  for (const std::string& path : {kept, fresh}) {
+    for (long failAt : {total / 3, total / 2, total - 1}) {
+      const std::string words = said([&] {
+        qxalloc::arm(failAt, 1);
+        EXPECT_EQ(host.data.onSampleFileSave(reinterpret_cast<long>(path.c_str())), 0u);
+        qxalloc::disarm();
+      });
+      EXPECT_EQ(words, "There is not enough memory to save the sample data to " + path + "." +
+                           (path == kept ? "\nAn earlier file of that name is left as it was.\n" : "\n"))
+          << failAt;
+      EXPECT_EQ(fileBytes(kept), before) << failAt;
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << failAt;
+    }
   }
 }
 

@@ -15,9 +15,11 @@
 
 #include "buswords.h"
 #include "qxcapture.h"
+#include "qxfifo.h"
 #include "qxuser.h"
 #include "rowbuild.h"
 #include "vkdataio.h"
+#include "vkexthrd.h"
 #include "vkrawgrp.h"
 #include "vkrowutils.h"
 
@@ -447,6 +449,35 @@ TEST(SampleFile, SaveRefusesWhatIsNoRegularFile) {
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_character_file(device));
   EXPECT_EQ(dir.entries(), 3u);
+}
+
+// A load refuses the same at once, through the engine and through the decode
+// object that the library loads with: a FIFO with no writer or with a silent
+// one, a link to a FIFO, devices. The rows held before stay.
+TEST(SampleFile, LoadRefusesWhatIsNoRegularFileAtOnce) {
+  TempDir dir;
+  qxtest::TfifoWatch idle(dir.file("idle.vkd"));
+  qxtest::TfifoWatch held(dir.file("held.vkd"), true);
+  fs::create_symlink(dir.file("idle.vkd"), dir.file("toidle.vkd"));
+  fs::create_symlink("/dev/zero", dir.file("zero.vkd"));
+  ASSERT_TRUE(fs::is_fifo(dir.file("idle.vkd")) && fs::is_fifo(dir.file("held.vkd")));
+  TexThread ex;
+  std::string saved = dir.file("saved.vkd");  // the decode object takes a non-const path
+  ASSERT_EQ(TdataIO().saveLinearToFile(flatten(groupEvents("R")), saved), 1);
+  ASSERT_EQ(ex.sampleFileRead(saved), 1u);
+  for (std::string path : {dir.file("idle.vkd"), dir.file("held.vkd"), dir.file("toidle.vkd"), std::string("/dev/null"),
+                           dir.file("zero.vkd")}) {
+    auto roots = std::make_shared<TrowVec>(makeEvents("R"));
+    auto rows = std::make_shared<TlinVec>();
+    rows->emplace_back(roots->front(), 0);
+    TdataIO io;
+    EXPECT_EQ(io.loadLinearFile(path, roots, rows), 0) << path;
+    EXPECT_EQ(io.Ffault, TfileFault::notRegular) << path;
+    EXPECT_EQ(rows->size(), 1u) << path;
+    EXPECT_EQ(ex.sampleFileRead(path), 0u) << path;
+    EXPECT_EQ(ex.linearRowCount(), 1u) << path;
+  }
+  EXPECT_FALSE(idle.ranOut() || held.ranOut()) << "a load waited on a FIFO";
 }
 
 // A save that runs out of room leaves the earlier file as it was.

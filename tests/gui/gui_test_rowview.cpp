@@ -604,6 +604,30 @@ TEST_F(RowView, MillionChildTransactionIsDrawnToTheRightEdgeOnly) {
   EXPECT_GT(decodeItems(), 0u);
 }
 
+// At the largest zoom steps the reset box (28 characters) is wider than the
+// row's bitmap: its text is cut at the box's edges, never drawn over the
+// left margin, and still shows inside the box.
+TEST_F(RowView, BoxTextStaysInsideItsBoxAtLargeZooms) {
+  load(smallTraffic());
+  for (int points : {62, 72}) {
+    mid->zoom(points);
+    paint();
+    const TrowGeometry g = TrowCache::geometry();
+    ASSERT_EQ(slotOf(firstOfKind(RK_RESET)), 0);
+    ASSERT_GT(28 * g.fontWid, view->GetClientSize().x + 100) << points;
+    const wxImage img = guitest::grab(view);
+    auto at = [&](int x, int y) { return wxColour(img.GetRed(x, y), img.GetGreen(x, y), img.GetBlue(x, y)); };
+    for (int y = 0; y < img.GetHeight(); ++y)
+      for (int x = 0; x < 8; ++x)
+        ASSERT_EQ(at(x, y), wxColour(232, 232, 232))
+            << points << " pt: " << x << "," << y << " " << at(x, y).GetAsString();
+    int white = 0;
+    for (int y = g.yTopTxt; y < g.yBoxMid; ++y)
+      for (int x = 9; x < img.GetWidth(); ++x) white += at(x, y) == wxColour(255, 255, 255);
+    EXPECT_GT(white, 20 * g.fontHt) << points;  // its text, not the box's plain fill
+  }
+}
+
 // Figures for the closing note; not a timed pass/fail.
 TEST_F(RowView, MillionRowsBenchmark) {
   if (std::getenv("QX_BENCH") == nullptr) GTEST_SKIP() << "set QX_BENCH=1 to run";

@@ -148,33 +148,30 @@ void Trow::drawBox(wxDC& dc, const TdisplayBox& box) {
   const int w = static_cast<int>(std::clamp(wide, 0LL, limit));
   FxEnd = Fx + w;
   if (box.lines == 0) {
-    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxBot - SyBoxTop + 1), wide, box.top.fg, box.top.bg, box.top.text);
+    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxBot - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
   } else {
-    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxMid - SyBoxTop + 1), wide, box.top.fg, box.top.bg, box.top.text);
-    textBox(dc, wxRect(Fx, SyBoxMid, w, SyBoxBot - SyBoxMid + 1), wide, box.bottom.fg, box.bottom.bg, box.bottom.text);
+    textBox(dc, wxRect(Fx, SyBoxTop, w, SyBoxMid - SyBoxTop + 1), box.top.fg, box.top.bg, box.top.text);
+    textBox(dc, wxRect(Fx, SyBoxMid, w, SyBoxBot - SyBoxMid + 1), box.bottom.fg, box.bottom.bg, box.bottom.text);
     midHbar(dc);
   }
   borderRect(dc, Fx, SyBoxTop, Fx + w, SyBoxBot);
   Fx += w;
 }
 
-void Trow::textBox(wxDC& dc, const wxRect& rect, long long boxWidth, uint64_t fg, uint64_t bg,
-                   const std::string& text) {
+void Trow::textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const std::string& text) {
   const wxColour back = colourOf(bg);
   dc.SetBrush(wxBrush(back, wxBRUSHSTYLE_SOLID));
   dc.SetPen(wxPen(back, 1, wxPENSTYLE_SOLID));
   dc.DrawRectangle(rect);
   if (text.empty()) return;
   const wxSize size = textSize(dc, text);
-  // Centred on the whole box, of which rect may be only the part within the
-  // bitmap: the row looks the same in any view width, only cut shorter.
-  const long long left = rect.x + (boxWidth - size.GetWidth()) / 2;
-  if (left >= FmaxWidth) return;
-  const int x = static_cast<int>(left);
-  const int y = rect.y + (rect.height - size.GetHeight()) / 2;
   if (fg != FtextFg) dc.SetTextForeground(colourOf(fg));
   FtextFg = fg;
   const wxString label = wxString::FromUTF8(text.c_str());
+  // Centred when it fits; wider than the box (or than its part in the
+  // bitmap), it starts at the box's left edge, so that most of it shows.
+  const int x = rect.x + std::max(0, (rect.width - size.GetWidth()) / 2);
+  const int y = rect.y + (rect.height - size.GetHeight()) / 2;
   // The DC would measure the text again for its bounding box, which nothing
   // here reads; its own path is kept for texts of several lines.
   wxGraphicsContext* gc = dc.GetGraphicsContext();
@@ -185,12 +182,11 @@ void Trow::textBox(wxDC& dc, const wxRect& rect, long long boxWidth, uint64_t fg
     else
       dc.DrawText(label, x, y);
   };
-  if (x >= rect.x && x + size.GetWidth() <= rect.GetRight() + 1) {
+  if (size.GetWidth() <= rect.width) {
     draw();
     return;
   }
-  // A text wider than its box, or than the box's part in the bitmap, would
-  // spill over its neighbours or the click-mark margin.
+  // Cut at the box's edges: never over its neighbours or the click-mark margin.
   const wxDCClipper clip(dc, rect);
   draw();
 }

@@ -65,9 +65,8 @@ class Trow {
   wxSize textSize(wxDC& dc, const std::string& text);
   void clearBM(wxDC& dc, uint64_t colour);
   void drawBox(wxDC& dc, const TdisplayBox& box);
-  // Fills rect and draws text centred on a box boxWidth wide starting at
-  // rect's left edge, never outside rect.
-  void textBox(wxDC& dc, const wxRect& rect, long long boxWidth, uint64_t fg, uint64_t bg, const std::string& text);
+  // Fills rect and draws text in it, never outside it.
+  void textBox(wxDC& dc, const wxRect& rect, uint64_t fg, uint64_t bg, const std::string& text);
   void borderRect(wxDC& dc, int x1, int y1, int x2, int y2);
   void midHbar(wxDC& dc);
   void userMark(wxDC& dc);

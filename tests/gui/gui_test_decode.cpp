@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 #include "guitest.h"
 #include "qxhostile.h"
@@ -374,7 +375,7 @@ class DecodeInFrame : public DecodePaneTest {
   void startAndClick(const std::string& piece) {
     startdir::freshSettings();
     TmainFrame* frame = startQuellix();
-    TreeMidPane* view = frame->midPanePtr->treePane->midPane;
+    TreeMidPane* view = Fview = frame->midPanePtr->treePane->midPane;
     Fpane = frame->midPanePtr->decodePane;
     ASSERT_TRUE(guitest::pumpUntil([&] { return !view->getPaintedRows().empty(); }));
     TdisplData& data = view->cache().rData();
@@ -394,6 +395,7 @@ class DecodeInFrame : public DecodePaneTest {
     guitest::pump(30);
   }
   double clickSeconds = 0;
+  TreeMidPane* Fview = nullptr;
 };
 
 }  // namespace
@@ -422,6 +424,42 @@ TEST_F(DecodeInFrame, WheelOverATableScrollsThePane) {
   const int down = Fpane->scroller->GetViewStart().y;
   wheel(-2);
   EXPECT_LT(Fpane->scroller->GetViewStart().y, down);
+}
+
+// At the default layout each kind of decode text of the bundled capture
+// shows whole: past the first column (field names, a quarter of the width)
+// no heading or cell is wider than its column less the list's 8 px margin.
+TEST_F(DecodeInFrame, BundledTablesFitTheDefaultPane) {
+  startdir::TstartDir dir(true, true);
+  startAndClick("");
+  TdisplData& data = Fview->cache().rData();
+  std::set<std::string> shapes;  // by the titles of a text's tables
+  for (int ix = 0; ix < data.rowCount(); ++ix) {
+    const std::string text = data.genRowDecode(ix);
+    std::string titles;
+    for (const std::string& item : decodetext::items(text))
+      if (item[0] == 'T') titles += decodetext::title(decodetext::tableLines(item)) + "|";
+    if (!shapes.insert(titles).second) continue;
+    Fpane->render(text);
+    guitest::pump(30);
+    for (wxWindow* item : items()) {
+      if (!dynamic_cast<TdecodeListItem*>(item)) continue;
+      TdecodeList* list = listOf(item);
+      EXPECT_LE(list->GetColumnCount(), 2) << titleOf(item);
+      for (int c = 1; c < list->GetColumnCount(); ++c) {
+        wxListItem head;
+        head.SetMask(wxLIST_MASK_TEXT);
+        ASSERT_TRUE(list->GetColumn(c, head));
+        wxString widest = head.GetText();
+        for (int r = 0; r < list->GetItemCount(); ++r)
+          if (list->GetTextExtent(list->GetItemText(r, c)).x > list->GetTextExtent(widest).x)
+            widest = list->GetItemText(r, c);
+        EXPECT_LE(list->GetTextExtent(widest).x, list->GetColumnWidth(c) - 8)
+            << titleOf(item) << ", column " << c << ": " << widest;
+      }
+    }
+  }
+  EXPECT_GT(shapes.size(), 10u);
 }
 
 // A 2.5 KB default capture whose one control transfer carries 32,767

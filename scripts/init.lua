@@ -14,9 +14,12 @@
 --
 -- The pane gives a table's first column a quarter of its width and the
 -- second the rest; any further column is cut to a letter or two. So every
--- table has two columns: a name, and its value with what that means
--- ("0x01 DEVICE"), short enough for a 420 px pane. What does not fit
--- there goes into a paragraph.
+-- table has two columns, both short enough for a 420 px pane. Field names
+-- are wider than the first column, so a table of fields gives there where
+-- the field lies (its byte offset, or the bits of a bitmap such as "D7"),
+-- and in the second the field, its value and what that means, which is
+-- about 30 characters at most ("1 | bDescriptorType 0x01 DEVICE"). What
+-- does not fit there goes into a paragraph.
 
 local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
 
@@ -221,29 +224,28 @@ local function descriptorName(t)
   return DESCRIPTOR[t] or ("type " .. hex2(t))
 end
 
+-- Class names as a cell beside "bInterfaceClass 0x08" has room for.
 local CLASS = {
-  [0x00] = "defined by each interface", [0x01] = "Audio", [0x02] = "Communications (CDC)",
-  [0x03] = "HID", [0x05] = "Physical", [0x06] = "Image", [0x07] = "Printer",
-  [0x08] = "Mass Storage", [0x09] = "Hub", [0x0a] = "CDC Data", [0x0b] = "Smart Card",
-  [0x0d] = "Content Security", [0x0e] = "Video", [0x0f] = "Personal Healthcare",
-  [0x10] = "Audio/Video", [0x11] = "Billboard", [0xdc] = "Diagnostic",
-  [0xe0] = "Wireless Controller", [0xef] = "Miscellaneous", [0xfe] = "Application Specific",
-  [0xff] = "Vendor Specific",
+  [0x01] = "Audio", [0x02] = "CDC", [0x03] = "HID", [0x05] = "Physical", [0x06] = "Image",
+  [0x07] = "Printer", [0x08] = "Storage", [0x09] = "Hub", [0x0a] = "CDC Data", [0x0b] = "Smart Card",
+  [0x0d] = "Security", [0x0e] = "Video", [0x0f] = "Healthcare", [0x10] = "Audio/Video",
+  [0x11] = "Billboard", [0xdc] = "Diagnostic", [0xe0] = "Wireless", [0xef] = "Misc.",
+  [0xfe] = "Application", [0xff] = "Vendor",
 }
 
 local function className(c)
-  return CLASS[c] or "unknown class"
+  return CLASS[c] or "unknown"
 end
 
 local LANGUAGE = {
-  [0x0409] = "English (United States)", [0x0809] = "English (United Kingdom)",
+  [0x0409] = "English (US)", [0x0809] = "English (UK)",
   [0x0407] = "German", [0x040c] = "French", [0x0410] = "Italian", [0x0c0a] = "Spanish",
   [0x0411] = "Japanese", [0x0412] = "Korean", [0x0804] = "Chinese (PRC)",
-  [0x0404] = "Chinese (Taiwan)", [0x0419] = "Russian", [0x0416] = "Portuguese (Brazil)",
+  [0x0404] = "Chinese (TW)", [0x0419] = "Russian", [0x0416] = "Portuguese (BR)",
 }
 
 local function languageName(id)
-  return LANGUAGE[id] or "language " .. hex4(id)
+  return LANGUAGE[id] or ""
 end
 
 local TRANSFER_TYPE = { [0] = "Control", [1] = "Isochronous", [2] = "Bulk", [3] = "Interrupt" }
@@ -292,34 +294,50 @@ end
 ---------------------------------------------------------------------------
 -- Descriptors
 
--- Rows Field/Value from a list of {name, size, format, meaning}.
--- format: "d" decimal, "x" hex, "i" a string index; meaning: text or
--- function(value), written to follow the value (valueText).
+-- Rows Offset / Field and value from a list of {name, size, format,
+-- meaning, bits}. format: "d" decimal, "x" hex, "i" a string index, "t"
+-- the meaning alone stands for the value; meaning: text or function(value),
+-- written to follow the value (valueText); bits: function(value) giving
+-- rows of their own for the bits of a bitmap. Also a paragraph when the
+-- descriptor ends early, or nil.
 local function fieldRows(d, fields)
   local rows, off = {}, 1
   for _, f in ipairs(fields) do
     local name, size, format, meaning = f[1], f[2], f[3], f[4]
     if off + size - 1 > #d then
-      rows[#rows + 1] = { name, "missing: ends after " .. plural(#d, "byte") }
-      break
+      rows[#rows + 1] = { tostring(off - 1), name .. " missing" }
+      return rows, para("The descriptor ends after " .. plural(#d, "byte") .. ": " .. name
+        .. " and the fields after it are missing.")
     end
     local v = d[off]
     if size == 2 then v = v | (d[off + 1] << 8) end
     if type(meaning) == "function" then meaning = meaning(v) end
+    local text
     if format == "i" then
-      rows[#rows + 1] = { name, v == 0 and "0, no string" or "string descriptor " .. v }
+      text = v == 0 and "0, no string" or "string " .. v
+    elseif format == "t" then
+      text = meaning
     else
       local shown = format == "d" and tostring(v) or size == 2 and hex4(v) or hex2(v)
-      rows[#rows + 1] = { name, valueText(shown, meaning) }
+      text = valueText(shown, meaning)
     end
+    rows[#rows + 1] = { tostring(off - 1), name .. " " .. text }
+    for _, bit in ipairs(f[5] and f[5](v) or {}) do rows[#rows + 1] = bit end
     off = off + size
   end
   return rows
 end
 
+-- A descriptor type in a cell: only the short names fit beside
+-- "bDescriptorType 0x01"; the table's title names the others.
+local function typeMeaning(t)
+  local name = DESCRIPTOR[t]
+  return (name and #name <= 9) and name or ""
+end
+
 local HEAD = {
   { "bLength", 1, "d", unit("byte") },
-  { "bDescriptorType", 1, "x", descriptorName },
+  { "bDescriptorType", 1, "x", typeMeaning },
 }
 
 local function withHead(fields)
@@ -328,21 +346,29 @@ local function withHead(fields)
   return all
 end
 
+local FIELD_HEADINGS = { "Offset", "Field and value" }
+
 local function fieldTable(title, d, fields)
-  return tbl(title, { "Field", "Value" }, fieldRows(d, fields))
+  local rows, short = fieldRows(d, fields)
+  return join({ tbl(title, FIELD_HEADINGS, rows), short })
 end
 
 local function release(prefix)
   return function(v) return prefix .. bcd(v) end
 end
 
+-- Class 0 of a device: each interface names its own.
+local function deviceClass(c)
+  return c == 0 and "per interface" or className(c)
+end
+
 local function deviceDescriptor(d)
   return fieldTable("Device descriptor", d, withHead({
     { "bcdUSB", 2, "x", release("USB ") },
-    { "bDeviceClass", 1, "x", className },
+    { "bDeviceClass", 1, "x", deviceClass },
     { "bDeviceSubClass", 1, "x", "" },
     { "bDeviceProtocol", 1, "x", function(v)
-      return (d[5] == 0xef and d[6] == 2 and v == 1) and "interface association" or ""
+      return (d[5] == 0xef and d[6] == 2 and v == 1) and "IAD" or ""  -- interface association
     end },
     { "bMaxPacketSize0", 1, "d", unit("byte") },
     { "idVendor", 2, "x", "" },
@@ -351,36 +377,40 @@ local function deviceDescriptor(d)
     { "iManufacturer", 1, "i" },
     { "iProduct", 1, "i" },
     { "iSerialNumber", 1, "i" },
-    { "bNumConfigurations", 1, "d", unit("configuration") },
+    { "bNumConfigurations", 1, "d", "" },
   }))
 end
 
 local function deviceQualifier(d)
-  return fieldTable("Device qualifier descriptor", d, withHead({
-    { "bcdUSB", 2, "x", release("USB ") },
-    { "bDeviceClass", 1, "x", className },
-    { "bDeviceSubClass", 1, "x", "" },
-    { "bDeviceProtocol", 1, "x", "" },
-    { "bMaxPacketSize0", 1, "d", function(v) return unit("byte")(v) .. " at the other speed" end },
-    { "bNumConfigurations", 1, "d", function(v) return unit("configuration")(v) .. " (other speed)" end },
-    { "bReserved", 1, "x", "" },
-  }))
+  return join({
+    para("The device qualifier gives the device's values at its other speed."),
+    fieldTable("Device qualifier descriptor", d, withHead({
+      { "bcdUSB", 2, "x", release("USB ") },
+      { "bDeviceClass", 1, "x", deviceClass },
+      { "bDeviceSubClass", 1, "x", "" },
+      { "bDeviceProtocol", 1, "x", "" },
+      { "bMaxPacketSize0", 1, "d", unit("byte") },
+      { "bNumConfigurations", 1, "d", "" },
+      { "bReserved", 1, "x", "" },
+    })),
+  })
 end
 
 local function configAttributes(v)
-  local parts = { (v & 0x40) ~= 0 and "self-powered" or "bus-powered" }
-  if (v & 0x20) ~= 0 then parts[#parts + 1] = "wakeup" end
-  return table.concat(parts, ", ")
+  return {
+    { "D6", (v & 0x40) ~= 0 and "self-powered" or "bus-powered" },
+    { "D5", (v & 0x20) ~= 0 and "remote wakeup" or "no remote wakeup" },
+  }
 end
 
 local function configurationDescriptor(d, title)
   local items = { fieldTable(title, d, withHead({
-    { "wTotalLength", 2, "d", "bytes in the whole set" },
+    { "wTotalLength", 2, "d", "bytes in all" },
     { "bNumInterfaces", 1, "d", unit("interface") },
-    { "bConfigurationValue", 1, "d", "for SET_CONFIGURATION" },
+    { "bConfigurationValue", 1, "d", "" },
     { "iConfiguration", 1, "i" },
-    { "bmAttributes", 1, "x", configAttributes },
-    { "bMaxPower", 1, "d", function(v) return (2 * v) .. " mA at most" end },
+    { "bmAttributes", 1, "x", "", configAttributes },
+    { "bMaxPower", 1, "d", function(v) return (2 * v) .. " mA" end },
   })) }
   if d[8] and (d[8] & 0x80) == 0 then
     items[2] = para("bmAttributes " .. hex2(d[8]) .. ": bit 7 should be set.")
@@ -390,18 +420,18 @@ end
 
 local function interfaceProtocol(class, sub, proto)
   if class == 0x03 and sub == 1 then
-    if proto == 1 then return "boot keyboard" end
-    if proto == 2 then return "boot mouse" end
+    if proto == 1 then return "keyboard" end
+    if proto == 2 then return "mouse" end
   end
-  if class == 0x08 and proto == 0x50 then return "bulk-only transport" end
-  if class == 0x02 and sub == 2 and proto == 1 then return "AT commands (V.250)" end
+  if class == 0x08 and proto == 0x50 then return "bulk-only" end
+  if class == 0x02 and sub == 2 and proto == 1 then return "V.250" end  -- AT commands
   return ""
 end
 
 local function interfaceSubClass(class, sub)
-  if class == 0x03 then return sub == 1 and "boot interface" or "" end
-  if class == 0x08 then return sub == 6 and "SCSI transparent" or "" end
-  if class == 0x02 then return sub == 2 and "Abstract Control Model" or "" end
+  if class == 0x03 then return sub == 1 and "boot" or "" end
+  if class == 0x08 then return sub == 6 and "SCSI" or "" end
+  if class == 0x02 then return sub == 2 and "ACM" or "" end  -- Abstract Control Model
   return ""
 end
 
@@ -410,7 +440,7 @@ local function interfaceDescriptor(d)
   return fieldTable(title, d, withHead({
     { "bInterfaceNumber", 1, "d", "" },
     { "bAlternateSetting", 1, "d", "" },
-    { "bNumEndpoints", 1, "d", function(v) return unit("endpoint")(v) .. " besides EP 0" end },
+    { "bNumEndpoints", 1, "d", "besides EP 0" },
     { "bInterfaceClass", 1, "x", className },
     { "bInterfaceSubClass", 1, "x", function(v) return interfaceSubClass(d[6], v) end },
     { "bInterfaceProtocol", 1, "x", function(v) return interfaceProtocol(d[6], d[7], v) end },
@@ -428,7 +458,10 @@ local function endpointDescriptor(d)
   local items = { fieldTable(title, d, withHead({
     { "bEndpointAddress", 1, "x", endpointText },
     { "bmAttributes", 1, "x", function(v) return TRANSFER_TYPE[v & 3] end },
-    { "wMaxPacketSize", 2, "x", function(v) return plural(v & 0x7ff, "byte") .. " per packet" end },
+    { "wMaxPacketSize", 2, "t", function(v)
+      -- bits 12..11 count extra transactions at high speed only
+      return v > 0x7ff and hex4(v) .. " (" .. plural(v & 0x7ff, "byte") .. ")" or plural(v, "byte")
+    end },
     { "bInterval", 1, "d", function(v)
       local kind = attributes & 3
       if kind == 3 then return "ms between polls" end
@@ -443,14 +476,16 @@ local function endpointDescriptor(d)
   return join(items)
 end
 
+local HID_CLASS_DESCRIPTOR = { [0x22] = "report", [0x23] = "physical" }
+
 local function hidDescriptor(d)
   local fields = withHead({
     { "bcdHID", 2, "x", release("HID ") },
     { "bCountryCode", 1, "d", function(v) return v == 0 and "not localised" or "" end },
-    { "bNumDescriptors", 1, "d", unit("class descriptor") },
+    { "bNumDescriptors", 1, "d", "" },
   })
   for i = 1, math.min(d[6] or 0, 8) do
-    fields[#fields + 1] = { "bDescriptorType", 1, "x", descriptorName }
+    fields[#fields + 1] = { "bDescriptorType", 1, "x", function(v) return HID_CLASS_DESCRIPTOR[v] or "" end }
     fields[#fields + 1] = { "wDescriptorLength", 2, "d", unit("byte") }
   end
   return fieldTable("HID descriptor", d, fields)
@@ -467,32 +502,34 @@ local function associationDescriptor(d)
   }))
 end
 
+-- Functional descriptors by short names: beside "bDescriptorSubtype 0x01"
+-- there is room for little more than a word.
 local CDC_FUNCTIONAL = {
-  [0x00] = "Header", [0x01] = "Call Management", [0x02] = "Abstract Control Mgmt.",
-  [0x06] = "Union", [0x0f] = "Ethernet Networking",
+  [0x00] = "Header", [0x01] = "Call", [0x02] = "ACM", [0x06] = "Union", [0x0f] = "Ethernet",
 }
 
 local OTHER_BYTES = 24     -- bytes of an unknown descriptor shown
 local HEX_ROW_BYTES = 8    -- of them, in one cell
+local LONG_ITEM_BYTES = 4  -- of a HID long item, beside its name
 
 local function otherDescriptor(d)
   local kind = d[2] or 0
   local rows = {
-    { "bLength", valueText(tostring(d[1]), unit("byte")(d[1])) },
-    { "bDescriptorType", valueText(hex2(kind), descriptorName(kind)) },
+    { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) },
+    { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) },
   }
   local first = 3
   if kind == 0x24 and d[3] then
-    rows[#rows + 1] = { "bDescriptorSubtype", valueText(hex2(d[3]), CDC_FUNCTIONAL[d[3]]) }
+    rows[#rows + 1] = { "2", "bDescriptorSubtype " .. valueText(hex2(d[3]), CDC_FUNCTIONAL[d[3]]) }
     first = 4
   end
   local last = math.min(#d, first + OTHER_BYTES - 1)
   for i = first, last, HEX_ROW_BYTES do
     local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
     if i + HEX_ROW_BYTES > last and last < #d then text = text .. " ..." end
-    rows[#rows + 1] = { i == first and "data" or "data +" .. (i - first), text }
+    rows[#rows + 1] = { tostring(i - 1), "data " .. text }
   end
-  return tbl(descriptorName(kind) .. " descriptor", { "Field", "Value" }, rows)
+  return tbl(descriptorName(kind) .. " descriptor", FIELD_HEADINGS, rows)
 end
 
 -- The descriptors from byte off on, up to the end or a broken bLength.
@@ -582,18 +619,18 @@ local function stringDescriptor(d, index)
     local rows = {}
     for i = 3, #d - 1, 2 do
       local id = d[i] | (d[i + 1] << 8)
-      rows[#rows + 1] = { "wLANGID", valueText(hex4(id), languageName(id)) }
+      rows[#rows + 1] = { tostring(i - 1), "wLANGID " .. valueText(hex4(id), languageName(id)) }
     end
-    return tbl("String descriptor 0: languages", { "Field", "Value" }, rows)
+    return tbl("String descriptor 0: languages", FIELD_HEADINGS, rows)
   end
   -- The text itself stands in the paragraph, which wraps: a cell would cut it.
   local text = utf16(d, 3)
   return join({
     para("String " .. index .. ": \"" .. text .. "\""),
-    tbl("String descriptor " .. index, { "Field", "Value" }, {
-      { "bLength", d[1] and plural(d[1], "byte") or "missing" },
-      { "bDescriptorType", d[2] and valueText(hex2(d[2]), descriptorName(d[2])) or "missing" },
-      { "bString", plural(utf8.len(text) or 0, "character") .. " in UTF-16LE" },
+    tbl("String descriptor " .. index, FIELD_HEADINGS, {
+      { "0", "bLength " .. (d[1] and plural(d[1], "byte") or "missing") },
+      { "1", "bDescriptorType " .. (d[2] and valueText(hex2(d[2]), typeMeaning(d[2])) or "missing") },
+      { "2", "bString " .. plural(utf8.len(text) or 0, "UTF-16 character") },
     }),
   })
 end
@@ -615,13 +652,14 @@ local USAGE_PAGE = {
 }
 local COLLECTION = { [0] = "Physical", "Application", "Logical", "Report", "Named Array", "Usage Switch", "Usage Modifier" }
 
+-- The first three flags of a main item, as HID tools abbreviate them.
 local function mainFlags(v)
   local parts = {
-    (v & 1) ~= 0 and "Constant" or "Data",
-    (v & 2) ~= 0 and "Variable" or "Array",
-    (v & 4) ~= 0 and "Relative" or "Absolute",
+    (v & 1) ~= 0 and "Cnst" or "Data",
+    (v & 2) ~= 0 and "Var" or "Ary",
+    (v & 4) ~= 0 and "Rel" or "Abs",
   }
-  return table.concat(parts, ", ")
+  return table.concat(parts, ",")
 end
 
 local GENERIC_DESKTOP = {
@@ -642,33 +680,36 @@ local function signed(v, size)
   return v
 end
 
+-- Rows Offset / Item and data, the data written as the HID specification
+-- does: "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
+-- without a name in hex.
 local function reportDescriptor(d)
   local rows, i, depth, page = {}, 1, 0, 0
   while i <= #d and #rows < 200 do
     local prefix = d[i]
     local size = ({ [0] = 0, 1, 2, 4 })[prefix & 3]
     local kind, tag = (prefix >> 2) & 3, prefix >> 4
-    local name, value, meaning
+    local name, data
     if prefix == 0xfe then  -- long item: shown as bytes, skipped whole
       size = (d[i + 1] or 0) + 2
-      name, value, meaning = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), HEX_ROW_BYTES), ""
+      name, data = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), LONG_ITEM_BYTES)
     else
       local v = itemValue(d, i, size)
-      value = size == 0 and "-" or string.format("0x%0" .. (2 * size) .. "x", v)
-      meaning = ""
+      local value = string.format("0x%0" .. (2 * size) .. "x", v)
+      local meaning = ""
       if kind == 0 then
         name = HID_MAIN[tag]
-        if tag == 10 then meaning = COLLECTION[v] or "vendor defined" end
+        if tag == 10 then meaning = COLLECTION[v] or value .. ", vendor" end
         if tag == 8 or tag == 9 or tag == 11 then meaning = mainFlags(v) end
         if tag == 12 then depth = math.max(depth - 1, 0) end
       elseif kind == 1 then
         name = HID_GLOBAL[tag]
         if tag == 0 then
           page = v
-          meaning = USAGE_PAGE[v] or (v >= 0xff00 and "vendor defined" or "")
+          meaning = USAGE_PAGE[v] or (v >= 0xff00 and value .. ", vendor" or "")
         elseif tag >= 1 and tag <= 4 then
           meaning = tostring(signed(v, size))
-        elseif tag <= 9 then
+        elseif tag <= 9 and tag ~= 6 then  -- a unit reads better in hex
           meaning = tostring(v)
         end
       elseif kind == 2 then
@@ -676,12 +717,14 @@ local function reportDescriptor(d)
         if page == 0x01 and tag == 0 then meaning = GENERIC_DESKTOP[v] or "" end
         if tag == 1 or tag == 2 then meaning = tostring(v) end
       end
+      data = meaning ~= "" and meaning or size > 0 and value or nil
     end
-    rows[#rows + 1] = { string.rep(". ", depth) .. (name or ("item " .. hex2(prefix))), valueText(value, meaning) }
+    rows[#rows + 1] = { tostring(i - 1), string.rep(". ", depth) .. (name or ("item " .. hex2(prefix)))
+      .. (data and " (" .. data .. ")" or "") }
     if kind == 0 and tag == 10 then depth = depth + 1 end
     i = i + 1 + size
   end
-  return tbl("HID report descriptor", { "Item", "Value" }, rows)
+  return tbl("HID report descriptor", { "Offset", "Item and data" }, rows)
 end
 
 ---------------------------------------------------------------------------
@@ -699,6 +742,7 @@ local function parseSetup(b)
   s.deviceToHost = (b[1] & 0x80) ~= 0
   s.kind = (b[1] >> 5) & 3
   s.recipient = b[1] & 0x1f
+  s.known = (s.kind == 0 and STD_REQUEST[s.bRequest] or s.kind == 1 and CLASS_REQUEST[s.bRequest]) ~= nil
   if s.kind == 0 then
     s.name = STD_REQUEST[s.bRequest] or ("reserved request " .. s.bRequest)
   elseif s.kind == 1 then
@@ -712,14 +756,24 @@ end
 -- Feature selectors in words: their names are wider than a cell.
 local FEATURE = { [0] = "endpoint halt", "remote wakeup", "test mode" }
 
+-- Descriptor types in words, which fit beside "wValue 0x0200".
+local DESCRIPTOR_WORD = {
+  [1] = "device", [2] = "configuration", [3] = "string", [4] = "interface", [5] = "endpoint",
+  [6] = "device qualifier", [7] = "other speed", [15] = "BOS", [0x21] = "HID", [0x22] = "HID report",
+  [0x23] = "HID physical",
+}
+
 local function valueMeaning(s)
   local v = s.wValue
   if s.kind == 0 then
     local r = s.bRequest
-    if r == 6 or r == 7 then return descriptorName(v >> 8) .. " " .. (v & 0xff) end
-    if r == 5 then return "new device address " .. (v & 0x7f) end
-    if r == 9 then return v == 0 and "back to address state" or "configuration " .. v end
-    if r == 11 then return "alternate setting " .. v end
+    if r == 6 or r == 7 then
+      local word = DESCRIPTOR_WORD[v >> 8] or "type " .. hex2(v >> 8) .. ", index"
+      return word .. " " .. (v & 0xff)
+    end
+    if r == 5 then return "address " .. (v & 0x7f) end
+    if r == 9 then return v == 0 and "unconfigured" or "configuration " .. v end
+    if r == 11 then return "setting " .. v end
     if r == 1 or r == 3 then return FEATURE[v] or "feature " .. v end
     return ""
   end
@@ -727,11 +781,11 @@ local function valueMeaning(s)
     local r = s.bRequest
     if r == 0x0a then
       local ms = (v >> 8) * 4
-      return (ms == 0 and "on change only" or "every " .. ms .. " ms") .. ", ID " .. (v & 0xff)
+      return (ms == 0 and "on change" or ms .. " ms") .. ", ID " .. (v & 0xff)
     end
     if r == 0x01 or r == 0x09 then
       local types = { "Input", "Output", "Feature" }
-      return (types[v >> 8] or "type " .. (v >> 8)) .. " report, ID " .. (v & 0xff)
+      return (types[v >> 8] or "type " .. (v >> 8)) .. ", ID " .. (v & 0xff)
     end
     if r == 0x0b then return v == 0 and "boot protocol" or "report protocol" end
     if r == 0x22 then
@@ -750,17 +804,25 @@ local function indexMeaning(s)
   return ""
 end
 
+-- Request names of up to this many characters fit beside "bRequest 0x06".
+local REQUEST_CELL_CHARS = 14
+
+-- The SETUP request's fields, the bits of bmRequestType in rows of their
+-- own; and a request name too long for its cell in a paragraph.
 local function setupTable(s, title)
-  local recipient = RECIPIENT[s.recipient] or ("recipient " .. s.recipient)
-  return tbl(title or "SETUP request", { "Field", "Value" }, {
-    { "bmRequestType", valueText(hex2(s.bmRequestType),
-      REQUEST_TYPE[s.kind] .. (s.deviceToHost and ", from " or ", to ") .. recipient) },
-    { "bRequest", valueText(hex2(s.bRequest), s.name) },
-    { "wValue", valueText(hex4(s.wValue), valueMeaning(s)) },
-    { "wIndex", valueText(hex4(s.wIndex), indexMeaning(s)) },
-    { "wLength", s.wLength == 0 and "0 bytes, no data stage"
-        or plural(s.wLength, "byte") .. " at most, " .. (s.deviceToHost and "to host" or "to device") },
-  })
+  local name = s.known and #s.name <= REQUEST_CELL_CHARS and s.name or ""
+  local items = { tbl(title or "SETUP request", FIELD_HEADINGS, {
+    { "0", "bmRequestType " .. hex2(s.bmRequestType) },
+    { "D7", "direction " .. (s.deviceToHost and "device-to-host" or "host-to-device") },
+    { "D6..5", "type " .. REQUEST_TYPE[s.kind] },
+    { "D4..0", "recipient " .. (RECIPIENT[s.recipient] or tostring(s.recipient)) },
+    { "1", "bRequest " .. valueText(hex2(s.bRequest), name) },
+    { "2", "wValue " .. valueText(hex4(s.wValue), valueMeaning(s)) },
+    { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) },
+    { "6", "wLength " .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") },
+  }) }
+  if s.known and name == "" then items[2] = para("bRequest " .. hex2(s.bRequest) .. ": " .. s.name .. ".") end
+  return join(items)
 end
 
 local function requestTitle(s)
@@ -797,11 +859,11 @@ local function dataStageItems(s, d)
     local rate = d[1] | (d[2] << 8) | (d[3] << 16) | (d[4] << 24)
     local stop = ({ [0] = "1 stop bit", "1.5 stop bits", "2 stop bits" })[d[5]] or "reserved"
     local parity = ({ [0] = "none", "odd", "even", "mark", "space" })[d[6]] or "?"
-    return { tbl("Line coding", { "Field", "Value" }, {
-      { "dwDTERate", rate .. " bits per second" },
-      { "bCharFormat", valueText(tostring(d[5]), stop) },
-      { "bParityType", d[6] .. " parity " .. parity },
-      { "bDataBits", d[7] .. " data bits" },
+    return { tbl("Line coding", FIELD_HEADINGS, {
+      { "0", "dwDTERate " .. rate .. " bit/s" },
+      { "4", "bCharFormat " .. valueText(tostring(d[5]), stop) },
+      { "5", "bParityType " .. d[6] .. " parity " .. parity },
+      { "6", "bDataBits " .. d[7] .. " data bits" },
     }) }
   end
   return { tbl("Data stage", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES)) }

@@ -11,6 +11,15 @@
 -- item "T<title>\n<heading#heading...>\n<cell#cell...>\n..." is a table.
 -- So no text we write may hold ";", and no cell "#" or a line break; empty
 -- cells would shift the others left, so they are written as "-".
+--
+-- The pane gives a table's first column a quarter of its width and the
+-- second the rest; any further column is cut to a letter or two. So every
+-- table has two columns, both short enough for a 420 px pane. Field names
+-- are wider than the first column, so a table of fields gives there where
+-- the field lies (its byte offset, or the bits of a bitmap such as "D7"),
+-- and in the second the field, its value and what that means, which is
+-- about 30 characters at most ("1 | bDescriptorType 0x01 DEVICE"). What
+-- does not fit there goes into a paragraph.
 
 local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
 
@@ -23,6 +32,7 @@ local MAX_TRANSACTIONS = 10000 -- transactions of one transfer looked at
 local MAX_STAGE_ROWS = 1000    -- of those, listed in its Stages table
 local MAX_PACKETS = 100        -- packets of one transaction looked at
 local MAX_STRING_BYTES = 255   -- no string descriptor is longer
+local MAX_DUMP_BYTES = 1024    -- payload or data-stage bytes listed in hex
 
 ---------------------------------------------------------------------------
 -- Text building
@@ -67,6 +77,14 @@ end
 local function hex2(v) return string.format("0x%02x", v) end
 local function hex4(v) return string.format("0x%04x", v) end
 
+-- A value and its meaning in one cell: "0x01 DEVICE", "8 bytes"; a meaning
+-- that begins with a number is set apart: "50 (100 mA at most)".
+local function valueText(value, meaning)
+  if meaning == nil or meaning == "" then return value end
+  if meaning:match("^[%d%-]") then return value .. " (" .. meaning .. ")" end
+  return value .. " " .. meaning
+end
+
 local function hexBytes(bytes, first, last, limit)
   first, last = first or 1, last or #bytes
   local out = {}
@@ -80,6 +98,24 @@ local function hexBytes(bytes, first, last, limit)
   return table.concat(out, " ")
 end
 
+-- Rows Offset / Bytes and ASCII of a hex dump of the first maxBytes bytes:
+-- 4 bytes a row, since 8 and their characters are wider than the pane's
+-- second column. Characters that the grammar reserves show as ".".
+local DUMP_ROW_BYTES = 4
+local function dumpRows(d, maxBytes)
+  local rows = {}
+  for i = 1, math.min(#d, maxBytes), DUMP_ROW_BYTES do
+    local last = math.min(i + DUMP_ROW_BYTES - 1, #d)
+    local ascii = {}
+    for k = i, last do
+      local b = d[k]
+      ascii[#ascii + 1] = (b >= 0x21 and b < 0x7f and b ~= 0x23 and b ~= 0x3b) and string.char(b) or "."
+    end
+    rows[#rows + 1] = { string.format("%04x", i - 1), hexBytes(d, i, last) .. "  " .. table.concat(ascii) }
+  end
+  return rows
+end
+
 -- "2.00" from 0x0200; release numbers are binary-coded decimal.
 local function bcd(v)
   return string.format("%x.%02x", v >> 8, v & 0xff)
@@ -87,6 +123,11 @@ end
 
 local function plural(n, word)
   return n .. " " .. word .. (n == 1 and "" or "s")
+end
+
+-- A meaning that only names the unit of a count: "1 configuration".
+local function unit(word)
+  return function(v) return v == 1 and word or word .. "s" end
 end
 
 local function ticksText(ticks)
@@ -137,8 +178,19 @@ local function pidText(pid)
   return pidName(pid) .. " (" .. pidByte(pid) .. ")"
 end
 
+-- What a table cell adds to a PID; the paragraphs say the rest.
+local PID_NOTE = {
+  [0] = "reserved", [3] = "toggle 0", [4] = "high-speed only", [6] = "high-speed only",
+  [7] = "high-speed only", [8] = "high-speed only", [11] = "toggle 1", [15] = "high-speed only",
+}
+
+local function pidCell(pid)
+  local note = PID_NOTE[pid]
+  return pidText(pid) .. (note and ", " .. note or "")
+end
+
 local function crcText(ok)
-  return ok and "correct" or "WRONG: the packet was damaged on the bus"
+  return ok and "correct" or "WRONG: packet damaged"
 end
 
 local STD_REQUEST = {
@@ -172,29 +224,28 @@ local function descriptorName(t)
   return DESCRIPTOR[t] or ("type " .. hex2(t))
 end
 
+-- Class names as a cell beside "bInterfaceClass 0x08" has room for.
 local CLASS = {
-  [0x00] = "defined by each interface", [0x01] = "Audio", [0x02] = "Communications (CDC)",
-  [0x03] = "HID", [0x05] = "Physical", [0x06] = "Image", [0x07] = "Printer",
-  [0x08] = "Mass Storage", [0x09] = "Hub", [0x0a] = "CDC Data", [0x0b] = "Smart Card",
-  [0x0d] = "Content Security", [0x0e] = "Video", [0x0f] = "Personal Healthcare",
-  [0x10] = "Audio/Video", [0x11] = "Billboard", [0xdc] = "Diagnostic",
-  [0xe0] = "Wireless Controller", [0xef] = "Miscellaneous", [0xfe] = "Application Specific",
-  [0xff] = "Vendor Specific",
+  [0x01] = "Audio", [0x02] = "CDC", [0x03] = "HID", [0x05] = "Physical", [0x06] = "Image",
+  [0x07] = "Printer", [0x08] = "Storage", [0x09] = "Hub", [0x0a] = "CDC Data", [0x0b] = "Smart Card",
+  [0x0d] = "Security", [0x0e] = "Video", [0x0f] = "Healthcare", [0x10] = "Audio/Video",
+  [0x11] = "Billboard", [0xdc] = "Diagnostic", [0xe0] = "Wireless", [0xef] = "Misc.",
+  [0xfe] = "Application", [0xff] = "Vendor",
 }
 
 local function className(c)
-  return CLASS[c] or "unknown class"
+  return CLASS[c] or "unknown"
 end
 
 local LANGUAGE = {
-  [0x0409] = "English (United States)", [0x0809] = "English (United Kingdom)",
+  [0x0409] = "English (US)", [0x0809] = "English (UK)",
   [0x0407] = "German", [0x040c] = "French", [0x0410] = "Italian", [0x0c0a] = "Spanish",
   [0x0411] = "Japanese", [0x0412] = "Korean", [0x0804] = "Chinese (PRC)",
-  [0x0404] = "Chinese (Taiwan)", [0x0419] = "Russian", [0x0416] = "Portuguese (Brazil)",
+  [0x0404] = "Chinese (TW)", [0x0419] = "Russian", [0x0416] = "Portuguese (BR)",
 }
 
 local function languageName(id)
-  return LANGUAGE[id] or "language " .. hex4(id)
+  return LANGUAGE[id] or ""
 end
 
 local TRANSFER_TYPE = { [0] = "Control", [1] = "Isochronous", [2] = "Bulk", [3] = "Interrupt" }
@@ -243,36 +294,50 @@ end
 ---------------------------------------------------------------------------
 -- Descriptors
 
--- Rows Field/Value/Meaning from a list of {name, size, format, meaning}.
--- format: "d" decimal, "x" hex, "bcd"; meaning: text or function(value).
+-- Rows Offset / Field and value from a list of {name, size, format,
+-- meaning, bits}. format: "d" decimal, "x" hex, "i" a string index, "t"
+-- the meaning alone stands for the value; meaning: text or function(value),
+-- written to follow the value (valueText); bits: function(value) giving
+-- rows of their own for the bits of a bitmap. Also a paragraph when the
+-- descriptor ends early, or nil.
 local function fieldRows(d, fields)
   local rows, off = {}, 1
   for _, f in ipairs(fields) do
     local name, size, format, meaning = f[1], f[2], f[3], f[4]
     if off + size - 1 > #d then
-      rows[#rows + 1] = { name, "missing", "the descriptor ends after " .. plural(#d, "byte") }
-      break
+      rows[#rows + 1] = { tostring(off - 1), name .. " missing" }
+      return rows, para("The descriptor ends after " .. plural(#d, "byte") .. ": " .. name
+        .. " and the fields after it are missing.")
     end
     local v = d[off]
     if size == 2 then v = v | (d[off + 1] << 8) end
-    local shown
-    if format == "d" then
-      shown = tostring(v)
-    elseif format == "bcd" then
-      shown = bcd(v)
-    else
-      shown = size == 2 and hex4(v) or hex2(v)
-    end
     if type(meaning) == "function" then meaning = meaning(v) end
-    rows[#rows + 1] = { name, shown, meaning or "" }
+    local text
+    if format == "i" then
+      text = v == 0 and "0, no string" or "string " .. v
+    elseif format == "t" then
+      text = meaning
+    else
+      local shown = format == "d" and tostring(v) or size == 2 and hex4(v) or hex2(v)
+      text = valueText(shown, meaning)
+    end
+    rows[#rows + 1] = { tostring(off - 1), name .. " " .. text }
+    for _, bit in ipairs(f[5] and f[5](v) or {}) do rows[#rows + 1] = bit end
     off = off + size
   end
   return rows
 end
 
+-- A descriptor type in a cell: only the short names fit beside
+-- "bDescriptorType 0x01"; the table's title names the others.
+local function typeMeaning(t)
+  local name = DESCRIPTOR[t]
+  return (name and #name <= 9) and name or ""
+end
+
 local HEAD = {
-  { "bLength", 1, "d", "length of this descriptor in bytes" },
-  { "bDescriptorType", 1, "x", descriptorName },
+  { "bLength", 1, "d", unit("byte") },
+  { "bDescriptorType", 1, "x", typeMeaning },
 }
 
 local function withHead(fields)
@@ -281,159 +346,190 @@ local function withHead(fields)
   return all
 end
 
-local function stringIndex(v)
-  return v == 0 and "no string" or "string descriptor " .. v
+local FIELD_HEADINGS = { "Offset", "Field and value" }
+
+local function fieldTable(title, d, fields)
+  local rows, short = fieldRows(d, fields)
+  return join({ tbl(title, FIELD_HEADINGS, rows), short })
+end
+
+local function release(prefix)
+  return function(v) return prefix .. bcd(v) end
+end
+
+-- Class 0 of a device: each interface names its own.
+local function deviceClass(c)
+  return c == 0 and "per interface" or className(c)
 end
 
 local function deviceDescriptor(d)
-  return tbl("Device descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
-    { "bcdUSB", 2, "bcd", function(v) return "USB " .. bcd(v) end },
-    { "bDeviceClass", 1, "x", className },
+  return fieldTable("Device descriptor", d, withHead({
+    { "bcdUSB", 2, "x", release("USB ") },
+    { "bDeviceClass", 1, "x", deviceClass },
     { "bDeviceSubClass", 1, "x", "" },
     { "bDeviceProtocol", 1, "x", function(v)
-      return (d[5] == 0xef and d[6] == 2 and v == 1) and "uses interface association descriptors" or ""
+      return (d[5] == 0xef and d[6] == 2 and v == 1) and "IAD" or ""  -- interface association
     end },
-    { "bMaxPacketSize0", 1, "d", "largest packet of control endpoint 0" },
-    { "idVendor", 2, "x", "vendor ID" },
-    { "idProduct", 2, "x", "product ID" },
-    { "bcdDevice", 2, "bcd", "device release number" },
-    { "iManufacturer", 1, "d", stringIndex },
-    { "iProduct", 1, "d", stringIndex },
-    { "iSerialNumber", 1, "d", stringIndex },
-    { "bNumConfigurations", 1, "d", "number of configurations" },
-  })))
+    { "bMaxPacketSize0", 1, "d", unit("byte") },
+    { "idVendor", 2, "x", "" },
+    { "idProduct", 2, "x", "" },
+    { "bcdDevice", 2, "x", release("release ") },
+    { "iManufacturer", 1, "i" },
+    { "iProduct", 1, "i" },
+    { "iSerialNumber", 1, "i" },
+    { "bNumConfigurations", 1, "d", "" },
+  }))
 end
 
 local function deviceQualifier(d)
-  return tbl("Device qualifier descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
-    { "bcdUSB", 2, "bcd", function(v) return "USB " .. bcd(v) end },
-    { "bDeviceClass", 1, "x", className },
-    { "bDeviceSubClass", 1, "x", "" },
-    { "bDeviceProtocol", 1, "x", "" },
-    { "bMaxPacketSize0", 1, "d", "endpoint 0 packet size at the other speed" },
-    { "bNumConfigurations", 1, "d", "configurations at the other speed" },
-    { "bReserved", 1, "x", "" },
-  })))
+  return join({
+    para("The device qualifier gives the device's values at its other speed."),
+    fieldTable("Device qualifier descriptor", d, withHead({
+      { "bcdUSB", 2, "x", release("USB ") },
+      { "bDeviceClass", 1, "x", deviceClass },
+      { "bDeviceSubClass", 1, "x", "" },
+      { "bDeviceProtocol", 1, "x", "" },
+      { "bMaxPacketSize0", 1, "d", unit("byte") },
+      { "bNumConfigurations", 1, "d", "" },
+      { "bReserved", 1, "x", "" },
+    })),
+  })
 end
 
 local function configAttributes(v)
-  local parts = { (v & 0x40) ~= 0 and "self-powered" or "bus-powered" }
-  if (v & 0x20) ~= 0 then parts[#parts + 1] = "remote wakeup" end
-  if (v & 0x80) == 0 then parts[#parts + 1] = "bit 7 should be set" end
-  return table.concat(parts, ", ")
+  return {
+    { "D6", (v & 0x40) ~= 0 and "self-powered" or "bus-powered" },
+    { "D5", (v & 0x20) ~= 0 and "remote wakeup" or "no remote wakeup" },
+  }
 end
 
 local function configurationDescriptor(d, title)
-  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
-    { "wTotalLength", 2, "d", "bytes of this configuration with all its descriptors" },
-    { "bNumInterfaces", 1, "d", "number of interfaces" },
-    { "bConfigurationValue", 1, "d", "value that SET_CONFIGURATION selects" },
-    { "iConfiguration", 1, "d", stringIndex },
-    { "bmAttributes", 1, "x", configAttributes },
-    { "bMaxPower", 1, "d", function(v) return (2 * v) .. " mA at most" end },
-  })))
+  local items = { fieldTable(title, d, withHead({
+    { "wTotalLength", 2, "d", "bytes in all" },
+    { "bNumInterfaces", 1, "d", unit("interface") },
+    { "bConfigurationValue", 1, "d", "" },
+    { "iConfiguration", 1, "i" },
+    { "bmAttributes", 1, "x", "", configAttributes },
+    { "bMaxPower", 1, "d", function(v) return (2 * v) .. " mA" end },
+  })) }
+  if d[8] and (d[8] & 0x80) == 0 then
+    items[2] = para("bmAttributes " .. hex2(d[8]) .. ": bit 7 should be set.")
+  end
+  return join(items)
 end
 
 local function interfaceProtocol(class, sub, proto)
   if class == 0x03 and sub == 1 then
-    if proto == 1 then return "boot keyboard" end
-    if proto == 2 then return "boot mouse" end
+    if proto == 1 then return "keyboard" end
+    if proto == 2 then return "mouse" end
   end
-  if class == 0x08 and proto == 0x50 then return "bulk-only transport" end
-  if class == 0x02 and sub == 2 and proto == 1 then return "AT commands (V.250)" end
+  if class == 0x08 and proto == 0x50 then return "bulk-only" end
+  if class == 0x02 and sub == 2 and proto == 1 then return "V.250" end  -- AT commands
   return ""
 end
 
 local function interfaceSubClass(class, sub)
-  if class == 0x03 then return sub == 1 and "boot interface" or "" end
-  if class == 0x08 then return sub == 6 and "SCSI transparent command set" or "" end
-  if class == 0x02 then return sub == 2 and "Abstract Control Model" or "" end
+  if class == 0x03 then return sub == 1 and "boot" or "" end
+  if class == 0x08 then return sub == 6 and "SCSI" or "" end
+  if class == 0x02 then return sub == 2 and "ACM" or "" end  -- Abstract Control Model
   return ""
 end
 
 local function interfaceDescriptor(d)
   local title = "Interface " .. tostring(d[3] or "?") .. ", alternate setting " .. tostring(d[4] or "?")
-  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+  return fieldTable(title, d, withHead({
     { "bInterfaceNumber", 1, "d", "" },
     { "bAlternateSetting", 1, "d", "" },
-    { "bNumEndpoints", 1, "d", "endpoints besides endpoint 0" },
+    { "bNumEndpoints", 1, "d", "besides EP 0" },
     { "bInterfaceClass", 1, "x", className },
     { "bInterfaceSubClass", 1, "x", function(v) return interfaceSubClass(d[6], v) end },
     { "bInterfaceProtocol", 1, "x", function(v) return interfaceProtocol(d[6], d[7], v) end },
-    { "iInterface", 1, "d", stringIndex },
-  })))
+    { "iInterface", 1, "i" },
+  }))
 end
 
-local function endpointAttributes(v)
-  local kind = v & 3
-  local text = TRANSFER_TYPE[kind]
-  if kind == 1 then
-    local sync = { [0] = "no synchronisation", "asynchronous", "adaptive", "synchronous" }
-    local usage = { [0] = "data", "feedback", "implicit feedback data", "reserved usage" }
-    text = text .. ", " .. sync[(v >> 2) & 3] .. ", " .. usage[(v >> 4) & 3]
-  end
-  return text
-end
+local ISO_SYNC = { [0] = "no synchronisation", "asynchronous", "adaptive", "synchronous" }
+local ISO_USAGE = { [0] = "data", "feedback", "implicit feedback data", "reserved usage" }
 
 local function endpointDescriptor(d)
   local address, attributes = d[3] or 0, d[4] or 0
   local title = "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", "
       .. TRANSFER_TYPE[attributes & 3] .. ")"
-  return tbl(title, { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
+  local items = { fieldTable(title, d, withHead({
     { "bEndpointAddress", 1, "x", endpointText },
-    { "bmAttributes", 1, "x", endpointAttributes },
-    { "wMaxPacketSize", 2, "x", function(v) return plural(v & 0x7ff, "byte") .. " per packet" end },
+    { "bmAttributes", 1, "x", function(v) return TRANSFER_TYPE[v & 3] end },
+    { "wMaxPacketSize", 2, "t", function(v)
+      -- bits 12..11 count extra transactions at high speed only
+      return v > 0x7ff and hex4(v) .. " (" .. plural(v & 0x7ff, "byte") .. ")" or plural(v, "byte")
+    end },
     { "bInterval", 1, "d", function(v)
       local kind = attributes & 3
-      if kind == 3 then return "polled every " .. plural(v, "frame") .. " (ms)" end
-      if kind == 1 then return "every " .. (1 << math.max(math.min(v, 16) - 1, 0)) .. " frames" end
-      return "not used at full speed"
+      if kind == 3 then return "ms between polls" end
+      if kind == 1 then return plural(1 << math.max(math.min(v, 16) - 1, 0), "frame") .. " apart" end
+      return "unused at full speed"
     end },
-  })))
+  })) }
+  if (attributes & 3) == 1 and #d >= 4 then
+    items[2] = para("Isochronous endpoint " .. hex2(address) .. ": " .. ISO_SYNC[(attributes >> 2) & 3]
+      .. ", " .. ISO_USAGE[(attributes >> 4) & 3] .. ".")
+  end
+  return join(items)
 end
+
+local HID_CLASS_DESCRIPTOR = { [0x22] = "report", [0x23] = "physical" }
 
 local function hidDescriptor(d)
   local fields = withHead({
-    { "bcdHID", 2, "bcd", function(v) return "HID " .. bcd(v) end },
-    { "bCountryCode", 1, "d", function(v) return v == 0 and "not localised" or "country code " .. v end },
-    { "bNumDescriptors", 1, "d", "class descriptors that follow" },
+    { "bcdHID", 2, "x", release("HID ") },
+    { "bCountryCode", 1, "d", function(v) return v == 0 and "not localised" or "" end },
+    { "bNumDescriptors", 1, "d", "" },
   })
   for i = 1, math.min(d[6] or 0, 8) do
-    fields[#fields + 1] = { "bDescriptorType", 1, "x", descriptorName }
-    fields[#fields + 1] = { "wDescriptorLength", 2, "d", "bytes of that descriptor" }
+    fields[#fields + 1] = { "bDescriptorType", 1, "x", function(v) return HID_CLASS_DESCRIPTOR[v] or "" end }
+    fields[#fields + 1] = { "wDescriptorLength", 2, "d", unit("byte") }
   end
-  return tbl("HID descriptor", { "Field", "Value", "Meaning" }, fieldRows(d, fields))
+  return fieldTable("HID descriptor", d, fields)
 end
 
 local function associationDescriptor(d)
-  return tbl("Interface association", { "Field", "Value", "Meaning" }, fieldRows(d, withHead({
-    { "bFirstInterface", 1, "d", "first interface of the function" },
-    { "bInterfaceCount", 1, "d", "interfaces in the function" },
+  return fieldTable("Interface association", d, withHead({
+    { "bFirstInterface", 1, "d", "" },
+    { "bInterfaceCount", 1, "d", unit("interface") },
     { "bFunctionClass", 1, "x", className },
     { "bFunctionSubClass", 1, "x", "" },
     { "bFunctionProtocol", 1, "x", "" },
-    { "iFunction", 1, "d", stringIndex },
-  })))
+    { "iFunction", 1, "i" },
+  }))
 end
 
+-- Functional descriptors by short names: beside "bDescriptorSubtype 0x01"
+-- there is room for little more than a word.
 local CDC_FUNCTIONAL = {
-  [0x00] = "Header", [0x01] = "Call Management", [0x02] = "Abstract Control Management",
-  [0x06] = "Union", [0x0f] = "Ethernet Networking",
+  [0x00] = "Header", [0x01] = "Call", [0x02] = "ACM", [0x06] = "Union", [0x0f] = "Ethernet",
 }
+
+local OTHER_BYTES = 24     -- bytes of an unknown descriptor shown
+local HEX_ROW_BYTES = 8    -- of them, in one cell
+local LONG_ITEM_BYTES = 4  -- of a HID long item, beside its name
 
 local function otherDescriptor(d)
   local kind = d[2] or 0
   local rows = {
-    { "bLength", tostring(d[1]), "length of this descriptor in bytes" },
-    { "bDescriptorType", hex2(kind), descriptorName(kind) },
+    { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) },
+    { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) },
   }
   local first = 3
   if kind == 0x24 and d[3] then
-    rows[#rows + 1] = { "bDescriptorSubtype", hex2(d[3]), CDC_FUNCTIONAL[d[3]] or "" }
+    rows[#rows + 1] = { "2", "bDescriptorSubtype " .. valueText(hex2(d[3]), CDC_FUNCTIONAL[d[3]]) }
     first = 4
   end
-  if #d >= first then rows[#rows + 1] = { "data", hexBytes(d, first, #d, 24), "" } end
-  return tbl(descriptorName(kind) .. " descriptor", { "Field", "Value", "Meaning" }, rows)
+  local last = math.min(#d, first + OTHER_BYTES - 1)
+  for i = first, last, HEX_ROW_BYTES do
+    local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
+    if i + HEX_ROW_BYTES > last and last < #d then text = text .. " ..." end
+    rows[#rows + 1] = { tostring(i - 1), "data " .. text }
+  end
+  return tbl(descriptorName(kind) .. " descriptor", FIELD_HEADINGS, rows)
 end
 
 -- The descriptors from byte off on, up to the end or a broken bLength.
@@ -523,17 +619,18 @@ local function stringDescriptor(d, index)
     local rows = {}
     for i = 3, #d - 1, 2 do
       local id = d[i] | (d[i + 1] << 8)
-      rows[#rows + 1] = { "wLANGID", hex4(id), languageName(id) }
+      rows[#rows + 1] = { tostring(i - 1), "wLANGID " .. valueText(hex4(id), languageName(id)) }
     end
-    return tbl("String descriptor 0: languages", { "Field", "Value", "Meaning" }, rows)
+    return tbl("String descriptor 0: languages", FIELD_HEADINGS, rows)
   end
+  -- The text itself stands in the paragraph, which wraps: a cell would cut it.
   local text = utf16(d, 3)
   return join({
     para("String " .. index .. ": \"" .. text .. "\""),
-    tbl("String descriptor " .. index, { "Field", "Value", "Meaning" }, {
-      { "bLength", tostring(d[1] or "missing"), "length of this descriptor in bytes" },
-      { "bDescriptorType", d[2] and hex2(d[2]) or "missing", d[2] and descriptorName(d[2]) or "" },
-      { "bString", text, plural(utf8.len(text) or 0, "character") .. " in UTF-16LE" },
+    tbl("String descriptor " .. index, FIELD_HEADINGS, {
+      { "0", "bLength " .. (d[1] and plural(d[1], "byte") or "missing") },
+      { "1", "bDescriptorType " .. (d[2] and valueText(hex2(d[2]), typeMeaning(d[2])) or "missing") },
+      { "2", "bString " .. plural(utf8.len(text) or 0, "UTF-16 character") },
     }),
   })
 end
@@ -555,13 +652,14 @@ local USAGE_PAGE = {
 }
 local COLLECTION = { [0] = "Physical", "Application", "Logical", "Report", "Named Array", "Usage Switch", "Usage Modifier" }
 
+-- The first three flags of a main item, as HID tools abbreviate them.
 local function mainFlags(v)
   local parts = {
-    (v & 1) ~= 0 and "Constant" or "Data",
-    (v & 2) ~= 0 and "Variable" or "Array",
-    (v & 4) ~= 0 and "Relative" or "Absolute",
+    (v & 1) ~= 0 and "Cnst" or "Data",
+    (v & 2) ~= 0 and "Var" or "Ary",
+    (v & 4) ~= 0 and "Rel" or "Abs",
   }
-  return table.concat(parts, ", ")
+  return table.concat(parts, ",")
 end
 
 local GENERIC_DESKTOP = {
@@ -582,33 +680,36 @@ local function signed(v, size)
   return v
 end
 
+-- Rows Offset / Item and data, the data written as the HID specification
+-- does: "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
+-- without a name in hex.
 local function reportDescriptor(d)
   local rows, i, depth, page = {}, 1, 0, 0
   while i <= #d and #rows < 200 do
     local prefix = d[i]
     local size = ({ [0] = 0, 1, 2, 4 })[prefix & 3]
     local kind, tag = (prefix >> 2) & 3, prefix >> 4
-    local name, value, meaning
+    local name, data
     if prefix == 0xfe then  -- long item: shown as bytes, skipped whole
       size = (d[i + 1] or 0) + 2
-      name, value, meaning = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), 16), ""
+      name, data = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), LONG_ITEM_BYTES)
     else
       local v = itemValue(d, i, size)
-      value = size == 0 and "-" or string.format("0x%0" .. (2 * size) .. "x", v)
-      meaning = ""
+      local value = string.format("0x%0" .. (2 * size) .. "x", v)
+      local meaning = ""
       if kind == 0 then
         name = HID_MAIN[tag]
-        if tag == 10 then meaning = COLLECTION[v] or "vendor defined" end
+        if tag == 10 then meaning = COLLECTION[v] or value .. ", vendor" end
         if tag == 8 or tag == 9 or tag == 11 then meaning = mainFlags(v) end
         if tag == 12 then depth = math.max(depth - 1, 0) end
       elseif kind == 1 then
         name = HID_GLOBAL[tag]
         if tag == 0 then
           page = v
-          meaning = USAGE_PAGE[v] or (v >= 0xff00 and "vendor defined" or "")
+          meaning = USAGE_PAGE[v] or (v >= 0xff00 and value .. ", vendor" or "")
         elseif tag >= 1 and tag <= 4 then
           meaning = tostring(signed(v, size))
-        elseif tag <= 9 then
+        elseif tag <= 9 and tag ~= 6 then  -- a unit reads better in hex
           meaning = tostring(v)
         end
       elseif kind == 2 then
@@ -616,12 +717,14 @@ local function reportDescriptor(d)
         if page == 0x01 and tag == 0 then meaning = GENERIC_DESKTOP[v] or "" end
         if tag == 1 or tag == 2 then meaning = tostring(v) end
       end
+      data = meaning ~= "" and meaning or size > 0 and value or nil
     end
-    rows[#rows + 1] = { string.rep(". ", depth) .. (name or ("item " .. hex2(prefix))), value, meaning }
+    rows[#rows + 1] = { tostring(i - 1), string.rep(". ", depth) .. (name or ("item " .. hex2(prefix)))
+      .. (data and " (" .. data .. ")" or "") }
     if kind == 0 and tag == 10 then depth = depth + 1 end
     i = i + 1 + size
   end
-  return tbl("HID report descriptor", { "Item", "Value", "Meaning" }, rows)
+  return tbl("HID report descriptor", { "Offset", "Item and data" }, rows)
 end
 
 ---------------------------------------------------------------------------
@@ -639,6 +742,7 @@ local function parseSetup(b)
   s.deviceToHost = (b[1] & 0x80) ~= 0
   s.kind = (b[1] >> 5) & 3
   s.recipient = b[1] & 0x1f
+  s.known = (s.kind == 0 and STD_REQUEST[s.bRequest] or s.kind == 1 and CLASS_REQUEST[s.bRequest]) ~= nil
   if s.kind == 0 then
     s.name = STD_REQUEST[s.bRequest] or ("reserved request " .. s.bRequest)
   elseif s.kind == 1 then
@@ -649,32 +753,39 @@ local function parseSetup(b)
   return s
 end
 
-local FEATURE = { [0] = "ENDPOINT_HALT", "DEVICE_REMOTE_WAKEUP", "TEST_MODE" }
+-- Feature selectors in words: their names are wider than a cell.
+local FEATURE = { [0] = "endpoint halt", "remote wakeup", "test mode" }
+
+-- Descriptor types in words, which fit beside "wValue 0x0200".
+local DESCRIPTOR_WORD = {
+  [1] = "device", [2] = "configuration", [3] = "string", [4] = "interface", [5] = "endpoint",
+  [6] = "device qualifier", [7] = "other speed", [15] = "BOS", [0x21] = "HID", [0x22] = "HID report",
+  [0x23] = "HID physical",
+}
 
 local function valueMeaning(s)
   local v = s.wValue
   if s.kind == 0 then
     local r = s.bRequest
     if r == 6 or r == 7 then
-      local text = "descriptor " .. descriptorName(v >> 8) .. ", index " .. (v & 0xff)
-      return text
+      local word = DESCRIPTOR_WORD[v >> 8] or "type " .. hex2(v >> 8) .. ", index"
+      return word .. " " .. (v & 0xff)
     end
-    if r == 5 then return "new device address " .. (v & 0x7f) end
-    if r == 9 then return v == 0 and "unconfigure (back to address state)" or "configuration " .. v end
-    if r == 11 then return "alternate setting " .. v end
-    if r == 1 or r == 3 then return "feature " .. (FEATURE[v] or tostring(v)) end
+    if r == 5 then return "address " .. (v & 0x7f) end
+    if r == 9 then return v == 0 and "unconfigured" or "configuration " .. v end
+    if r == 11 then return "setting " .. v end
+    if r == 1 or r == 3 then return FEATURE[v] or "feature " .. v end
     return ""
   end
   if s.kind == 1 then
     local r = s.bRequest
     if r == 0x0a then
       local ms = (v >> 8) * 4
-      return (ms == 0 and "report only on change" or "repeat every " .. ms .. " ms")
-          .. ", report ID " .. (v & 0xff)
+      return (ms == 0 and "on change" or ms .. " ms") .. ", ID " .. (v & 0xff)
     end
     if r == 0x01 or r == 0x09 then
       local types = { "Input", "Output", "Feature" }
-      return (types[v >> 8] or "type " .. (v >> 8)) .. " report, ID " .. (v & 0xff)
+      return (types[v >> 8] or "type " .. (v >> 8)) .. ", ID " .. (v & 0xff)
     end
     if r == 0x0b then return v == 0 and "boot protocol" or "report protocol" end
     if r == 0x22 then
@@ -686,24 +797,32 @@ end
 
 local function indexMeaning(s)
   if s.kind == 0 and s.bRequest == 6 and (s.wValue >> 8) == 3 then
-    return s.wIndex == 0 and "no language (list of languages)" or languageName(s.wIndex)
+    return s.wIndex == 0 and "list of languages" or languageName(s.wIndex)
   end
   if s.recipient == 1 then return "interface " .. (s.wIndex & 0xff) end
-  if s.recipient == 2 then return "endpoint " .. hex2(s.wIndex & 0xff) .. " (" .. endpointText(s.wIndex) .. ")" end
+  if s.recipient == 2 then return endpointText(s.wIndex) end
   return ""
 end
 
+-- Request names of up to this many characters fit beside "bRequest 0x06".
+local REQUEST_CELL_CHARS = 14
+
+-- The SETUP request's fields, the bits of bmRequestType in rows of their
+-- own; and a request name too long for its cell in a paragraph.
 local function setupTable(s, title)
-  local recipient = RECIPIENT[s.recipient] or ("reserved recipient " .. s.recipient)
-  return tbl(title or "SETUP request", { "Field", "Value", "Meaning" }, {
-    { "bmRequestType", hex2(s.bmRequestType),
-      (s.deviceToHost and "device-to-host" or "host-to-device") .. ", " .. REQUEST_TYPE[s.kind] .. ", " .. recipient },
-    { "bRequest", hex2(s.bRequest), s.name },
-    { "wValue", hex4(s.wValue), valueMeaning(s) },
-    { "wIndex", hex4(s.wIndex), indexMeaning(s) },
-    { "wLength", tostring(s.wLength), s.wLength == 0 and "no data stage"
-        or ("at most " .. plural(s.wLength, "byte") .. (s.deviceToHost and " to the host" or " to the device")) },
-  })
+  local name = s.known and #s.name <= REQUEST_CELL_CHARS and s.name or ""
+  local items = { tbl(title or "SETUP request", FIELD_HEADINGS, {
+    { "0", "bmRequestType " .. hex2(s.bmRequestType) },
+    { "D7", "direction " .. (s.deviceToHost and "device-to-host" or "host-to-device") },
+    { "D6..5", "type " .. REQUEST_TYPE[s.kind] },
+    { "D4..0", "recipient " .. (RECIPIENT[s.recipient] or tostring(s.recipient)) },
+    { "1", "bRequest " .. valueText(hex2(s.bRequest), name) },
+    { "2", "wValue " .. valueText(hex4(s.wValue), valueMeaning(s)) },
+    { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) },
+    { "6", "wLength " .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") },
+  }) }
+  if s.known and name == "" then items[2] = para("bRequest " .. hex2(s.bRequest) .. ": " .. s.name .. ".") end
+  return join(items)
 end
 
 local function requestTitle(s)
@@ -738,47 +857,38 @@ local function dataStageItems(s, d)
   if s.kind == 0 and s.bRequest == 10 then return { para("Current alternate setting: " .. d[1] .. ".") } end
   if s.kind == 1 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d >= 7 then
     local rate = d[1] | (d[2] << 8) | (d[3] << 16) | (d[4] << 24)
-    local stop = ({ [0] = "1", "1.5", "2" })[d[5]] or "?"
+    local stop = ({ [0] = "1 stop bit", "1.5 stop bits", "2 stop bits" })[d[5]] or "reserved"
     local parity = ({ [0] = "none", "odd", "even", "mark", "space" })[d[6]] or "?"
-    return { tbl("Line coding", { "Field", "Value", "Meaning" }, {
-      { "dwDTERate", tostring(rate), "bits per second" },
-      { "bCharFormat", tostring(d[5]), stop .. " stop bit(s)" },
-      { "bParityType", tostring(d[6]), "parity " .. parity },
-      { "bDataBits", tostring(d[7]), "data bits" },
+    return { tbl("Line coding", FIELD_HEADINGS, {
+      { "0", "dwDTERate " .. rate .. " bit/s" },
+      { "4", "bCharFormat " .. valueText(tostring(d[5]), stop) },
+      { "5", "bParityType " .. d[6] .. " parity " .. parity },
+      { "6", "bDataBits " .. d[7] .. " data bits" },
     }) }
   end
-  return { tbl("Data stage", { "Offset", "Bytes" }, (function()
-    local rows = {}
-    for i = 1, #d, 16 do
-      rows[#rows + 1] = { string.format("%04x", i - 1), hexBytes(d, i, math.min(i + 15, #d)) }
-      if #rows >= 64 then break end
-    end
-    return rows
-  end)()) }
+  return { tbl("Data stage", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES)) }
 end
 
 ---------------------------------------------------------------------------
 -- Transactions
 
-local function packetDetail(c)
-  if c.type == "token" then
-    return "device " .. tostring(c.addr) .. ", endpoint " .. tostring(c.endp)
-        .. (c.crcOK == false and ", CRC5 WRONG" or "")
-  end
-  if c.type == "data" then
-    local d = bytesOf(c)
-    local text = plural(#d, "byte")
-    if #d > 0 then text = text .. ": " .. hexBytes(d, 1, #d, 8) end
-    return text .. (c.crcOK == false and ", CRC16 WRONG" or "")
-  end
-  if c.type == "handshake" then
-    local p = PID[c.pid]
-    return p and p[2] or ""
-  end
-  return c.type or ""
-end
-
 local PACKET_ROLE = { token = "Token", data = "Data", handshake = "Handshake" }
+
+-- A packet's rows of a transaction table: its PID and details, then rows of
+-- their own for the first payload bytes and a wrong CRC, which would not fit
+-- beside them.
+local function addPacketRows(rows, c)
+  local text = pidText(c.pid)
+  if c.type == "token" then
+    text = text .. ", device " .. tostring(c.addr) .. ", EP " .. tostring(c.endp)
+  elseif c.type == "data" then
+    text = text .. ", " .. plural(#bytesOf(c), "byte")
+  end
+  rows[#rows + 1] = { PACKET_ROLE[c.type] or c.type or "?", text }
+  local d = bytesOf(c)
+  if c.type == "data" and #d > 0 then rows[#rows + 1] = { "Payload", hexBytes(d, 1, #d, HEX_ROW_BYTES) } end
+  if c.crcOK == false then rows[#rows + 1] = { c.type == "data" and "CRC16" or "CRC5", crcText(false) } end
+end
 
 -- One line on how a transaction ended.
 local function outcome(trx, p)
@@ -812,12 +922,12 @@ local function transactionItems(t)
     local c = node(h)
     if c then
       if c.type and not p[c.type] then p[c.type] = c end
-      rows[#rows + 1] = { PACKET_ROLE[c.type] or c.type or "?", pidText(c.pid), packetDetail(c) }
+      addPacketRows(rows, c)
     end
   end
   local items = {
     para((outcome(t, p):gsub("^%l", string.upper))),
-    tbl(tostring(t.subType) .. " transaction", { "Packet", "PID", "Details" }, rows),
+    tbl(tostring(t.subType) .. " transaction", { "Packet", "PID and details" }, rows),
   }
   if skipped > 0 then
     items[#items + 1] = para(plural(skipped, "packet") .. " before the last one are not listed.")
@@ -851,10 +961,10 @@ local function sofDecode(t)
   return join({
     para("Start of frame " .. tostring(t.frame) .. ". The host sends one SOF every millisecond; the 11-bit frame"
       .. " number wraps after 2047. A full-speed device that sees no traffic for 3 ms suspends, so SOFs also keep it awake."),
-    tbl("Start of frame", { "Field", "Value", "Meaning" }, {
-      { "PID", pidText(t.pid), t.pid == 5 and "SOF" or "not the SOF PID" },
-      { "Frame", tostring(t.frame) .. " (" .. hex4(t.frame or 0) .. ")", "frame number" },
-      { "CRC5", hex2(t.crc5 or 0), crcText(t.crcOK) },
+    tbl("Start of frame", { "Field", "Value" }, {
+      { "PID", pidText(t.pid) .. (t.pid == 5 and "" or ", not the SOF PID") },
+      { "Frame", tostring(t.frame) .. " (" .. hex4(t.frame or 0) .. ")" },
+      { "CRC5", valueText(hex2(t.crc5 or 0), crcText(t.crcOK)) },
     }),
   })
 end
@@ -864,11 +974,11 @@ local function tokenDecode(t)
   return join({
     para(pidName(t.pid) .. " token to device " .. tostring(t.addr) .. ", endpoint " .. tostring(t.endp) .. ": "
       .. (p and p[2] or "unknown token") .. "."),
-    tbl("Token packet", { "Field", "Value", "Meaning" }, {
-      { "PID", pidText(t.pid), p and p[2] or "" },
-      { "ADDR", tostring(t.addr), t.addr == 0 and "default address (before SET_ADDRESS)" or "device address" },
-      { "ENDP", tostring(t.endp), t.endp == 0 and "control endpoint" or "endpoint number" },
-      { "CRC5", hex2(t.crc5 or 0), crcText(t.crcOK) },
+    tbl("Token packet", { "Field", "Value" }, {
+      { "PID", pidCell(t.pid) },
+      { "ADDR", valueText(tostring(t.addr), t.addr == 0 and "default address" or "") },
+      { "ENDP", valueText(tostring(t.endp), t.endp == 0 and "control endpoint" or "") },
+      { "CRC5", valueText(hex2(t.crc5 or 0), crcText(t.crcOK)) },
     }),
   })
 end
@@ -878,27 +988,17 @@ local function dataDecode(t)
   local items = {
     para(pidName(t.pid) .. " packet with " .. plural(#d, "byte") .. " of payload"
       .. (#d == 0 and " (a zero-length packet: it ends a transfer or acknowledges a status stage)." or ".")),
-    tbl("Data packet", { "Field", "Value", "Meaning" }, {
-      { "PID", pidText(t.pid), (PID[t.pid] or { "", "" })[2] },
-      { "Length", tostring(#d), "payload bytes, without PID and CRC" },
-      { "CRC16", hex4(t.crc16 or 0), crcText(t.crcOK) },
+    tbl("Data packet", { "Field", "Value" }, {
+      { "PID", pidCell(t.pid) },
+      { "Length", plural(#d, "byte") .. " of payload" },
+      { "CRC16", valueText(hex4(t.crc16 or 0), crcText(t.crcOK)) },
     }),
   }
   local parent = node(t.parent)
   if parent and parent.subType == "SETUP" and #d == 8 then
     items[#items + 1] = setupTable(parseSetup(d))
   elseif #d > 0 then
-    local rows = {}
-    for i = 1, #d, 8 do
-      local ascii = {}
-      for k = i, math.min(i + 7, #d) do
-        local b = d[k]
-        ascii[#ascii + 1] = (b >= 0x21 and b < 0x7f and b ~= 0x23 and b ~= 0x3b) and string.char(b) or "."
-      end
-      rows[#rows + 1] = { string.format("%04x", i - 1), hexBytes(d, i, math.min(i + 7, #d)), table.concat(ascii) }
-      if #rows >= 128 then break end
-    end
-    items[#items + 1] = tbl("Payload", { "Offset", "Bytes", "ASCII" }, rows)
+    items[#items + 1] = tbl("Payload", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES))
   end
   return join(items)
 end
@@ -907,7 +1007,7 @@ local function handshakeDecode(t)
   local p = PID[t.pid]
   return join({
     para(pidName(t.pid) .. " handshake: " .. (p and p[2] or "unknown PID") .. "."),
-    tbl("Handshake packet", { "Field", "Value" }, { { "PID", pidText(t.pid) } }),
+    tbl("Handshake packet", { "Field", "Value" }, { { "PID", pidCell(t.pid) } }),
   })
 end
 
@@ -951,8 +1051,8 @@ local function transferDecode(t)
     end
     if hs == 2 and x.row.subType == statusType and x.p.data and n == 0 then success = true end
     if #rows < MAX_STAGE_ROWS then
-      rows[#rows + 1] = { stage, x.row.subType, x.p.data and tostring(n) or "-",
-        hs and pidName(hs) or "none" }
+      rows[#rows + 1] = { stage, x.row.subType .. ", " .. (x.p.data and plural(n, "byte") or "no data")
+        .. ", " .. (hs and pidName(hs) or "no handshake") }
     end
   end
 
@@ -981,7 +1081,7 @@ local function transferDecode(t)
   local items = {
     para(summary),
     setupTable(s),
-    tbl("Stages", { "Stage", "Transaction", "Bytes", "Handshake" }, rows),
+    tbl("Stages", { "Stage", "Transaction, bytes, handshake" }, rows),
   }
   local total = #trxs + skipped
   if #rows < total then

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 #include "guitest.h"
 #include "qxhostile.h"
@@ -374,7 +375,7 @@ class DecodeInFrame : public DecodePaneTest {
   void startAndClick(const std::string& piece) {
     startdir::freshSettings();
     TmainFrame* frame = startQuellix();
-    TreeMidPane* view = frame->midPanePtr->treePane->midPane;
+    TreeMidPane* view = Fview = frame->midPanePtr->treePane->midPane;
     Fpane = frame->midPanePtr->decodePane;
     ASSERT_TRUE(guitest::pumpUntil([&] { return !view->getPaintedRows().empty(); }));
     TdisplData& data = view->cache().rData();
@@ -393,7 +394,40 @@ class DecodeInFrame : public DecodePaneTest {
     wxUIActionSimulator().MouseMove(w->GetScreenPosition() + at);
     guitest::pump(30);
   }
+  // Shows each kind of decode text of the rows, or each text at all, and
+  // checks that every heading and cell fits its column; how many it showed.
+  size_t expectTablesFit(bool everyText) {
+    TdisplData& data = Fview->cache().rData();
+    std::set<std::string> shown;  // texts, or the titles of a text's tables
+    for (int ix = 0; ix < data.rowCount(); ++ix) {
+      const std::string text = data.genRowDecode(ix);
+      std::string titles;
+      for (const std::string& item : decodetext::items(text))
+        if (item[0] == 'T') titles += decodetext::title(decodetext::tableLines(item)) + "|";
+      if (!shown.insert(everyText ? text : titles).second) continue;
+      Fpane->render(text);
+      guitest::pump(30);
+      for (wxWindow* item : items()) {
+        if (!dynamic_cast<TdecodeListItem*>(item)) continue;
+        TdecodeList* list = listOf(item);
+        EXPECT_LE(list->GetColumnCount(), 2) << titleOf(item);
+        for (int c = 0; c < list->GetColumnCount(); ++c) {
+          wxListItem head;
+          head.SetMask(wxLIST_MASK_TEXT);
+          EXPECT_TRUE(list->GetColumn(c, head));
+          wxString widest = head.GetText();
+          for (int r = 0; r < list->GetItemCount(); ++r)
+            if (list->GetTextExtent(list->GetItemText(r, c)).x > list->GetTextExtent(widest).x)
+              widest = list->GetItemText(r, c);
+          EXPECT_LE(list->GetTextExtent(widest).x, list->GetColumnWidth(c) - 8)
+              << titleOf(item) << ", column " << c << ": " << widest;
+        }
+      }
+    }
+    return shown.size();
+  }
   double clickSeconds = 0;
+  TreeMidPane* Fview = nullptr;
 };
 
 }  // namespace
@@ -422,6 +456,50 @@ TEST_F(DecodeInFrame, WheelOverATableScrollsThePane) {
   const int down = Fpane->scroller->GetViewStart().y;
   wheel(-2);
   EXPECT_LT(Fpane->scroller->GetViewStart().y, down);
+}
+
+// At the default layout each kind of decode text of the bundled capture
+// shows whole: no heading or cell is wider than its column less the list's
+// 8 px margin, the first column (a quarter of the width) included.
+TEST_F(DecodeInFrame, BundledTablesFitTheDefaultPane) {
+  startdir::TstartDir dir(true, true);
+  startAndClick("");
+  EXPECT_GT(expectTablesFit(false), 10u);
+}
+
+// So do the tables of common requests that the bundled capture lacks: a CDC
+// function with its interface association and functional descriptors, mass
+// storage, a HID mouse's report descriptor, a device qualifier, class
+// requests, standard requests with long names.
+TEST_F(DecodeInFrame, CommonRequestTablesFitTheDefaultPane) {
+  startdir::TstartDir dir(false, true);
+  const TbyteVec cdc = {9, 2, 75, 0, 2, 1, 0, 0xc0, 0xfa, 8, 0x0b, 0, 2, 2, 2, 1, 0,  // with an IAD
+                        9, 4, 0, 0, 1, 2, 2, 1, 0, 5, 0x24, 0, 0x10, 1, 5, 0x24, 1, 0, 1, 4, 0x24, 2, 2,
+                        5, 0x24, 6, 0, 1, 7, 5, 0x82, 3, 8, 0, 0xff, 9, 4, 1, 0, 2, 0x0a, 0, 0, 0,
+                        7, 5, 0x01, 2, 0x40, 0, 0, 7, 5, 0x81, 2, 0x40, 0, 0};
+  const TbyteVec storage = {9, 2, 32, 0, 1, 1, 4, 0x80, 0x32, 9, 4, 0, 0, 2, 8, 6, 0x50, 5,
+                            7, 5, 0x81, 2, 0x40, 0, 0, 7, 5, 0x02, 2, 0x40, 0, 0};
+  const TbyteVec mouse = {0x05, 0x01, 0x09, 0x02, 0xa1, 0x01, 0x09, 0x01, 0xa1, 0x00, 0x05, 0x09, 0x19, 0x01,
+                          0x29, 0x03, 0x15, 0x00, 0x25, 0x01, 0x95, 0x03, 0x75, 0x01, 0x81, 0x02, 0x95, 0x01,
+                          0x75, 0x05, 0x81, 0x01, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09, 0x38, 0x16, 0x01,
+                          0x80, 0x26, 0xff, 0x7f, 0x75, 0x10, 0x95, 0x03, 0x81, 0x06, 0xc0, 0xc0};
+  ASSERT_GT(qxhostile::writeControlTransfers(
+                (dir.path / "default.vkd").string(),
+                {{{0x80, 6, 0, 2, 0, 0, 75, 0}, cdc},
+                 {{0x80, 6, 0, 2, 0, 0, 32, 0}, storage},
+                 {{0x81, 6, 0, 0x22, 0, 0, uint8_t(mouse.size()), 0}, mouse},
+                 {{0x80, 6, 0, 6, 0, 0, 10, 0}, {10, 6, 0, 2, 0, 0, 0, 64, 1, 0}},
+                 {{0x80, 6, 0, 3, 0, 0, 0xff, 0}, {8, 3, 0x09, 0x04, 0x07, 0x04, 0x16, 0x04}},
+                 {{0xa1, 0x21, 0, 0, 0, 0, 7, 0}, {0x00, 0xc2, 0x01, 0x00, 0, 0, 8}},
+                 {{0x21, 0x22, 3, 0, 0, 0, 0, 0}, {}},
+                 {{0x21, 0x0b, 0, 0, 0, 0, 0, 0}, {}},
+                 {{0x21, 0x0a, 0, 0x7d, 0, 0, 0, 0}, {}},
+                 {{0xa1, 0xfe, 0, 0, 0, 0, 1, 0}, {0}},
+                 {{0x02, 1, 0, 0, 0x81, 0, 0, 0}, {}},
+                 {{0x00, 9, 1, 0, 0, 0, 0, 0}, {}}}),
+            0);
+  startAndClick("");
+  EXPECT_GT(expectTablesFit(true), 20u);
 }
 
 // A 2.5 KB default capture whose one control transfer carries 32,767

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "vkdataio.h"
 
 namespace qxhostile {
@@ -31,6 +33,15 @@ bool writeRepeated(const std::string& path, const std::string& head, const std::
   return gzclose(f) == Z_OK && ok;
 }
 
+// A sample-data file of row trees; its row count, 0 on failure.
+int writeTrees(const std::string& path, TrowVec trees) {
+  auto roots = std::make_shared<TrowVec>(std::move(trees));
+  auto rows = std::make_shared<TlinVec>();
+  TdataIO io;
+  io.treeRootVecToLinVec(roots, rows);
+  return io.saveLinearToFile(rows, path);
+}
+
 }  // namespace
 
 bool writeTinyRows(const std::string& path, long rows) { return writeRepeated(path, "", "0;H:2\n", rows); }
@@ -51,12 +62,22 @@ TrowPtr descriptorFloodTransfer() {
   return t;
 }
 
-int writeDescriptorFlood(const std::string& path) {
-  auto roots = std::make_shared<TrowVec>(TrowVec{descriptorFloodTransfer()});
-  auto rows = std::make_shared<TlinVec>();
-  TdataIO io;
-  io.treeRootVecToLinVec(roots, rows);
-  return io.saveLinearToFile(rows, path);
+int writeDescriptorFlood(const std::string& path) { return writeTrees(path, {descriptorFloodTransfer()}); }
+
+int writeControlTransfers(const std::string& path, const std::vector<std::pair<TbyteVec, TbyteVec>>& transfers) {
+  TrowVec trees;
+  for (const auto& [setup, stage] : transfers) {
+    auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
+    const bool in = !setup.empty() && (setup[0] & 0x80) != 0;
+    t->children.push_back(transaction(TRX_SETUP, PID_SETUP, PID_DATA0, setup));
+    int toggle = PID_DATA1;
+    for (size_t off = 0; off < stage.size(); off += 64, toggle = toggle == PID_DATA1 ? PID_DATA0 : PID_DATA1)
+      t->children.push_back(transaction(in ? TRX_IN : TRX_OUT, in ? PID_IN : PID_OUT, toggle,
+                                        TbyteVec(stage.begin() + off, stage.begin() + std::min(off + 64, stage.size()))));
+    t->children.push_back(in ? transaction(TRX_OUT, PID_OUT, PID_DATA1, {}) : transaction(TRX_IN, PID_IN, PID_DATA1, {}));
+    trees.push_back(t);
+  }
+  return writeTrees(path, std::move(trees));
 }
 
 bool writeHugeDataStage(const std::string& path, int packets, size_t bytesPerPacket) {

@@ -1,9 +1,12 @@
 // Generators of hostile sample-data files: small files whose rows make the
-// program do a great deal of work. One function per kind of file.
+// program do a great deal of work. One function per kind of file. Also one
+// of plain control transfers, to see what such rows show.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vkrows.h"
 
@@ -25,5 +28,11 @@ int writeDescriptorFlood(const std::string& path);
 // transactions of `bytesPerPacket` zero bytes: 300 of 349,000 bytes make
 // 105 MB in a file of about 320 KB. False when the file cannot be written.
 bool writeHugeDataStage(const std::string& path, int packets, size_t bytesPerPacket);
+
+// Control transfers, one per {SETUP bytes, data stage}: the SETUP, the data
+// stage in 64-byte packets (IN when bit 7 of bmRequestType is set, else
+// OUT), then the status stage, every transaction ACKed. Its row count, 0 on
+// failure.
+int writeControlTransfers(const std::string& path, const std::vector<std::pair<TbyteVec, TbyteVec>>& transfers);
 
 }  // namespace qxhostile

@@ -680,8 +680,8 @@ local function signed(v, size)
   return v
 end
 
--- Rows Offset / Item and data, the data written as the HID specification
--- does: "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
+-- Rows Offset / Item and data, the data written as HID tools write it:
+-- "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
 -- without a name in hex.
 local function reportDescriptor(d)
   local rows, i, depth, page = {}, 1, 0, 0

@@ -10,6 +10,7 @@
 #include "kelvosim.h"
 #include "libprobecore.h"
 #include "qxallocfail.h"
+#include "qxwait.h"
 #include "vkexthrd.h"
 #include "vklothrd.h"
 
@@ -17,14 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 20000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return cond();
-}
+using qxtest::waitFor;
 
 class Probecore : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kelvosim.h"
+#include "qxwait.h"
 #include "vklothrd.h"
 
 namespace {
@@ -18,14 +19,7 @@ using namespace std::chrono_literals;
 
 const std::string MAGIC = "VARNOKE.";
 
-bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return cond();
-}
+using qxtest::waitFor;
 
 class CaptureThread : public ::testing::Test {
  protected:

@@ -101,6 +101,10 @@ void TmainFrame::fitToDisplay() {
   client.IncTo(GetMinClientSize());
   SetClientSize(client);
   Centre(wxBOTH);
+  // Larger than a small screen, centred it would begin above and left of it,
+  // with the menus and the Capture button out of reach.
+  const wxPoint at = GetPosition();
+  if (at.x < work.x || at.y < work.y) Move(std::max(at.x, work.x), std::max(at.y, work.y));
 }
 
 void TmainFrame::DoSetSizeHints(int minW, int minH, int maxW, int maxH, int incW, int incH) {

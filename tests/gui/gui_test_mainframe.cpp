@@ -170,6 +170,18 @@ TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
   }
 }
 
+// Also run on 640 x 480 and 720 x 400 screens, too small for the frame's least
+// size (tests/gui/CMakeLists.txt): the menus and the Capture button still reachable.
+TEST_F(MainFrame, TopLeftOnTheWorkArea) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(200);
+  const wxRect work = wxDisplay(frame).GetClientArea();
+  for (wxWindow* w : std::initializer_list<wxWindow*>{frame, frame->GetMenuBar(), button(ID_CAPTURE)})
+    EXPECT_TRUE(work.Contains(w->GetScreenPosition())) << rect(w->GetScreenRect()) << " on " << rect(work);
+  EXPECT_TRUE(work.Contains(button(ID_CAPTURE)->GetScreenRect())) << rect(button(ID_CAPTURE)->GetScreenRect());
+}
+
 TEST_F(MainFrame, StartsWithTheRightColumnAndTheRawDataPaneAtTheirSizes) {
   TstartDir dir(false, false);
   start();

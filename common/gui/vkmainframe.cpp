@@ -3,6 +3,7 @@
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
@@ -221,7 +222,12 @@ void Ttoolbar::OnPacket(wxCommandEvent&) {
   _G.pub(TOPIC_VIS_ROWS, 0);
 }
 
-void Ttoolbar::OnHelp(wxCommandEvent&) { wxLaunchDefaultBrowser(helpPageUrl()); }
+void Ttoolbar::OnHelp(wxCommandEvent&) {
+  // No browser or no page is not reported; the toolkit's own box would add
+  // an error number left over from some earlier call.
+  wxLogNull quiet;
+  wxLaunchDefaultBrowser(helpPageUrl());
+}
 
 void Ttoolbar::OnExit(wxCommandEvent&) {
   if (evilMainFramePtr) evilMainFramePtr->Close(true);

@@ -8,6 +8,7 @@
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/modalhook.h>
 #include <wx/uiaction.h>
@@ -35,6 +36,7 @@ void PrintTo(const wxSize& s, std::ostream* os) { *os << s.x << "x" << s.y; }
 namespace {
 
 using startdir::TstartDir;
+namespace fs = std::filesystem;
 
 class MainFrame : public ::testing::Test {
  protected:
@@ -450,6 +452,47 @@ TEST_F(MainFrame, AboutAndHelpPage) {
   EXPECT_EQ(url.Find(' '), wxNOT_FOUND) << url;
   EXPECT_EQ(wxFileName::URLToFileName(url).GetFullPath(),
             wxString::FromUTF8((dir.path / "quellix_help.html").string().c_str()));
+}
+
+// Warnings and errors logged while it lives, kept instead of shown in a box.
+class TlogKept : public wxLog {
+ public:
+  TlogKept() : Fprevious(wxLog::SetActiveTarget(this)) {}
+  ~TlogKept() override { wxLog::SetActiveTarget(Fprevious); }
+  std::vector<std::string> messages;
+
+ protected:
+  void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&) override {
+    if (level <= wxLOG_Warning) messages.push_back(msg.utf8_string());
+  }
+
+ private:
+  wxLog* Fprevious;
+};
+
+TEST_F(MainFrame, HelpWithoutABrowserSaysNothing) {
+  // Where the desktop knows a browser, Help would start it.
+  void* html = gtkCall<void* (*)(const char*, int)>("g_app_info_get_default_for_type")("text/html", 0);
+  void* file = gtkCall<void* (*)(const char*)>("g_app_info_get_default_for_uri_scheme")("file");
+  for (void* app : {html, file})
+    if (app) gtkCall<void (*)(void*)>("g_object_unref")(app);
+  if (html || file) GTEST_SKIP() << "a browser is installed";
+  TstartDir dir(false, false);
+  start();
+  // Nothing to run on PATH: no xdg-open, no desktop's opener.
+  wxString path;
+  wxGetEnv("PATH", &path);
+  wxSetEnv("PATH", wxString::FromUTF8(dir.path.string().c_str()));
+  TlogKept log;
+  for (bool withPage : {false, true}) {
+    log.messages.clear();
+    if (withPage) fs::copy_file(fs::path(QX_RUN_DIR) / "quellix_help.html", dir.path / "quellix_help.html");
+    click(wxID_HELP);
+    guitest::pump(100);
+    EXPECT_EQ(log.messages, std::vector<std::string>()) << "page there: " << withPage;
+    EXPECT_EQ(wxTopLevelWindows.size(), 1u);
+  }
+  wxSetEnv("PATH", path);
 }
 
 TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {

@@ -517,7 +517,6 @@ TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {
   EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
 }
 
-
 // The frame's own X window, as other X clients know it.
 unsigned long xWindow(wxWindow* w) {
   void* gdkWindow = gtkCall<void* (*)(void*)>("gtk_widget_get_window")(w->GetHandle());

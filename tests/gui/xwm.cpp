@@ -33,8 +33,8 @@ bool TwindowManager::managing() const {
   int format;
   unsigned long n, after;
   unsigned char* data = nullptr;
-  const bool ok = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, AnyPropertyType, &type, &format,
-                                     &n, &after, &data) == Success &&
+  const bool ok = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, AnyPropertyType, &type, &format, &n,
+                                     &after, &data) == Success &&
                   n == 1;
   if (data) XFree(data);
   return ok;

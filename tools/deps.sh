@@ -9,6 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   sigrok-cli
   libwxgtk3.2-dev xvfb xauth fonts-dejavu-core
+  openbox libx11-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
@@ -73,8 +74,9 @@ TmainFrame::TmainFrame(wxFrame* parent, int id, const wxString& title, const wxP
 
   // GTK 3's buttons are wider than 650 pixels' worth: keep the bar whole. The
   // right column must hold both its panes at their least height.
-  SetMinClientSize(wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x),
-                          toolbar->GetSize().y + rule->GetSize().y + midPanePtr->minHeight()));
+  FleastClient = wxSize(std::max(MIN_CLIENT_WIDTH, toolbar->GetBestSize().x),
+                        toolbar->GetSize().y + rule->GetSize().y + midPanePtr->minHeight());
+  SetMinClientSize(FleastClient);
   // Sized and placed only now, after the menu bar (on GTK it takes its height
   // out of the client area) and at the minimum: a frame centred first and
   // widened to its minimum afterwards would reach past a small screen's edge.
@@ -100,6 +102,23 @@ void TmainFrame::fitToDisplay() {
   client.IncTo(GetMinClientSize());
   SetClientSize(client);
   Centre(wxBOTH);
+  // Larger than a small screen, centred it would begin above and left of it,
+  // with the menus and the Capture button out of reach.
+  const wxPoint at = GetPosition();
+  if (at.x < work.x || at.y < work.y) Move(std::max(at.x, work.x), std::max(at.y, work.y));
+}
+
+void TmainFrame::DoSetSizeHints(int minW, int minH, int maxW, int maxH, int incW, int incH) {
+  // The toolkit keeps the least size of the whole window, the window
+  // manager's border and title bar included, and takes them off again for the
+  // hints. They are known only once the window is shown, so a least size
+  // worked out from the client size before then comes out short by them.
+  if (FleastClient.x > 0) {
+    const wxSize least = ClientToWindowSize(FleastClient);
+    minW = least.x;
+    minH = least.y;
+  }
+  wxFrame::DoSetSizeHints(minW, minH, maxW, maxH, incW, incH);
 }
 
 void TmainFrame::zoom(int direction) {
@@ -203,7 +222,12 @@ void Ttoolbar::OnPacket(wxCommandEvent&) {
   _G.pub(TOPIC_VIS_ROWS, 0);
 }
 
-void Ttoolbar::OnHelp(wxCommandEvent&) { wxLaunchDefaultBrowser(helpPageUrl()); }
+void Ttoolbar::OnHelp(wxCommandEvent&) {
+  // No browser or no page is not reported; the toolkit's own box would add
+  // an error number left over from some earlier call.
+  wxLogNull quiet;
+  wxLaunchDefaultBrowser(helpPageUrl());
+}
 
 void Ttoolbar::OnExit(wxCommandEvent&) {
   if (evilMainFramePtr) evilMainFramePtr->Close(true);

@@ -52,11 +52,16 @@ class TmainFrame : public wxFrame {
 
   MidPane* midPanePtr = nullptr;
 
+ protected:
+  // Keeps the least client size when the window manager's frame comes along.
+  void DoSetSizeHints(int minW, int minH, int maxW, int maxH, int incW, int incH) override;
+
  private:
   // Client area from the display's work area; the menu bar must be on already.
   void fitToDisplay();
 
   TsubToken FzoomSub;
+  wxSize FleastClient;
 };
 
 class Ttoolbar : public wxPanel {

@@ -8,11 +8,13 @@
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/modalhook.h>
 #include <wx/uiaction.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -26,10 +28,15 @@
 #include "vkrcache.h"
 #include "vktree.h"
 #include "vkwxmid.h"
+#include "xwm.h"
+
+// Sizes in failure messages as WxH.
+void PrintTo(const wxSize& s, std::ostream* os) { *os << s.x << "x" << s.y; }
 
 namespace {
 
 using startdir::TstartDir;
+namespace fs = std::filesystem;
 
 class MainFrame : public ::testing::Test {
  protected:
@@ -163,6 +170,18 @@ TEST_F(MainFrame, SizedToTheDisplayAfterTheMenuBar) {
     EXPECT_TRUE(pane->IsShownOnScreen());
     EXPECT_GE(pane->GetSize().y, 200) << rect(pane->GetRect());
   }
+}
+
+// Also run on 640 x 480 and 720 x 400 screens, too small for the frame's least
+// size (tests/gui/CMakeLists.txt): the menus and the Capture button still reachable.
+TEST_F(MainFrame, TopLeftOnTheWorkArea) {
+  TstartDir dir(false, false);
+  start();
+  guitest::pump(200);
+  const wxRect work = wxDisplay(frame).GetClientArea();
+  for (wxWindow* w : std::initializer_list<wxWindow*>{frame, frame->GetMenuBar(), button(ID_CAPTURE)})
+    EXPECT_TRUE(work.Contains(w->GetScreenPosition())) << rect(w->GetScreenRect()) << " on " << rect(work);
+  EXPECT_TRUE(work.Contains(button(ID_CAPTURE)->GetScreenRect())) << rect(button(ID_CAPTURE)->GetScreenRect());
 }
 
 TEST_F(MainFrame, StartsWithTheRightColumnAndTheRawDataPaneAtTheirSizes) {
@@ -435,6 +454,47 @@ TEST_F(MainFrame, AboutAndHelpPage) {
             wxString::FromUTF8((dir.path / "quellix_help.html").string().c_str()));
 }
 
+// Warnings and errors logged while it lives, kept instead of shown in a box.
+class TlogKept : public wxLog {
+ public:
+  TlogKept() : Fprevious(wxLog::SetActiveTarget(this)) {}
+  ~TlogKept() override { wxLog::SetActiveTarget(Fprevious); }
+  std::vector<std::string> messages;
+
+ protected:
+  void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&) override {
+    if (level <= wxLOG_Warning) messages.push_back(msg.utf8_string());
+  }
+
+ private:
+  wxLog* Fprevious;
+};
+
+TEST_F(MainFrame, HelpWithoutABrowserSaysNothing) {
+  // Where the desktop knows a browser, Help would start it.
+  void* html = gtkCall<void* (*)(const char*, int)>("g_app_info_get_default_for_type")("text/html", 0);
+  void* file = gtkCall<void* (*)(const char*)>("g_app_info_get_default_for_uri_scheme")("file");
+  for (void* app : {html, file})
+    if (app) gtkCall<void (*)(void*)>("g_object_unref")(app);
+  if (html || file) GTEST_SKIP() << "a browser is installed";
+  TstartDir dir(false, false);
+  start();
+  // Nothing to run on PATH: no xdg-open, no desktop's opener.
+  wxString path;
+  wxGetEnv("PATH", &path);
+  wxSetEnv("PATH", wxString::FromUTF8(dir.path.string().c_str()));
+  TlogKept log;
+  for (bool withPage : {false, true}) {
+    log.messages.clear();
+    if (withPage) fs::copy_file(fs::path(QX_RUN_DIR) / "quellix_help.html", dir.path / "quellix_help.html");
+    click(wxID_HELP);
+    guitest::pump(100);
+    EXPECT_EQ(log.messages, std::vector<std::string>()) << "page there: " << withPage;
+    EXPECT_EQ(wxTopLevelWindows.size(), 1u);
+  }
+  wxSetEnv("PATH", path);
+}
+
 TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {
   TstartDir dir(false, false);
   start();
@@ -455,6 +515,57 @@ TEST_F(MainFrame, ExitButtonMenuExitAndCloseBoxEndWithoutAQuestion) {
   start();
   EXPECT_TRUE(frame->Close(false));  // as the close box asks: no veto
   EXPECT_TRUE(guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, 3000));
+}
+
+// The frame's own X window, as other X clients know it.
+unsigned long xWindow(wxWindow* w) {
+  void* gdkWindow = gtkCall<void* (*)(void*)>("gtk_widget_get_window")(w->GetHandle());
+  return gtkCall<unsigned long (*)(void*)>("gdk_x11_window_get_xid")(gdkWindow);
+}
+
+// Runs on 1920 x 1080 and 1024 x 768 screens of its own with openbox on them
+// (tests/gui/CMakeLists.txt). A window manager frames the window only after it
+// is shown and applies the size hints to what a user or a tool asks for.
+TEST_F(MainFrame, LeastSizeUnderAWindowManager) {
+  if (!std::getenv("QX_OWN_X_SERVER")) GTEST_SKIP() << "starts a window manager: needs an X server of its own";
+  guitest::TwindowManager wm;
+  ASSERT_TRUE(wm.started()) << "openbox did not start";
+  ASSERT_TRUE(guitest::pumpUntil([&] { return wm.managing(); }, 30000)) << "openbox never took the screen";
+  TstartDir dir(false, false);
+  start();
+  const unsigned long xid = xWindow(frame);
+  // The toolkit knows the window manager's frame: the whole window is more
+  // than the X window holding the menu bar and the client area.
+  ASSERT_TRUE(guitest::pumpUntil([&] { return frame->GetSize().y > wm.size(xid).y; }, 30000));
+
+  const int ids[] = {ID_CAPTURE, ID_SHOW_SOF, ID_SHOW_NAK, ID_SHOW_PKT, wxID_HELP, wxID_EXIT, ID_ZOOM_IN, ID_ZOOM_OUT};
+  std::vector<wxSize> buttonSizes;
+  for (int id : ids) buttonSizes.push_back(button(id)->GetSize());
+  const wxSize xBefore = wm.size(xid);
+  const wxSize menuBar = xBefore - frame->GetClientSize();
+  wxWindow* panel = frame->midPanePtr->GetParent();
+  wm.resize(xid, 300, 200);
+  // Settled: the window manager has answered and the panes are laid out anew.
+  ASSERT_TRUE(guitest::pumpUntil(
+      [&] {
+        const wxSize now = wm.size(xid);
+        return now != xBefore && now == frame->GetClientSize() + menuBar && panel->GetSize() == frame->GetClientSize();
+      },
+      30000))
+      << "no answer to the resize";
+
+  const wxRect client(panel->GetScreenPosition(), frame->GetClientSize());
+  EXPECT_EQ(frame->GetClientSize(), frame->GetMinClientSize());
+  MidPane* mid = frame->midPanePtr;
+  for (wxWindow* pane : std::initializer_list<wxWindow*>{mid->decodePane, mid->dataPane}) {
+    EXPECT_GE(pane->GetSize().y, 200) << rect(pane->GetScreenRect());
+    EXPECT_TRUE(client.Contains(pane->GetScreenRect())) << rect(pane->GetScreenRect()) << " in " << rect(client);
+  }
+  for (size_t i = 0; i < std::size(ids); ++i) {
+    const wxRect b = button(ids[i])->GetScreenRect();
+    EXPECT_EQ(b.GetSize(), buttonSizes[i]) << ids[i];
+    EXPECT_TRUE(client.Contains(b)) << ids[i] << ": " << rect(b) << " in " << rect(client);
+  }
 }
 
 }  // namespace

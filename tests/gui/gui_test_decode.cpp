@@ -525,10 +525,9 @@ TEST_F(DecodeInFrame, DescriptorFloodClickIsBounded) {
   EXPECT_NE(notes.Find(std::to_string(32767 - tables) + " more descriptors"), wxNOT_FOUND) << notes;
 }
 
-// String descriptors of 64 and 126 characters (no blank in the serial number,
-// none in the first 52 of the product) read whole in the default pane: each
-// line fits the label in the pane's font, the label the pane, and the lines
-// hold every character.
+// Strings of 64 and 126 characters (no blank in the serial number, none in the
+// product's first 52) read whole in the default pane: each line fits the label
+// in the pane's font, the label the pane, and the lines hold every character.
 TEST_F(DecodeInFrame, LongStringsReadWholeInTheDefaultPane) {
   startdir::TstartDir dir(false, true);
   const std::string strings[] = {
@@ -548,10 +547,8 @@ TEST_F(DecodeInFrame, LongStringsReadWholeInTheDefaultPane) {
     for (int ix = 0; ix < data.rowCount(); ++ix)
       if (data.genRowDecode(ix).find(text) != std::string::npos) Fpane->render(data.genRowDecode(ix));
     guitest::pump(100);
-    TdecodeTextItem* para = nullptr;
-    for (wxWindow* w : items())
-      if (auto* p = dynamic_cast<TdecodeTextItem*>(w); p && p->paraText.find(text) != std::string::npos) para = p;
-    ASSERT_NE(para, nullptr) << text;
+    auto* para = dynamic_cast<TdecodeTextItem*>(items().at(items().size() - 2));  // above its table
+    ASSERT_TRUE(para && para->paraText.find(text) != std::string::npos) << text;
     const wxRect pane = Fpane->scroller->GetScreenRect(), label = para->label->GetScreenRect();
     EXPECT_TRUE(label.GetLeft() >= pane.GetLeft() && label.GetRight() <= pane.GetRight());
     wxString shown, all = wxString::FromUTF8(para->paraText);

@@ -452,11 +452,11 @@ TEST_F(EnumerationScript, StringsShowAsSentOrEscaped) {
 // A class-specific interface descriptor is named by the class (for audio the
 // subclass) of the interface before it, else its subtype shows in hex only.
 TEST_F(EnumerationScript, ClassSpecificDescriptorsNamedByTheirInterface) {
-  const TbyteVec config = {9, 2, 75, 0, 4, 1, 0, 0x80, 50,  5, 0x24, 1, 0, 1,  // before any interface
-                           9, 4, 0, 0, 1, 2, 2, 1, 0,       5, 0x24, 1, 0, 1,  // CDC
-                           9, 4, 1, 0, 0, 1, 1, 0, 0,       5, 0x24, 1, 0, 1,  5, 0x24, 2, 0, 1,  // audio control
-                           9, 4, 2, 0, 1, 1, 2, 0, 0,       5, 0x24, 2, 1, 2,  // audio streaming
-                           9, 4, 3, 0, 0, 0x77, 0, 0, 0,    5, 0x24, 2, 0, 1};  // an unknown class
+  const TbyteVec config = {9, 2, 75, 0, 4, 1,    0, 0x80, 50, 5, 0x24, 1, 0, 1,  // before any interface
+                           9, 4, 0,  0, 1, 2,    2, 1,    0,  5, 0x24, 1, 0, 1,  // CDC
+                           9, 4, 1,  0, 0, 1,    1, 0,    0,  5, 0x24, 1, 0, 1, 5, 0x24, 2, 0, 1,  // audio control
+                           9, 4, 2,  0, 1, 1,    2, 0,    0,  5, 0x24, 2, 1, 2,                    // audio streaming
+                           9, 4, 3,  0, 0, 0x77, 0, 0,    0,  5, 0x24, 2, 0, 1};                   // an unknown class
   add("cs", controlRead(5, {0x80, 6, 0, 2, 0, 0, 75, 0}, config, 64));
   std::vector<std::string> named;
   for (const Titem& t : decode("cs").items)
@@ -602,7 +602,7 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
   EXPECT_EQ(d.row("Endpoint 0x81 (EP 1 IN, Isochronous)", "6"), (TstringVec{"6", "bInterval 1 (1 frame apart)"}));
   const std::vector<TstringVec> unionRows = {
       {"0", "bLength 28 bytes"},           {"1", "bDescriptorType 0x24"},  // the title names it
-      {"2", "bDescriptorSubtype 0x06"},    {"3", "data 01 02 03 04 05 06 07 08"},  // no interface names it
+      {"2", "bDescriptorSubtype 0x06"},    {"3", "data 01 02 03 04 05 06 07 08"},
       {"11", "data 09 0a 0b 0c 0d 0e 0f 10"}, {"19", "data 11 12 13 14 15 16 17 18 ..."},
   };
   EXPECT_EQ(d.table("CS_INTERFACE descriptor")->rows, unionRows);

@@ -502,25 +502,43 @@ local function associationDescriptor(d)
   }))
 end
 
--- Functional descriptors by short names: beside "bDescriptorSubtype 0x01"
--- there is room for little more than a word.
-local CDC_FUNCTIONAL = {
-  [0x00] = "Header", [0x01] = "Call", [0x02] = "ACM", [0x06] = "Union", [0x0f] = "Ethernet",
+-- A class-specific interface descriptor's subtype means something else in
+-- each class (and audio subclass), so the interface before it names it, in
+-- the title: a cell has no room beside "bDescriptorSubtype 0x01".
+local CS_SUBTYPE = {
+  [0x02] = { [0x00] = "Header", [0x01] = "Call Management", [0x02] = "ACM", [0x06] = "Union", [0x0f] = "Ethernet" },
+  [0x01] = {  -- by subclass: control, streaming, MIDI streaming
+    { [0x01] = "Header", [0x02] = "Input Terminal", [0x03] = "Output Terminal", [0x04] = "Mixer Unit",
+      [0x05] = "Selector Unit", [0x06] = "Feature Unit" },
+    { [0x01] = "General", [0x02] = "Format Type" },
+    { [0x01] = "MIDI Header", [0x02] = "MIDI IN Jack", [0x03] = "MIDI OUT Jack", [0x04] = "MIDI Element" },
+  },
 }
+
+local function csInterfaceTitle(subtype, iface)
+  local class = iface and CLASS[iface.class]
+  local names = class and CS_SUBTYPE[iface.class]
+  if names and iface.class == 0x01 then names = names[iface.subClass] end
+  local name = names and names[subtype]
+  return (class and class .. " " or "") .. (name or "CS_INTERFACE") .. " descriptor"
+end
 
 local OTHER_BYTES = 24     -- bytes of an unknown descriptor shown
 local HEX_ROW_BYTES = 8    -- of them, in one cell
 local LONG_ITEM_BYTES = 4  -- of a HID long item, beside its name
 
-local function otherDescriptor(d)
+-- iface: the class and subclass of the interface descriptor before it, if any.
+local function otherDescriptor(d, iface)
   local kind = d[2] or 0
+  local title = descriptorName(kind) .. " descriptor"
   local rows = {
     { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) },
     { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) },
   }
   local first = 3
   if kind == 0x24 and d[3] then
-    rows[#rows + 1] = { "2", "bDescriptorSubtype " .. valueText(hex2(d[3]), CDC_FUNCTIONAL[d[3]]) }
+    rows[#rows + 1] = { "2", "bDescriptorSubtype " .. hex2(d[3]) }
+    title = csInterfaceTitle(d[3], iface)
     first = 4
   end
   local last = math.min(#d, first + OTHER_BYTES - 1)
@@ -529,7 +547,7 @@ local function otherDescriptor(d)
     if i + HEX_ROW_BYTES > last and last < #d then text = text .. " ..." end
     rows[#rows + 1] = { tostring(i - 1), "data " .. text }
   end
-  return tbl(descriptorName(kind) .. " descriptor", FIELD_HEADINGS, rows)
+  return tbl(title, FIELD_HEADINGS, rows)
 end
 
 -- The descriptors from byte off on, up to the end or a broken bLength.
@@ -543,7 +561,7 @@ end
 
 -- A configuration: the header, then the descriptors that follow it.
 local function configurationSet(d, title)
-  local items = {}
+  local items, iface = {}, nil
   local off = 1
   while off + 1 <= #d do
     local len, kind = d[off], d[off + 1]
@@ -565,6 +583,7 @@ local function configurationSet(d, title)
       items[#items + 1] = configurationDescriptor(sub, off == 1 and title or descriptorName(kind))
     elseif kind == 4 then
       items[#items + 1] = interfaceDescriptor(sub)
+      iface = { class = sub[6], subClass = sub[7] }
     elseif kind == 5 then
       items[#items + 1] = endpointDescriptor(sub)
     elseif kind == 0x21 then
@@ -572,7 +591,7 @@ local function configurationSet(d, title)
     elseif kind == 11 then
       items[#items + 1] = associationDescriptor(sub)
     else
-      items[#items + 1] = otherDescriptor(sub)
+      items[#items + 1] = otherDescriptor(sub, iface)
     end
     off = off + len
   end
@@ -584,7 +603,20 @@ local function configurationSet(d, title)
   return join(items)
 end
 
--- UTF-16LE to UTF-8; lone surrogates become U+FFFD.
+-- A string's character as the device sent it, where the decode text can
+-- carry it: ";" shows as its look-alike U+037E; that one, control
+-- characters and lone surrogates as \uXXXX, and the backslash as \\, so no
+-- string reads as another.
+local function stringChar(u)
+  if u == 0x3b then return utf8.char(0x37e) end
+  if u == 0x5c then return "\\\\" end
+  if u < 0x20 or (u >= 0x7f and u < 0xa0) or u == 0x37e or (u >= 0xd800 and u <= 0xdfff) then
+    return string.format("\\u%04x", u)
+  end
+  return utf8.char(u)
+end
+
+-- UTF-16LE to UTF-8 as stringChar shows it, and the count of characters.
 local function utf16(d, first)
   local out, i = {}, first
   while i + 1 <= #d do
@@ -595,16 +627,11 @@ local function utf16(d, first)
       if low >= 0xdc00 and low <= 0xdfff then
         u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00)
         i = i + 2
-      else
-        u = 0xfffd
       end
-    elseif u >= 0xd800 and u <= 0xdfff then
-      u = 0xfffd
     end
-    if u < 0x20 then u = 0xfffd end
-    out[#out + 1] = utf8.char(u)
+    out[#out + 1] = stringChar(u)
   end
-  return table.concat(out)
+  return table.concat(out), #out
 end
 
 local function stringDescriptor(d, index)
@@ -624,13 +651,13 @@ local function stringDescriptor(d, index)
     return tbl("String descriptor 0: languages", FIELD_HEADINGS, rows)
   end
   -- The text itself stands in the paragraph, which wraps: a cell would cut it.
-  local text = utf16(d, 3)
+  local text, chars = utf16(d, 3)
   return join({
     para("String " .. index .. ": \"" .. text .. "\""),
     tbl("String descriptor " .. index, FIELD_HEADINGS, {
       { "0", "bLength " .. (d[1] and plural(d[1], "byte") or "missing") },
       { "1", "bDescriptorType " .. (d[2] and valueText(hex2(d[2]), typeMeaning(d[2])) or "missing") },
-      { "2", "bString " .. plural(utf8.len(text) or 0, "UTF-16 character") },
+      { "2", "bString " .. plural(chars, "UTF-16 character") },
     }),
   })
 end

@@ -1,5 +1,7 @@
 #include "vkdecode.h"
 
+#include <wx/dcclient.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -21,6 +23,37 @@ const long PANEL_STYLE = wxTAB_TRAVERSAL | wxBORDER_NONE;
 // Scripts may hand over any bytes: what is not UTF-8 shows as U+FFFD instead
 // of emptying the whole text.
 wxString toWx(const std::string& text) { return wxString::FromUTF8(decodetext::validUtf8(text)); }
+
+// The lines of text broken to at most width pixels in win's font: after the
+// last blank that fits, or, in a word wider than that (a serial number, a
+// path), between two characters, so that no part of it is cut off.
+wxString wrapText(wxWindow* win, const wxString& text, int width) {
+  wxClientDC dc(win);
+  dc.SetFont(win->GetFont());
+  wxString out;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == wxString::npos) end = text.size();
+    wxString line = text.substr(start, end - start);
+    wxArrayInt ext;  // ext[i]: the width of the line's first i + 1 characters
+    dc.GetPartialTextExtents(line, ext);
+    for (size_t from = 0; from < line.size();) {
+      const int left = from > 0 ? ext[from - 1] : 0;
+      size_t fit = from + 1;
+      while (fit < line.size() && ext[fit] - left <= width) ++fit;
+      if (fit < line.size()) {
+        const size_t blank = line.rfind(' ', fit);
+        if (blank != wxString::npos && blank > from) fit = blank;
+      }
+      out += line.substr(from, fit - from);
+      from = fit < line.size() && line[fit] == ' ' ? fit + 1 : fit;
+      if (from < line.size()) out += '\n';
+    }
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -224,9 +257,8 @@ void TdecodeTextItem::doResize() {
 
 void TdecodeTextItem::wrapTo(int width) {
   FwrapWidth = width;
-  label->SetLabelText(toWx(paraText));
-  label->Wrap(-1);
-  label->Wrap(width - DECODE_WRAP_MARGIN);
+  const wxString text = toWx(paraText);
+  label->SetLabelText(width < DECODE_WRAP_MARGIN ? text : wrapText(label, text, width - DECODE_WRAP_MARGIN));
   InvalidateBestSize();
 }
 

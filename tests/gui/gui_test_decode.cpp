@@ -524,3 +524,40 @@ TEST_F(DecodeInFrame, DescriptorFloodClickIsBounded) {
   EXPECT_LE(items().size(), decodetext::MAX_SHOWN_ITEMS);
   EXPECT_NE(notes.Find(std::to_string(32767 - tables) + " more descriptors"), wxNOT_FOUND) << notes;
 }
+
+// Strings of 64 and 126 characters (no blank in the serial number, none in the
+// product's first 52) read whole in the default pane: each line fits the label
+// in the pane's font, the label the pane, and the lines hold every character.
+TEST_F(DecodeInFrame, LongStringsReadWholeInTheDefaultPane) {
+  startdir::TstartDir dir(false, true);
+  const std::string strings[] = {
+      "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF",
+      "Quellix_Feldbus-Analysator_mit_galvanischer_Trennung fuer Laborplaetze und Pruefstaende, Baureihe 2026/B "
+      "Extended Edition Plus"};
+  std::vector<std::pair<TbyteVec, TbyteVec>> reads;
+  for (const std::string& text : strings) {
+    TbyteVec d = {uint8_t(2 + 2 * text.size()), 3};
+    for (char c : text) d.insert(d.end(), {uint8_t(c), 0});
+    reads.push_back({{0x80, 6, uint8_t(reads.size() + 2), 3, 9, 4, 0xff, 0}, d});
+  }
+  ASSERT_GT(qxhostile::writeControlTransfers((dir.path / "default.vkd").string(), reads), 0);
+  startAndClick("String 2:");
+  TdisplData& data = Fview->cache().rData();
+  for (const std::string& text : strings) {
+    for (int ix = 0; ix < data.rowCount(); ++ix)
+      if (data.genRowDecode(ix).find(text) != std::string::npos) Fpane->render(data.genRowDecode(ix));
+    guitest::pump(100);
+    auto* para = dynamic_cast<TdecodeTextItem*>(items().at(items().size() - 2));  // above its table
+    ASSERT_TRUE(para && para->paraText.find(text) != std::string::npos) << text;
+    const wxRect pane = Fpane->scroller->GetScreenRect(), label = para->label->GetScreenRect();
+    EXPECT_TRUE(label.GetLeft() >= pane.GetLeft() && label.GetRight() <= pane.GetRight());
+    wxString shown, all = wxString::FromUTF8(para->paraText);
+    for (const wxString& line : wxSplit(para->label->GetLabelText(), '\n', 0)) {
+      EXPECT_LE(para->label->GetTextExtent(line).x, label.width) << line;
+      shown += line;
+    }
+    shown.Replace(" ", ""), all.Replace(" ", "");
+    EXPECT_EQ(shown, all);
+    EXPECT_GE(para->GetSize().y, para->label->GetBestSize().y) << "every line within the item";
+  }
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "displtest.h"
 #include "qxcapture.h"
@@ -428,6 +429,47 @@ TEST_F(EnumerationScript, ScriptFailuresBecomeParagraphs) {
   lua_pop(host.L, 1);
 }
 
+// A string shows as sent: ";" as its look-alike U+037E, which a string of its
+// own shows escaped, as the backslash, control characters and lone surrogates.
+TEST_F(EnumerationScript, StringsShowAsSentOrEscaped) {
+  const std::tuple<std::u16string, std::string, int> cases[] = {
+      {u"KG; Abt.", "KG\xcd\xbe Abt.", 8},
+      {u"\u037e\\C:\\x", "\\u037e\\\\C:\\\\x", 6},
+      {{u'a', u'\t', u'\n', u'#', 0}, "a\\u0009\\u000a#\\u0000", 5},
+      {{0xd800, u'A', 0xdc00, 0xd83d, 0xde00, 0xfffd}, "\\ud800A\\udc00\xf0\x9f\x98\x80\xef\xbf\xbd", 5},
+  };
+  for (const auto& [units, shown, chars] : cases) {
+    TbyteVec d = {uint8_t(2 + 2 * units.size()), 3};
+    for (char16_t u : units) d.insert(d.end(), {uint8_t(u), uint8_t(u >> 8)});
+    add(shown, controlRead(5, {0x80, 6, 1, 3, 9, 4, 0xff, 0}, d));
+    const Tdecoded t = decode(shown);
+    EXPECT_NE(t.paragraphs().find("String 1: \"" + shown + "\"\n"), std::string::npos) << t.raw;
+    EXPECT_EQ(t.row("String descriptor 1", "2"),
+              (TstringVec{"2", "bString " + std::to_string(chars) + " UTF-16 characters"}));
+  }
+}
+
+// A class-specific interface descriptor is named by the class (for audio the
+// subclass) of the interface before it, else its subtype shows in hex only.
+TEST_F(EnumerationScript, ClassSpecificDescriptorsNamedByTheirInterface) {
+  const TbyteVec config = {9, 2, 75, 0, 4, 1,    0, 0x80, 50, 5, 0x24, 1, 0, 1,  // before any interface
+                           9, 4, 0,  0, 1, 2,    2, 1,    0,  5, 0x24, 1, 0, 1,  // CDC
+                           9, 4, 1,  0, 0, 1,    1, 0,    0,  5, 0x24, 1, 0, 1, 5, 0x24, 2, 0, 1,  // audio control
+                           9, 4, 2,  0, 1, 1,    2, 0,    0,  5, 0x24, 2, 1, 2,                    // audio streaming
+                           9, 4, 3,  0, 0, 0x77, 0, 0,    0,  5, 0x24, 2, 0, 1};                   // an unknown class
+  add("cs", controlRead(5, {0x80, 6, 0, 2, 0, 0, 75, 0}, config, 64));
+  std::vector<std::string> named;
+  for (const Titem& t : decode("cs").items)
+    if (t.kind == 'T' && t.rows.size() > 2 && t.rows[1][1] == "bDescriptorType 0x24")
+      named.push_back(t.text + " | " + t.rows[2][1]);
+  EXPECT_EQ(named, (std::vector<std::string>{"CS_INTERFACE descriptor | bDescriptorSubtype 0x01",
+                                             "CDC Call Management descriptor | bDescriptorSubtype 0x01",
+                                             "Audio Header descriptor | bDescriptorSubtype 0x01",
+                                             "Audio Input Terminal descriptor | bDescriptorSubtype 0x02",
+                                             "Audio Format Type descriptor | bDescriptorSubtype 0x02",
+                                             "CS_INTERFACE descriptor | bDescriptorSubtype 0x02"}));
+}
+
 // The same requests as bus traffic: coded as a raw capture, decoded, grouped
 // and flattened by the engine, then decoded by the script through getNode.
 TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
@@ -560,7 +602,7 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
   EXPECT_EQ(d.row("Endpoint 0x81 (EP 1 IN, Isochronous)", "6"), (TstringVec{"6", "bInterval 1 (1 frame apart)"}));
   const std::vector<TstringVec> unionRows = {
       {"0", "bLength 28 bytes"},           {"1", "bDescriptorType 0x24"},  // the title names it
-      {"2", "bDescriptorSubtype 0x06 Union"}, {"3", "data 01 02 03 04 05 06 07 08"},
+      {"2", "bDescriptorSubtype 0x06"},    {"3", "data 01 02 03 04 05 06 07 08"},
       {"11", "data 09 0a 0b 0c 0d 0e 0f 10"}, {"19", "data 11 12 13 14 15 16 17 18 ..."},
   };
   EXPECT_EQ(d.table("CS_INTERFACE descriptor")->rows, unionRows);

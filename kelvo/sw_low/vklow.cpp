@@ -242,9 +242,10 @@ bool TvkLow::updateFPGAinner(bool aForce) {
   if (imageIsStandIn(model)) {
     // Without a running design the board captures nothing but erased memory.
     if ((status & STATUS_DONE) == 0) {
-      xprintf("\nboard: the FPGA runs no design (status %08x, Done=0, Fail=%d) and the only image at hand is a "
-              "stand-in, which is never written\n",
-              status, (status & STATUS_FAIL) ? 1 : 0);
+      xprintf(
+          "\nboard: the FPGA runs no design (status %08x, Done=0, Fail=%d) and the only image at hand is a "
+          "stand-in, which is never written\n",
+          status, (status & STATUS_FAIL) ? 1 : 0);
       return exitFPGAupdate(false);
     }
     return exitFPGAupdate(true);

@@ -23,8 +23,8 @@ using namespace std::chrono_literals;
 unsigned flashWrites() {
   unsigned n = 0;
   for (const simbus::Bytes& m : simbus::spiMosi(0))
-    if (!m.empty() && (m[0] == 0x0E || m[0] == 0x46 || m[0] == 0x70 || m[0] == 0x5E || m[0] == 0x79 ||
-                       m[0] == 0xC2 || m[0] == 0xF8))
+    if (!m.empty() &&
+        (m[0] == 0x0E || m[0] == 0x46 || m[0] == 0x70 || m[0] == 0x5E || m[0] == 0x79 || m[0] == 0xC2 || m[0] == 0xF8))
       ++n;
   return n;
 }
@@ -68,34 +68,24 @@ TEST(StandInImages, AreNeverWrittenToABoardWithAnotherDesign) {
 TEST(StandInImages, BoardWithoutAUsableDesignFailsAndTheTraceSaysWhy) {
   const struct {
     const char* name;
-    kelvosim::TdevConfig board;
+    uint32_t idcode, usercode;
+    bool flashValid;
     int status;
     const char* trace;  // part of the trace, or null: no complaint at all
   } cases[] = {
-      {"640HC, flash erased", [] {
-         kelvosim::TdevConfig c = kelvosim::boardConfig();
-         c.FflashValid = false;
-         c.Fusercode = 0;
-         return c;
-       }(),
-       HW_INIT_FAILED, "FPGA runs no design (status 01802200, Done=0, Fail=1)"},
-      {"1200HC, older design", [] {
-         kelvosim::TdevConfig c = kelvosim::board1200Config();
-         c.Fusercode = 0x5EF2715E;
-         return c;
-       }(),
-       HW_OK, nullptr},
-      {"unknown IDCODE", [] {
-         kelvosim::TdevConfig c = kelvosim::boardConfig();
-         c.Fidcode = 0x012BB043;
-         return c;
-       }(),
-       HW_INIT_FAILED, "unknown FPGA IDCODE 012bb043"},
+      {"640HC, flash erased", kelvosim::IDCODE_640HC, 0, false, HW_INIT_FAILED,
+       "FPGA runs no design (status 01802200, Done=0, Fail=1)"},
+      {"1200HC, older design", kelvosim::IDCODE_1200HC, 0x5EF2715E, true, HW_OK, nullptr},
+      {"unknown IDCODE", 0x012BB043, kelvosim::USERCODE_640HC, true, HW_INIT_FAILED, "unknown FPGA IDCODE 012bb043"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     kelvosim::reset();
-    kelvosim::addDevice(c.board);
+    kelvosim::TdevConfig board = kelvosim::boardConfig();
+    board.Fidcode = c.idcode;
+    board.Fusercode = c.usercode;
+    board.FflashValid = c.flashValid;
+    kelvosim::addDevice(board);
     const kelvosim::TfpgaState before = kelvosim::fpgaState(0);
     setenv("QX_BOARD_TRACE", "1", 1);
     ::testing::internal::CaptureStderr();

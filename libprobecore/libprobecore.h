@@ -20,10 +20,11 @@
  * getHardwareStatus gives -1 (no board).
  *
  * During a capture, from setRun(h, 1) until the capture thread raises the done
- * flag that getCaptureDone takes, setNeeded and startDecode are ignored: the
- * buffer is the thread's. An ignored startDecode sets getDecodeDone to 0 until
+ * flag that getCaptureDone takes, setNeeded, startDecode and setConnect are
+ * ignored: the buffer is the thread's, and a connect would end the capture
+ * without its done flag. An ignored startDecode sets getDecodeDone to 0 until
  * a decode ends; the rows of before stay. Once getCaptureDone has returned 1,
- * both are honoured at once.
+ * all three are honoured at once. Connect or disconnect before setRun.
  *
  * Status -5 (no memory for the capture buffer) holds until a later capture
  * gets its buffer; that capture sets the status back to 0.

@@ -24,6 +24,9 @@ TloThread::~TloThread() {
 
 void TloThread::setConnect(bool aConnect) {
   std::lock_guard<std::mutex> guard(FboardLock);
+  // The second write reloads the counter and disarms a run, which would then never
+  // end. Under the lock no run can be armed between this look and the writes.
+  if (isCapturing()) return;
   lo.wrFpgaReg(TlibVkLow::REG_CONTROL, aConnect ? 0x24 : 0x20);
   lo.wrFpgaReg(TlibVkLow::REG_CONTROL, 1);
 }

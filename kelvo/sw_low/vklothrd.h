@@ -32,6 +32,7 @@ class TloThread {
   TloThread& operator=(const TloThread&) = delete;
 
   // Caller side.
+  // Ignored during a capture (see isCapturing).
   void setConnect(bool aConnect);
   void setRun(bool aRun);
   void setStop(bool aStop) { stopRequest.store(aStop, std::memory_order_release); }

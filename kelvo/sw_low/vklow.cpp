@@ -22,6 +22,9 @@ namespace {
 
 const char* const CFG_ERROR_TEXT[8] = {"No Error",     "ID ERR",    "CMD ERR",      "CRC ERR",
                                        "Preamble ERR", "Abort ERR", "Overflow ERR", "SDM EOF"};
+// Status register bits: a design is configured and running; the last configuration failed.
+constexpr uint32_t STATUS_DONE = 1u << 8;
+constexpr uint32_t STATUS_FAIL = 1u << 13;
 
 TvkLow::Tbytes cmd4(uint8_t aOp, uint8_t a1 = 0, uint8_t a2 = 0, uint8_t a3 = 0) { return {aOp, a1, a2, a3}; }
 
@@ -179,14 +182,16 @@ int TvkLow::getFPGAmodel() {
   uint32_t id = getIDReg();
   if (id == IDCODE_640HC) return MODEL_640HC;
   if (id == IDCODE_1200HC) return MODEL_1200HC;
+  xprintf("\nboard: unknown FPGA IDCODE %08x (expected %08x or %08x)\n", id, IDCODE_640HC, IDCODE_1200HC);
   return MODEL_UNKNOWN;
 }
 
-void TvkLow::showCfgStatus() {
-  uint32_t s = getStatusReg();
+uint32_t TvkLow::showCfgStatus() {
+  const uint32_t s = getStatusReg();
   xprintf("\n*** status = %08x", s);
   xprintf("  Done=%d, CfgEna=%d, Busy=%d, Fail=%d, FlashCheck=%s  ", (s >> 8) & 1, (s >> 9) & 1, (s >> 12) & 1,
           (s >> 13) & 1, CFG_ERROR_TEXT[(s >> 23) & 7]);
+  return s;
 }
 
 bool TvkLow::updateFPGAneeded(bool& aNeeded) {
@@ -226,7 +231,7 @@ bool TvkLow::updateFPGAinner(bool aForce) {
   if (model == MODEL_UNKNOWN) return exitFPGAupdate(false);
 
   int errors = errs(enableX());
-  showCfgStatus();
+  const uint32_t status = showCfgStatus();
   bool ok = false;
   const uint32_t u = getUsercode(&ok);
   if (!ok) return exitFPGAupdate(false);
@@ -234,7 +239,17 @@ bool TvkLow::updateFPGAinner(bool aForce) {
   if (!aForce && u == checksum) return exitFPGAupdate(true);
   // Writing a stand-in would replace the board's capture logic for good, and its
   // checksum in USERCODE would hide that from every later start: keep the design.
-  if (imageIsStandIn(model)) return exitFPGAupdate(true);
+  if (imageIsStandIn(model)) {
+    // Without a running design the board captures nothing but erased memory.
+    if ((status & STATUS_DONE) == 0) {
+      xprintf(
+          "\nboard: the FPGA runs no design (status %08x, Done=0, Fail=%d) and the only image at hand is a "
+          "stand-in, which is never written\n",
+          status, (status & STATUS_FAIL) ? 1 : 0);
+      return exitFPGAupdate(false);
+    }
+    return exitFPGAupdate(true);
+  }
 
   showCfgStatus();
   xprintf("\nreloading FPGA....\n");

@@ -70,7 +70,8 @@ class TvkLow : public TmxLow {
   // A flag, owned by the caller, that ends every busy wait early; null: none.
   void setCancel(const std::atomic<bool>* aCancel) { Fcancel = aCancel; }
   int getFPGAmodel();
-  void showCfgStatus();
+  // Traces the configuration status and returns it (0 when the read failed).
+  uint32_t showCfgStatus();
   bool updateFPGA(bool aForce) { return updateFPGAinner(aForce); }
   bool updateFPGAneeded(bool& aNeeded);
   bool exitFPGAupdate(bool aResult);

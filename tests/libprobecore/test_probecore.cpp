@@ -98,6 +98,25 @@ TEST_F(Probecore, RefusedDecodeLeavesDecodeDoneAtZero) {
   EXPECT_EQ(getDecodeDone(h), 1);
 }
 
+// A connect while a run is armed is ignored, so the run still ends with every byte
+// asked for; after done the connect is honoured.
+TEST_F(Probecore, ConnectDuringACaptureLeavesItRunning) {
+  kelvosim::setTicksPerTransfer(0);  // no bus time passes: the run cannot fill
+  setNeeded(h, 4096);
+  setRun(h, 1);
+  ASSERT_TRUE(waitFor([&] { return kelvosim::captureState(0).Farmed; }));
+  setConnect(h, 1);
+  ASSERT_TRUE(kelvosim::captureState(0).Farmed) << "the connect disarmed the run";
+  EXPECT_FALSE(kelvosim::captureState(0).FtargetConnected);
+
+  kelvosim::setTicksPerTransfer(12000000ull);  // the next count read finds the memory full
+  ASSERT_TRUE(waitFor([&] { return getCaptureDone(h) == 1; }));
+  EXPECT_EQ(getCaptureCount(h), 4096u);
+  EXPECT_EQ(lo->pRawData()->size(), 4096u + 8);
+  setConnect(h, 1);
+  EXPECT_TRUE(kelvosim::captureState(0).FtargetConnected);
+}
+
 // A failed buffer allocation reports -5 only until a buffer is had again.
 TEST_F(Probecore, NoMemoryStatusClearsWithTheNextBuffer) {
   if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "qxfifo.h"
+#include "qxkmsg.h"
 #include "startdir.h"
 #include "vkapp.h"
 #include "vkmainframe.h"
@@ -86,6 +87,23 @@ TEST_F(SampleFiles, FifoIsRefusedWithoutWaiting) {
                                     ": it is a device, pipe or socket, not a file.\nThe data shown before is kept.");
   EXPECT_EQ(shownData(frame).linRows(), shown);
   EXPECT_FALSE(fifo.ranOut()) << "a load waited on the FIFO";
+}
+
+// /proc/kmsg as the default sample file passes for a regular file but would
+// wait for kernel messages: the start-up refuses it at once, as a device.
+TEST_F(SampleFiles, KernelLogAsDefaultIsRefusedAtOnce) {
+  TstartDir dir(false, true, "qx-sampleio");
+  qxtest::TkmsgWatch watch;
+  if (!watch.usable()) GTEST_SKIP() << qxtest::KMSG << " cannot be opened here";
+  std::filesystem::create_symlink(qxtest::KMSG, "default.vkd");
+  startdir::freshSettings();
+  wxString seen;
+  TmainFrame* frame = nullptr;
+  wxTEST_DIALOG(frame = startQuellix(), guitest::TmessageBox(&seen));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(seen.utf8_string(),
+            "The sample data could not be read from ./default.vkd: it is a device, pipe or socket, not a file.");
+  EXPECT_FALSE(watch.ranOut()) << "the start-up waited on " << qxtest::KMSG;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "buswords.h"
 #include "qxcapture.h"
 #include "qxfifo.h"
+#include "qxkmsg.h"
 #include "qxuser.h"
 #include "rowbuild.h"
 #include "vkdataio.h"
@@ -478,6 +479,20 @@ TEST(SampleFile, LoadRefusesWhatIsNoRegularFileAtOnce) {
     EXPECT_EQ(ex.linearRowCount(), 1u) << path;
   }
   EXPECT_FALSE(idle.ranOut() || held.ranOut()) << "a load waited on a FIFO";
+}
+
+// /proc/kmsg stats as a regular file but waits for kernel messages: a load
+// refuses it at once, for the reason a device gets, through the engine and
+// through the decode object.
+TEST(SampleFile, LoadRefusesKernelLogAtOnce) {
+  qxtest::TkmsgWatch watch;
+  if (!watch.usable()) GTEST_SKIP() << qxtest::KMSG << " cannot be opened here";
+  TdataIO io;
+  EXPECT_EQ(io.loadLinearFile(qxtest::KMSG, std::make_shared<TrowVec>(), std::make_shared<TlinVec>()), 0);
+  EXPECT_EQ(io.Ffault, TfileFault::notRegular);
+  std::string path = qxtest::KMSG;
+  EXPECT_EQ(TexThread().sampleFileRead(path), 0u);
+  EXPECT_FALSE(watch.ranOut()) << "a load waited on " << qxtest::KMSG;
 }
 
 // A save that runs out of room leaves the earlier file as it was.

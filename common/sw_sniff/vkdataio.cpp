@@ -370,15 +370,13 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
       p = nl + 1;
     }
   }
-  // Shorter than the head says, or gzip's own error at a break: the rows
-  // before it stay, and the caller learns that the file was incomplete. The
-  // line that gzip broke off is dropped; a last line without its '\n' is
-  // read otherwise, also when the head's length is wrong.
+  // Shorter than the head says, gzip's own error at a break, or a last line
+  // without its '\n': the rows before it stay, the line cut off is dropped,
+  // and the caller learns that the file was incomplete.
   int zerr = Z_OK;
   gzerror(file, &zerr);
-  const bool broken = !stop && zerr != Z_OK;
-  if (broken || (!stop && bodyBytes < declared)) fault(TfileFault::cutOff, 0);
-  if (!stop && !broken && !overlong && !line.empty()) takeLine(line);
+  const bool cutLine = overlong || !line.empty();
+  if (!stop && (zerr != Z_OK || cutLine || bodyBytes < declared)) fault(TfileFault::cutOff, 0);
   owner.reset();
   Fparents.clear();
   if (!stop && zerr == Z_ERRNO && wouldWait(readErr)) {

@@ -62,6 +62,15 @@ TEST_F(SampleFiles, CutOffDefaultAndUnreadableFilesAreSaid) {
             "The data shown before is kept.");
   EXPECT_EQ(shownData(frame).linRows(), before);
   EXPECT_EQ(visPublished, 0);
+
+  // A last line without its end is no row, also where the head's length cannot tell.
+  std::ofstream("midline.vkd") << "VKFMT01\n0\n0;Y:Reset;TI:7;RL:20;TL:3\n0;H:10;TI:70;TL:2\n0;D:3;TI:50;DA:12,01,00";
+  seen.clear();
+  wxTEST_DIALOG(frame->publishPath(TOPIC_FILE_READ, "midline.vkd"), guitest::TmessageBox(&seen));
+  EXPECT_EQ(seen,
+            "The sample data in midline.vkd is incomplete (cut off or damaged): only the 2 rows before the break were "
+            "read.");
+  EXPECT_EQ(shownData(frame).rowCount(), 2);
 }
 
 // A FIFO as the default sample file, or chosen in File > Read data, is refused

@@ -542,7 +542,13 @@ TEST(SampleFile, CutOffFileKeepsRowsAndSaysSo) {
   std::ofstream(dir.file("cut.vkd"), std::ios::binary) << packed.substr(0, packed.size() / 2);
   // Uncompressed and cut at a line's end, so that only the head's length tells.
   std::ofstream(dir.file("plain.vkd"), std::ios::binary) << plain.substr(0, plain.rfind('\n', plain.size() / 2) + 1);
-  for (const char* name : {"cut.vkd", "plain.vkd", "whole.vkd"}) {
+  // Cut in mid-line after a data packet's third byte, plain and as a whole gzip stream.
+  const std::string midLine = plain.substr(0, plain.find("DA:", plain.size() / 2) + 11);
+  std::ofstream(dir.file("midline.vkd"), std::ios::binary) << midLine;
+  gzFile gz = gzopen(dir.file("midline.gz.vkd").c_str(), "wb");
+  ASSERT_EQ(gzwrite(gz, midLine.data(), static_cast<unsigned>(midLine.size())), static_cast<int>(midLine.size()));
+  ASSERT_EQ(gzclose(gz), Z_OK);
+  for (const char* name : {"cut.vkd", "plain.vkd", "midline.vkd", "midline.gz.vkd", "whole.vkd"}) {
     auto roots = std::make_shared<TrowVec>();
     auto rows = std::make_shared<TlinVec>();
     TdataIO io;

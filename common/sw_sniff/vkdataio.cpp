@@ -185,7 +185,8 @@ bool TdataIO::regularFile(const struct stat& st) {
 
 int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   fault(TfileFault::none, 0);
-  if (!rows || path.empty()) return 0;
+  if (path.empty()) return fault(TfileFault::system, ENOENT);  // as open("") says
+  if (!rows) return 0;
   try {
     return writeFile(*rows, path);
   } catch (const std::bad_alloc&) {

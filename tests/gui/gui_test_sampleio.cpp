@@ -32,6 +32,17 @@ struct TopenFile : wxExpectModalBase<wxFileDialog, TopenFile> {
 
 TdisplData& shownData(TmainFrame* frame) { return frame->midPanePtr->treePane->midPane->cache().rData(); }
 
+const char* const DEFAULT_REFUSED =
+    "The sample data could not be read from ./default.vkd: it is a device, pipe or socket, not a file.";
+
+// Starts the program in the current folder; the words of the message box it shows.
+std::string startSaying(TmainFrame*& frame) {
+  startdir::freshSettings();
+  wxString seen;
+  wxTEST_DIALOG(frame = startQuellix(), guitest::TmessageBox(&seen));
+  return seen.utf8_string();
+}
+
 class SampleFiles : public ::testing::Test {
  protected:
   void TearDown() override { startdir::closeAll(); }
@@ -80,13 +91,10 @@ TEST_F(SampleFiles, FifoIsRefusedWithoutWaiting) {
   TstartDir dir(false, true, "qx-sampleio");
   qxtest::TfifoWatch fifo((dir.path / "default.vkd").string());
   std::filesystem::create_symlink("default.vkd", "link.vkd");
-  startdir::freshSettings();
-  wxString seen;
   TmainFrame* frame = nullptr;
-  wxTEST_DIALOG(frame = startQuellix(), guitest::TmessageBox(&seen));
+  EXPECT_EQ(startSaying(frame), DEFAULT_REFUSED);
   ASSERT_NE(frame, nullptr);
-  EXPECT_EQ(seen.utf8_string(),
-            "The sample data could not be read from ./default.vkd: it is a device, pipe or socket, not a file.");
+  wxString seen;
 
   wxTEST_DIALOG(frame->ProcessCommand(ID_READ_DATA), TopenFile(QX_RUN_DIR "/default.vkd"));
   const TlinVecPtr shown = shownData(frame).linRows();
@@ -106,13 +114,9 @@ TEST_F(SampleFiles, KernelLogAsDefaultIsRefusedAtOnce) {
   qxtest::TkmsgWatch watch;
   if (!watch.usable()) GTEST_SKIP() << qxtest::KMSG << " cannot be opened here";
   std::filesystem::create_symlink(qxtest::KMSG, "default.vkd");
-  startdir::freshSettings();
-  wxString seen;
   TmainFrame* frame = nullptr;
-  wxTEST_DIALOG(frame = startQuellix(), guitest::TmessageBox(&seen));
-  ASSERT_NE(frame, nullptr);
-  EXPECT_EQ(seen.utf8_string(),
-            "The sample data could not be read from ./default.vkd: it is a device, pipe or socket, not a file.");
+  EXPECT_EQ(startSaying(frame), DEFAULT_REFUSED);
+  EXPECT_NE(frame, nullptr);
   EXPECT_FALSE(watch.ranOut()) << "the start-up waited on " << qxtest::KMSG;
 }
 

@@ -1,7 +1,6 @@
 // Sample files that cannot be read, or only in part, through the program's
-// own start-up, the read topic and File > Read data, and saves that write no
-// file: the message box names the file and the reason, and the rows shown
-// before stay.
+// own start-up, the read topic and File > Read data: the message box names
+// the file and the reason, and the rows shown before stay.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -118,18 +117,6 @@ TEST_F(SampleFiles, KernelLogAsDefaultIsRefusedAtOnce) {
   EXPECT_EQ(startSaying(frame), DEFAULT_REFUSED);
   EXPECT_NE(frame, nullptr);
   EXPECT_FALSE(watch.ranOut()) << "the start-up waited on " << qxtest::KMSG;
-}
-
-// With no default sample file the data set is empty; a save of it that
-// writes no file says so in the frame, as one of rows would.
-TEST_F(SampleFiles, EmptySaveThatWritesNoFileIsSaid) {
-  TstartDir dir(false, true, "qx-sampleio");
-  startdir::freshSettings();
-  TmainFrame* frame = startQuellix();
-  ASSERT_EQ(shownData(frame).rowCount(), 0);
-  wxString seen;
-  wxTEST_DIALOG(frame->publishPath(TOPIC_FILE_SAVE, "no/such.vkd"), guitest::TmessageBox(&seen));
-  EXPECT_EQ(seen, "The sample data could not be saved to no/such.vkd: No such file or directory.");
 }
 
 }  // namespace

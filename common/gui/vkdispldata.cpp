@@ -359,8 +359,8 @@ unsigned TdisplData::onSampleFileSave(long arg) {
     const bool hadFile = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     TdataIO io;
     written = static_cast<unsigned>(io.saveLinearToFile(FlinRows, path));
-    // An empty data set writes a file of no rows, which is not a failure.
-    if (written == 0 && rowCount() > 0) reportSaveFailure(path, io, hadFile);
+    // An empty data set writes a file of no rows: only a fault says it failed.
+    if (written == 0 && (rowCount() > 0 || io.Ffault != TfileFault::none)) reportSaveFailure(path, io, hadFile);
   } catch (const std::bad_alloc&) {
     // No memory left even for the path or the words: the outcome stands unsaid.
   }

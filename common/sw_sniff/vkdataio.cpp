@@ -85,6 +85,10 @@ bool writeGzip(int fd, const std::string& head, const std::string& body) {
   return ok && fsync(fd) == 0;
 }
 
+// Only what passes for a regular file but is none (/proc/kmsg) makes a
+// non-blocking read wait.
+bool wouldWait(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
+
 int clampCount(uint64_t count) { return count > INT_MAX ? INT_MAX : static_cast<int>(count); }
 
 // The path a save to a name without a file behind it writes to: the name itself,
@@ -181,7 +185,8 @@ bool TdataIO::regularFile(const struct stat& st) {
 
 int TdataIO::saveLinearToFile(TlinVecPtr rows, std::string path) {
   fault(TfileFault::none, 0);
-  if (!rows || path.empty()) return 0;
+  if (path.empty()) return fault(TfileFault::system, ENOENT);  // as open("") says
+  if (!rows) return 0;
   try {
     return writeFile(*rows, path);
   } catch (const std::bad_alloc&) {
@@ -276,7 +281,8 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
     close(fd);
     return statted ? 0 : fault(TfileFault::system, statErr);
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // a regular file reads as it always did
+  // The descriptor stays non-blocking: a regular file ignores it, and what
+  // only passes for one (/proc/kmsg) is refused instead of waited on.
   errno = 0;
   // Closed on every way out, also when memory runs out.
   std::unique_ptr<gzFile_s, int (*)(gzFile)> owner(gzdopen(fd, "rb"), gzclose);
@@ -303,7 +309,7 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
     const int err = errno;
     int zerr = Z_OK;
     gzerror(file, &zerr);
-    if (zerr == Z_ERRNO) return fault(TfileFault::system, err);
+    if (zerr == Z_ERRNO) return wouldWait(err) ? fault(TfileFault::notRegular, 0) : fault(TfileFault::system, err);
     if (zerr != Z_OK) return fault(TfileFault::cutOff, 0);
     return fault(got == 0 ? TfileFault::empty : TfileFault::badHead, 0);
   }
@@ -342,8 +348,10 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
   line.reserve(LINE_RESERVE);
   bool overlong = false;  // the current line passed MAX_LINE: dropped up to its '\n'
   uint64_t bodyBytes = 0;
+  int readErr = 0;
   while (!stop) {
     const int n = gzread(file, chunk.data(), READ_CHUNK);
+    readErr = n < 0 ? errno : 0;
     if (n <= 0) break;  // end of stream, or a damaged one read as far as it goes
     bodyBytes += static_cast<uint64_t>(n);
     const char* p = chunk.data();
@@ -363,17 +371,19 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
       p = nl + 1;
     }
   }
-  // Shorter than the head says, or gzip's own error at a break: the rows
-  // before it stay, and the caller learns that the file was incomplete. The
-  // line that gzip broke off is dropped; a last line without its '\n' is
-  // read otherwise, also when the head's length is wrong.
+  // Shorter than the head says, gzip's own error at a break, or a last line
+  // without its '\n': the rows before it stay, the line cut off is dropped,
+  // and the caller learns that the file was incomplete.
   int zerr = Z_OK;
   gzerror(file, &zerr);
-  const bool broken = !stop && zerr != Z_OK;
-  if (broken || (!stop && bodyBytes < declared)) fault(TfileFault::cutOff, 0);
-  if (!stop && !broken && !overlong && !line.empty()) takeLine(line);
+  const bool cutLine = overlong || !line.empty();
+  if (!stop && (zerr != Z_OK || cutLine || bodyBytes < declared)) fault(TfileFault::cutOff, 0);
   owner.reset();
   Fparents.clear();
+  if (!stop && zerr == Z_ERRNO && wouldWait(readErr)) {
+    roots->clear();  // what came before is no file's rows
+    return fault(TfileFault::notRegular, 0);
+  }
 
   if (count != 0) {
     rows->reserve(static_cast<size_t>(count));  // at least the rows in the tree

@@ -45,7 +45,8 @@ class TdataIO {
   int saveLinearToFile(TlinVecPtr rows, std::string path);
   // Row lines that gave a row, or 0 when the file is missing, is no regular
   // file (never waited on, nor a device opened) or its head is bad.
-  // A file that breaks off keeps the rows before the break and sets cutOff.
+  // A file that breaks off, also in mid-line, keeps the whole rows before
+  // the break and sets cutOff.
   // Running out of memory throws std::bad_alloc with the file closed.
   int loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows);
 

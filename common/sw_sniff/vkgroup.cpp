@@ -52,7 +52,9 @@ bool Ttransfer::findStageTypes(TtrxType& dataType, TtrxType& statusType) const {
   auto setup = findSetupTransax();
   auto request = setup ? setup->findDataPkt() : nullptr;
   if (!request || request->data.size() != 8) return false;
-  const bool deviceToHost = (request->data[0] & 0x80) != 0;
+  // Without a data stage (wLength 0) the status is IN, whatever bit 7 says.
+  const bool hasDataStage = request->data[6] != 0 || request->data[7] != 0;
+  const bool deviceToHost = hasDataStage && (request->data[0] & 0x80) != 0;
   dataType = deviceToHost ? TRX_IN : TRX_OUT;
   statusType = deviceToHost ? TRX_OUT : TRX_IN;
   return true;

@@ -154,8 +154,9 @@ class Ttransfer : public Tgrouper {
   std::shared_ptr<Ttransax> findSetupTransax() const;
   std::shared_ptr<Ttransax> findInTransax(unsigned& i) const;
   std::shared_ptr<Ttransax> findOutTransax(unsigned& i) const;
-  // The directions of the data and status stages, from bit 7 of the request;
-  // false when the SETUP transaction has no 8-byte request.
+  // The directions of the data and status stages, from bit 7 of the request
+  // (status IN when wLength is 0); false when the SETUP transaction has no
+  // 8-byte request.
   bool findStageTypes(TtrxType& dataType, TtrxType& statusType) const;
   TbyteVec& findData();
 };

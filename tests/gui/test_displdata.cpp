@@ -458,6 +458,33 @@ TEST_F(Files, SaveMessagesSayOnlyWhatHappened) {
   EXPECT_EQ(saidAsExpected, 1) << expected;
 }
 
+// With no rows, a save that writes no file says so as one with rows does; one
+// that writes its file of no rows says nothing.
+TEST_F(Files, EmptySaveSaysWhenNoFileIsWritten) {
+  TdisplHost host;
+  ASSERT_EQ(host.data.rowCount(), 0);
+  auto save = [&](const std::string& path) {
+    return said([&] { EXPECT_EQ(host.data.onSampleFileSave(reinterpret_cast<long>(path.c_str())), 0u); });
+  };
+  fs::create_directories(dir / "taken");
+  const std::string lost = (dir / "no" / "such.vkd").string();
+  const std::string taken = (dir / "taken").string();
+  const std::string fresh = (dir / "fresh.vkd").string();
+  EXPECT_EQ(save(lost), "The sample data could not be saved to " + lost + ": No such file or directory.\n");
+  EXPECT_EQ(save(taken), "The sample data could not be saved to " + taken + ": Is a directory.\n");
+  EXPECT_EQ(save(""), "The sample data could not be saved to : No such file or directory.\n");
+  EXPECT_EQ(save(fresh), "");
+  EXPECT_TRUE(fs::exists(fresh));
+
+  const std::string locked = (dir / "locked.vkd").string();
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+  const std::string expected = "The sample data could not be saved to " + locked + ": Permission denied.\n";
+  const int saidAsExpected = qxtest::asOrdinaryUser([&] { return save(locked) == expected ? 1 : 0; });
+  chmod(dir.c_str(), 0755);
+  EXPECT_EQ(saidAsExpected, 1) << expected;
+  EXPECT_FALSE(fs::exists(locked));
+}
+
 // ---- the script host ----
 
 class ScriptHost : public Files {

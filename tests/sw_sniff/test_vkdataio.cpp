@@ -16,6 +16,7 @@
 #include "buswords.h"
 #include "qxcapture.h"
 #include "qxfifo.h"
+#include "qxkmsg.h"
 #include "qxuser.h"
 #include "rowbuild.h"
 #include "vkdataio.h"
@@ -480,6 +481,20 @@ TEST(SampleFile, LoadRefusesWhatIsNoRegularFileAtOnce) {
   EXPECT_FALSE(idle.ranOut() || held.ranOut()) << "a load waited on a FIFO";
 }
 
+// /proc/kmsg stats as a regular file but waits for kernel messages: a load
+// refuses it at once, for the reason a device gets, through the engine and
+// through the decode object.
+TEST(SampleFile, LoadRefusesKernelLogAtOnce) {
+  qxtest::TkmsgWatch watch;
+  if (!watch.usable()) GTEST_SKIP() << qxtest::KMSG << " cannot be opened here";
+  TdataIO io;
+  EXPECT_EQ(io.loadLinearFile(qxtest::KMSG, std::make_shared<TrowVec>(), std::make_shared<TlinVec>()), 0);
+  EXPECT_EQ(io.Ffault, TfileFault::notRegular);
+  std::string path = qxtest::KMSG;
+  EXPECT_EQ(TexThread().sampleFileRead(path), 0u);
+  EXPECT_FALSE(watch.ranOut()) << "a load waited on " << qxtest::KMSG;
+}
+
 // A save that runs out of room leaves the earlier file as it was.
 TEST(SampleFile, FailedWriteKeepsEarlierFile) {
   TempDir dir;
@@ -527,7 +542,13 @@ TEST(SampleFile, CutOffFileKeepsRowsAndSaysSo) {
   std::ofstream(dir.file("cut.vkd"), std::ios::binary) << packed.substr(0, packed.size() / 2);
   // Uncompressed and cut at a line's end, so that only the head's length tells.
   std::ofstream(dir.file("plain.vkd"), std::ios::binary) << plain.substr(0, plain.rfind('\n', plain.size() / 2) + 1);
-  for (const char* name : {"cut.vkd", "plain.vkd", "whole.vkd"}) {
+  // Cut in mid-line after a data packet's third byte, plain and as a whole gzip stream.
+  const std::string midLine = plain.substr(0, plain.find("DA:", plain.size() / 2) + 11);
+  std::ofstream(dir.file("midline.vkd"), std::ios::binary) << midLine;
+  gzFile gz = gzopen(dir.file("midline.gz.vkd").c_str(), "wb");
+  ASSERT_EQ(gzwrite(gz, midLine.data(), static_cast<unsigned>(midLine.size())), static_cast<int>(midLine.size()));
+  ASSERT_EQ(gzclose(gz), Z_OK);
+  for (const char* name : {"cut.vkd", "plain.vkd", "midline.vkd", "midline.gz.vkd", "whole.vkd"}) {
     auto roots = std::make_shared<TrowVec>();
     auto rows = std::make_shared<TlinVec>();
     TdataIO io;

@@ -165,6 +165,13 @@ TEST(ControlTransfer, ClosesAtItsStatusStage) {
        "X:IN[IN7.0 D1/8 ACK] X:OUT[OUT7.0 D1/0 STALL]] X:IN[IN7.0 NAK]", 8, false},
       {"ShortRequestAnyZeroLengthCloses", {0x80, 0x06, 0, 1, 0, 0, 0x12}, "IN7.0 D1/0 ACK IN7.0 NAK",
        "X:IN[IN7.0 D1/0 ACK]] X:IN[IN7.0 NAK]", 0, false},
+      {"NoDataStageStatusInDespiteBit7", {0xC0, 0x01, 0, 0, 0, 0, 0, 0},
+       "IN7.0 NAK IN7.0 D1/0 ACK IN7.0 NAK SETUP7.0 D0/8 ACK",
+       "X:IN[IN7.0 NAK] X:IN[IN7.0 D1/0 ACK]] X:IN[IN7.0 NAK] C[X:SETUP[SETUP7.0 D0/8 ACK]]", 0, true},
+      {"NoDataStageOutIsNoStatus", {0x80, 0x05, 9, 0, 0, 0, 0, 0}, "OUT7.0 D1/0 ACK IN7.0 D1/0 ACK",
+       "X:OUT[OUT7.0 D1/0 ACK] X:IN[IN7.0 D1/0 ACK]]", 0, true},
+      {"HighByteOfWLengthCounts", {0x80, 0x06, 0, 1, 0, 0, 0, 1}, "IN7.0 D1/0 ACK IN7.0 NAK",
+       "X:IN[IN7.0 D1/0 ACK] X:IN[IN7.0 NAK]]", 0, false},
   };
   for (const auto& c : cases) {
     TrowVec roots = groupWithRequest(c.request, c.rest);

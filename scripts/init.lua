@@ -19,7 +19,8 @@
 -- the field lies (its byte offset, or the bits of a bitmap such as "D7"),
 -- and in the second the field, its value and what that means, which is
 -- about 30 characters at most ("1 | bDescriptorType 0x01 DEVICE"). What
--- does not fit there goes into a paragraph.
+-- does not fit there goes into a row of its own (the bits of a value, a
+-- HID item's data) or a paragraph.
 
 local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
 

@@ -580,7 +580,8 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
 // What the three-column text said and two columns must say too: a main
 // item's flags past the first three, a long item's 16 bytes, a signed unit
 // exponent, what a STALL of a control endpoint means, and every bRequest
-// with its meaning in its own row and nowhere else.
+// with its meaning in its own row and nowhere else; deep HID items, whose
+// data takes a row of its own and whose indentation is bounded.
 TEST(DecodeScript, TwoColumnsKeepEveryFlagByteAndMeaning) {
   TdisplHost host(displtest::INIT_LUA);
   auto report = [](const TbyteVec& items) {
@@ -598,6 +599,10 @@ TEST(DecodeScript, TwoColumnsKeepEveryFlagByteAndMeaning) {
        {{"0", "Input (Data,Var,Rel)"}, {"2", "Input (Data,Var,Rel)"}, {"D7..3", "Null"}, {"4", "Output (Data,Var,Abs)"},
         {"D7..3", "NPrf,Vol"}, {"6", "Input (Data,Var,Abs)"}, {"D8..3", "Buf"}},
        ""},
+      {report({0xa1, 1, 0xa1, 0, 0xa1, 2, 0x05, 1, 0xa1, 0, 0xa1, 0, 0xa1, 0, 0xa1, 0, 0x09, 0x30}), hid,
+       {{"4", ". . Collection (Logical)"}, {"6", ". . . Usage Page"}, {"7", ". . . (Generic Desktop)"},
+        {"16", ". . . . . . Usage (X)"}},
+       "Collections are nested 7 deep: items deeper than 6 levels are indented as at level 6."},
       {report({0x55, 0x0e, 0x55, 0x05, 0x56, 0xfd, 0xff}), hid,
        {{"0", "Unit Exponent (-2)"}, {"2", "Unit Exponent (5)"}, {"4", "Unit Exponent (-3)"}}, ""},
       {report({0xfe, 20, 0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 0xc0}), hid,

@@ -465,7 +465,9 @@ local function packetSizeBits(v)
   if v <= 0x7ff then return {} end
   local rows = { { "D10..0", plural(v & 0x7ff, "byte") } }
   local extra = (v >> 11) & 3  -- more transactions a microframe, at high speed only
-  if extra > 0 then rows[#rows + 1] = { "D12..11", extra == 3 and "3, reserved" or plural(extra, "extra transaction") } end
+  if extra > 0 then
+    rows[#rows + 1] = { "D12..11", extra == 3 and "3, reserved" or plural(extra, "extra transaction") }
+  end
   if (v >> 13) ~= 0 then rows[#rows + 1] = { "D15..13", "reserved, should be 0" } end
   return rows
 end
@@ -794,8 +796,7 @@ local function reportDescriptor(d)
       end
       data = meaning ~= "" and meaning or size > 0 and value or nil
     end
-    local levels = math.min(depth, MAX_HID_INDENT)
-    local indent = string.rep(". ", levels)
+    local indent = string.rep(". ", math.min(depth, MAX_HID_INDENT))
     name = name or ("item " .. hex2(prefix))
     if data and #indent + #name + #data + 3 <= HID_ROW_CHARS then
       rows[#rows + 1] = { tostring(i - 1), indent .. name .. " (" .. data .. ")" }
@@ -920,9 +921,12 @@ local function setupTable(s, title)
     { "1", "bRequest " .. hex2(s.bRequest) .. " " .. s.cell },
     { "2", "wValue " .. valueText(hex4(s.wValue), valueMeaning(s)) },
   }
-  if s.kind == 0 and (s.bRequest == 6 or s.bRequest == 7) then table.move(descriptorBits(s.wValue), 1, 2, #rows + 1, rows) end
+  if s.kind == 0 and (s.bRequest == 6 or s.bRequest == 7) then
+    table.move(descriptorBits(s.wValue), 1, 2, #rows + 1, rows)
+  end
   rows[#rows + 1] = { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) }
-  rows[#rows + 1] = { "6", "wLength " .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") }
+  rows[#rows + 1] = { "6", "wLength "
+    .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") }
   return tbl(title or "SETUP request", FIELD_HEADINGS, rows)
 end
 

@@ -54,9 +54,10 @@ std::vector<TbyteVec> reportItems() {
       {0x00, 0x01, 0x02, 0x06, 0x07, 0x08, 0x0c, 0x0d, 0x0e, 0x0f, 0x30, 0x38, 0x46, 0x7f, 0x80, 0xa2, 0xff},
       {0x01ff, 0x7fff, 0x8000, 0xff00, 0xffff},
       {0x7fffffff, 0x80000000, 0xffffffff, 0x0000ff00}};
-  std::vector<TbyteVec> items = {{0x05, 0x01}};  // Generic Desktop names the usages
+  std::vector<TbyteVec> items;
   for (int prefix = 0; prefix < 256; ++prefix) {
     if (prefix == 0xfe) continue;
+    if (prefix == 0x08) items.push_back({0x05, 0x01});  // Generic Desktop names the usages
     const int size = (prefix & 3) == 3 ? 4 : prefix & 3;
     for (uint32_t v : data[size == 4 ? 3 : size]) {
       TbyteVec item = {uint8_t(prefix)};
@@ -102,7 +103,7 @@ TrowVec variants() {
     for (int attributes = 0; attributes < 4; ++attributes)
       parts.push_back({7, 5, 0x8f, uint8_t(attributes | 0x3c), 0xff, 0x07, uint8_t(v)});
   }
-  for (int size = 0; size < 0x10000; size += size < 0x800 ? 1 : 0x7f)
+  for (int size = 0; size < 0x10000; ++size)
     parts.push_back(TbyteVec{7, 5, 0x0f, 1} + le16(size) + TbyteVec{16});
   // Interfaces and functions of every class with their named subclasses and
   // protocols; HID descriptors naming every type.
@@ -148,8 +149,7 @@ TrowVec variants() {
         auto d = dat(data, TbyteVec(data == PID_MDATA ? 65535 : 1023, 0xff));
         t->crcOK = d->crcOK = false;
         t->crc5 = 0x1f, d->crc16 = 0xffff;
-        roots.push_back(trx(TtrxType(token == PID_SETUP ? TRX_SETUP : token == PID_IN ? TRX_IN : TRX_OUT),
-                            {t, d, hs(handshake)}, 0));
+        roots.push_back(trx(token == PID_SETUP ? TRX_SETUP : token == PID_IN ? TRX_IN : TRX_OUT, {t, d, hs(handshake)}, 0));
         roots.push_back(trx(TRX_IN, {tok(token, 0, 0), hs(handshake)}, 0));
       }
   auto unanswered = std::make_shared<Ttransfer>(TFR_CONTROL);

@@ -19,7 +19,8 @@
 -- the field lies (its byte offset, or the bits of a bitmap such as "D7"),
 -- and in the second the field, its value and what that means, which is
 -- about 30 characters at most ("1 | bDescriptorType 0x01 DEVICE"). What
--- does not fit there goes into a paragraph.
+-- does not fit there goes into a row of its own (the bits of a value, a
+-- HID item's data) or a paragraph.
 
 local TICKS_PER_US = 12  -- one full-speed bit time is 1/12 us
 
@@ -130,15 +131,14 @@ local function unit(word)
   return function(v) return v == 1 and word or word .. "s" end
 end
 
-local function ticksText(ticks)
+local function timeText(ticks)
   local us = ticks / TICKS_PER_US
-  local text
-  if us >= 1000 then
-    text = string.format("%.3f ms", us / 1000)
-  else
-    text = string.format("%.2f us", us)
-  end
-  return text .. " (" .. plural(ticks, "bit time") .. ")"
+  if us >= 1000 then return string.format("%.3f ms", us / 1000) end
+  return string.format("%.2f us", us)
+end
+
+local function ticksText(ticks)
+  return timeText(ticks) .. " (" .. plural(ticks, "bit time") .. ")"
 end
 
 ---------------------------------------------------------------------------
@@ -241,7 +241,7 @@ local LANGUAGE = {
   [0x0409] = "English (US)", [0x0809] = "English (UK)",
   [0x0407] = "German", [0x040c] = "French", [0x0410] = "Italian", [0x0c0a] = "Spanish",
   [0x0411] = "Japanese", [0x0412] = "Korean", [0x0804] = "Chinese (PRC)",
-  [0x0404] = "Chinese (TW)", [0x0419] = "Russian", [0x0416] = "Portuguese (BR)",
+  [0x0404] = "Chinese (TW)", [0x0419] = "Russian", [0x0416] = "Portuguese/BR",
 }
 
 local function languageName(id)
@@ -451,22 +451,40 @@ end
 local ISO_SYNC = { [0] = "no synchronisation", "asynchronous", "adaptive", "synchronous" }
 local ISO_USAGE = { [0] = "data", "feedback", "implicit feedback data", "reserved usage" }
 
+-- An endpoint address's direction and number, or the size bits of a
+-- wMaxPacketSize that sets more than them, in rows of their own: beside
+-- the field and its value they would be cut.
+local function addressBits(v)
+  return {
+    { "D7", "direction " .. ((v & 0x80) ~= 0 and "IN" or "OUT") },
+    { "D3..0", "endpoint " .. (v & 0x0f) },
+  }
+end
+
+local function packetSizeBits(v)
+  if v <= 0x7ff then return {} end
+  local rows = { { "D10..0", plural(v & 0x7ff, "byte") } }
+  local extra = (v >> 11) & 3  -- more transactions a microframe, at high speed only
+  if extra > 0 then
+    rows[#rows + 1] = { "D12..11", extra == 3 and "3, reserved" or plural(extra, "extra transaction") }
+  end
+  if (v >> 13) ~= 0 then rows[#rows + 1] = { "D15..13", "reserved, should be 0" } end
+  return rows
+end
+
 local function endpointDescriptor(d)
   local address, attributes = d[3] or 0, d[4] or 0
   local title = "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", "
       .. TRANSFER_TYPE[attributes & 3] .. ")"
   local items = { fieldTable(title, d, withHead({
-    { "bEndpointAddress", 1, "x", endpointText },
+    { "bEndpointAddress", 1, "x", "", addressBits },
     { "bmAttributes", 1, "x", function(v) return TRANSFER_TYPE[v & 3] end },
-    { "wMaxPacketSize", 2, "t", function(v)
-      -- bits 12..11 count extra transactions at high speed only
-      return v > 0x7ff and hex4(v) .. " (" .. plural(v & 0x7ff, "byte") .. ")" or plural(v, "byte")
-    end },
+    { "wMaxPacketSize", 2, "t", function(v) return v > 0x7ff and hex4(v) or plural(v, "byte") end, packetSizeBits },
     { "bInterval", 1, "d", function(v)
       local kind = attributes & 3
       if kind == 3 then return "ms between polls" end
-      if kind == 1 then return plural(1 << math.max(math.min(v, 16) - 1, 0), "frame") .. " apart" end
-      return "unused at full speed"
+      if kind == 1 then return "every " .. (1 << math.max(math.min(v, 16) - 1, 0)) .. " ms" end
+      return "unused"  -- at full speed
     end },
   })) }
   if (attributes & 3) == 1 and #d >= 4 then
@@ -523,9 +541,21 @@ local function csInterfaceTitle(subtype, iface)
   return (class and class .. " " or "") .. (name or "CS_INTERFACE") .. " descriptor"
 end
 
-local OTHER_BYTES = 24     -- bytes of an unknown descriptor shown
-local HEX_ROW_BYTES = 8    -- of them, in one cell
-local LONG_ITEM_BYTES = 4  -- of a HID long item, beside its name
+local OTHER_BYTES = 24      -- bytes of an unknown descriptor shown
+local HEX_ROW_BYTES = 8     -- of them, in one cell
+local LONG_ITEM_BYTES = 16  -- of a HID long item, from its size byte on
+
+-- Rows Offset / "<word> <bytes>" of up to count of the bytes first..stop,
+-- the last ending in "..." when they go on.
+local function addHexRows(rows, d, first, stop, count, word)
+  stop = math.min(stop, #d)
+  local last = math.min(stop, first + count - 1)
+  for i = first, last, HEX_ROW_BYTES do
+    local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
+    if i + HEX_ROW_BYTES > last and last < stop then text = text .. " ..." end
+    rows[#rows + 1] = { tostring(i - 1), word .. " " .. text }
+  end
+end
 
 -- iface: the class and subclass of the interface descriptor before it, if any.
 local function otherDescriptor(d, iface)
@@ -541,12 +571,7 @@ local function otherDescriptor(d, iface)
     title = csInterfaceTitle(d[3], iface)
     first = 4
   end
-  local last = math.min(#d, first + OTHER_BYTES - 1)
-  for i = first, last, HEX_ROW_BYTES do
-    local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
-    if i + HEX_ROW_BYTES > last and last < #d then text = text .. " ..." end
-    rows[#rows + 1] = { tostring(i - 1), "data " .. text }
-  end
+  addHexRows(rows, d, first, #d, OTHER_BYTES, "data")
   return tbl(title, FIELD_HEADINGS, rows)
 end
 
@@ -689,6 +714,23 @@ local function mainFlags(v)
   return table.concat(parts, ",")
 end
 
+-- Flags 3 to 8 of a main item where they differ from the default.
+local MAIN_FLAG = { [3] = "Wrap", [4] = "NLin", [5] = "NPrf", [6] = "Null", [7] = "Vol", [8] = "Buf" }
+
+-- Rows of the bits of a main item's data from bit 3 on, which would not fit
+-- beside the first three: the flags set, and reserved bits set.
+local function mainFlagRows(v, size)
+  local rows, set = {}, {}
+  for bit = 3, 8 do
+    if ((v >> bit) & 1) ~= 0 then set[#set + 1] = MAIN_FLAG[bit] end
+  end
+  if #set > 0 then rows[1] = { size == 1 and "D7..3" or "D8..3", table.concat(set, ",") } end
+  if (v >> 9) ~= 0 then
+    rows[#rows + 1] = { "D" .. (8 * size - 1) .. "..9", string.format("reserved 0x%x", (v >> 9) << 9) }
+  end
+  return rows
+end
+
 local GENERIC_DESKTOP = {
   [0x01] = "Pointer", [0x02] = "Mouse", [0x04] = "Joystick", [0x05] = "Game Pad", [0x06] = "Keyboard",
   [0x07] = "Keypad", [0x30] = "X", [0x31] = "Y", [0x32] = "Z", [0x38] = "Wheel", [0x80] = "System Control",
@@ -707,19 +749,25 @@ local function signed(v, size)
   return v
 end
 
+local MAX_HID_INDENT = 6  -- collection levels shown by indentation
+local HID_ROW_CHARS = 28  -- characters of an indented item with its data in one cell
+
 -- Rows Offset / Item and data, the data written as HID tools write it:
 -- "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
--- without a name in hex.
+-- without a name in hex. An item nested so deep that it would not fit with
+-- its data gives the data a row of its own, at the data's offset.
 local function reportDescriptor(d)
-  local rows, i, depth, page = {}, 1, 0, 0
+  local rows, i, depth, page, deepest = {}, 1, 0, 0, 0
   while i <= #d and #rows < 200 do
     local prefix = d[i]
     local size = ({ [0] = 0, 1, 2, 4 })[prefix & 3]
     local kind, tag = (prefix >> 2) & 3, prefix >> 4
     local name, data
+    local extra = {}
     if prefix == 0xfe then  -- long item: shown as bytes, skipped whole
       size = (d[i + 1] or 0) + 2
-      name, data = "Long item", hexBytes(d, i + 1, math.min(i + size, #d), LONG_ITEM_BYTES)
+      name = "Long item"
+      addHexRows(extra, d, i + 1, i + size, LONG_ITEM_BYTES, "bytes")
     else
       local v = itemValue(d, i, size)
       local value = string.format("0x%0" .. (2 * size) .. "x", v)
@@ -727,7 +775,7 @@ local function reportDescriptor(d)
       if kind == 0 then
         name = HID_MAIN[tag]
         if tag == 10 then meaning = COLLECTION[v] or value .. ", vendor" end
-        if tag == 8 or tag == 9 or tag == 11 then meaning = mainFlags(v) end
+        if tag == 8 or tag == 9 or tag == 11 then meaning, extra = mainFlags(v), mainFlagRows(v, size) end
         if tag == 12 then depth = math.max(depth - 1, 0) end
       elseif kind == 1 then
         name = HID_GLOBAL[tag]
@@ -736,6 +784,8 @@ local function reportDescriptor(d)
           meaning = USAGE_PAGE[v] or (v >= 0xff00 and value .. ", vendor" or "")
         elseif tag >= 1 and tag <= 4 then
           meaning = tostring(signed(v, size))
+        elseif tag == 5 then  -- a signed nibble; wider data read as a signed number
+          meaning = tostring(v <= 0xf and (v >= 8 and v - 16 or v) or signed(v, size))
         elseif tag <= 9 and tag ~= 6 then  -- a unit reads better in hex
           meaning = tostring(v)
         end
@@ -746,12 +796,25 @@ local function reportDescriptor(d)
       end
       data = meaning ~= "" and meaning or size > 0 and value or nil
     end
-    rows[#rows + 1] = { tostring(i - 1), string.rep(". ", depth) .. (name or ("item " .. hex2(prefix)))
-      .. (data and " (" .. data .. ")" or "") }
+    local indent = string.rep(". ", math.min(depth, MAX_HID_INDENT))
+    name = name or ("item " .. hex2(prefix))
+    if data and #indent + #name + #data + 3 <= HID_ROW_CHARS then
+      rows[#rows + 1] = { tostring(i - 1), indent .. name .. " (" .. data .. ")" }
+    else
+      rows[#rows + 1] = { tostring(i - 1), indent .. name }
+      if data then rows[#rows + 1] = { tostring(i), indent .. "(" .. data .. ")" } end
+    end
+    table.move(extra, 1, #extra, #rows + 1, rows)
     if kind == 0 and tag == 10 then depth = depth + 1 end
+    deepest = math.max(deepest, depth)
     i = i + 1 + size
   end
-  return tbl("HID report descriptor", { "Offset", "Item and data" }, rows)
+  local items = { tbl("HID report descriptor", { "Offset", "Item and data" }, rows) }
+  if deepest > MAX_HID_INDENT then
+    items[2] = para("Collections are nested " .. deepest .. " deep: items deeper than " .. MAX_HID_INDENT
+      .. " levels are indented as at level " .. MAX_HID_INDENT .. ".")
+  end
+  return join(items)
 end
 
 ---------------------------------------------------------------------------
@@ -759,6 +822,20 @@ end
 
 local REQUEST_TYPE = { [0] = "Standard", "Class", "Vendor", "Reserved" }
 local RECIPIENT = { [0] = "Device", "Interface", "Endpoint", "Other" }
+
+-- What a request's code means beside "bRequest 0x06": its name where that
+-- fits, else the name in words; the class that defines a class request
+-- stands in the type row. Titles and paragraphs give the whole names.
+local STD_REQUEST_CELL = { [8] = "get configuration", [9] = "set configuration" }
+local CLASS_REQUEST_CELL = {
+  [0x00] = { "CDC", "send command" }, [0x01] = { "HID or CDC", "report/response" },
+  [0x02] = { "HID", "GET_IDLE" }, [0x03] = { "HID", "GET_PROTOCOL" }, [0x09] = { "HID", "SET_REPORT" },
+  [0x0a] = { "HID", "SET_IDLE" }, [0x0b] = { "HID", "SET_PROTOCOL" },
+  [0x20] = { "CDC", "set line coding" }, [0x21] = { "CDC", "get line coding" },
+  [0x22] = { "CDC", "set line state" }, [0x23] = { "CDC", "SEND_BREAK" },
+  [0xfe] = { "Mass Storage", "GET_MAX_LUN" }, [0xff] = { "Mass Storage", "bulk-only reset" },
+}
+local UNNAMED_REQUEST = { [0] = "reserved", "class-defined", "vendor-defined", "reserved" }
 
 -- The fields of an 8-byte SETUP packet.
 local function parseSetup(b)
@@ -769,7 +846,10 @@ local function parseSetup(b)
   s.deviceToHost = (b[1] & 0x80) ~= 0
   s.kind = (b[1] >> 5) & 3
   s.recipient = b[1] & 0x1f
-  s.known = (s.kind == 0 and STD_REQUEST[s.bRequest] or s.kind == 1 and CLASS_REQUEST[s.bRequest]) ~= nil
+  local class = s.kind == 1 and CLASS_REQUEST_CELL[s.bRequest]
+  s.class = class and class[1]
+  s.cell = s.kind == 0 and (STD_REQUEST_CELL[s.bRequest] or STD_REQUEST[s.bRequest])
+      or class and class[2] or UNNAMED_REQUEST[s.kind]
   if s.kind == 0 then
     s.name = STD_REQUEST[s.bRequest] or ("reserved request " .. s.bRequest)
   elseif s.kind == 1 then
@@ -783,23 +863,22 @@ end
 -- Feature selectors in words: their names are wider than a cell.
 local FEATURE = { [0] = "endpoint halt", "remote wakeup", "test mode" }
 
--- Descriptor types in words, which fit beside "wValue 0x0200".
-local DESCRIPTOR_WORD = {
-  [1] = "device", [2] = "configuration", [3] = "string", [4] = "interface", [5] = "endpoint",
-  [6] = "device qualifier", [7] = "other speed", [15] = "BOS", [0x21] = "HID", [0x22] = "HID report",
-  [0x23] = "HID physical",
-}
+-- The type and index of a descriptor that wValue asks for, in rows of
+-- their own: beside the value they would be cut.
+local function descriptorBits(v)
+  local t = v >> 8
+  return {
+    { "D15..8", "type " .. (t == 7 and "OTHER_SPEED_CONFIG" or DESCRIPTOR[t] or hex2(t)) },
+    { "D7..0", "index " .. (v & 0xff) },
+  }
+end
 
 local function valueMeaning(s)
   local v = s.wValue
   if s.kind == 0 then
     local r = s.bRequest
-    if r == 6 or r == 7 then
-      local word = DESCRIPTOR_WORD[v >> 8] or "type " .. hex2(v >> 8) .. ", index"
-      return word .. " " .. (v & 0xff)
-    end
     if r == 5 then return "address " .. (v & 0x7f) end
-    if r == 9 then return v == 0 and "unconfigured" or "configuration " .. v end
+    if r == 9 then return (v & 0xff) == 0 and "unconfigured" or "configuration " .. (v & 0xff) end
     if r == 11 then return "setting " .. v end
     if r == 1 or r == 3 then return FEATURE[v] or "feature " .. v end
     return ""
@@ -831,25 +910,24 @@ local function indexMeaning(s)
   return ""
 end
 
--- Request names of up to this many characters fit beside "bRequest 0x06".
-local REQUEST_CELL_CHARS = 14
-
--- The SETUP request's fields, the bits of bmRequestType in rows of their
--- own; and a request name too long for its cell in a paragraph.
+-- The SETUP request's fields, the bits of bmRequestType and of a
+-- descriptor's wValue in rows of their own.
 local function setupTable(s, title)
-  local name = s.known and #s.name <= REQUEST_CELL_CHARS and s.name or ""
-  local items = { tbl(title or "SETUP request", FIELD_HEADINGS, {
+  local rows = {
     { "0", "bmRequestType " .. hex2(s.bmRequestType) },
     { "D7", "direction " .. (s.deviceToHost and "device-to-host" or "host-to-device") },
-    { "D6..5", "type " .. REQUEST_TYPE[s.kind] },
-    { "D4..0", "recipient " .. (RECIPIENT[s.recipient] or tostring(s.recipient)) },
-    { "1", "bRequest " .. valueText(hex2(s.bRequest), name) },
+    { "D6..5", "type " .. REQUEST_TYPE[s.kind] .. (s.class and ", " .. s.class or "") },
+    { "D4..0", "recipient " .. (RECIPIENT[s.recipient] or s.recipient .. ", reserved") },
+    { "1", "bRequest " .. hex2(s.bRequest) .. " " .. s.cell },
     { "2", "wValue " .. valueText(hex4(s.wValue), valueMeaning(s)) },
-    { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) },
-    { "6", "wLength " .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") },
-  }) }
-  if s.known and name == "" then items[2] = para("bRequest " .. hex2(s.bRequest) .. ": " .. s.name .. ".") end
-  return join(items)
+  }
+  if s.kind == 0 and (s.bRequest == 6 or s.bRequest == 7) then
+    table.move(descriptorBits(s.wValue), 1, 2, #rows + 1, rows)
+  end
+  rows[#rows + 1] = { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) }
+  rows[#rows + 1] = { "6", "wLength "
+    .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") }
+  return tbl(title or "SETUP request", FIELD_HEADINGS, rows)
 end
 
 local function requestTitle(s)
@@ -917,6 +995,14 @@ local function addPacketRows(rows, c)
   if c.crcOK == false then rows[#rows + 1] = { c.type == "data" and "CRC16" or "CRC5", crcText(false) } end
 end
 
+-- A STALL: on a control endpoint it mostly refuses the request.
+local function stallText(where, token)
+  if token and token.endp == 0 then
+    return where .. " answered STALL: it does not support the request (or not in its present state)."
+  end
+  return where .. " is halted: it answered STALL."
+end
+
 -- One line on how a transaction ended.
 local function outcome(trx, p)
   local hs = p.handshake and p.handshake.pid
@@ -925,7 +1011,7 @@ local function outcome(trx, p)
   local where = p.token and ("device " .. p.token.addr .. " endpoint " .. p.token.endp) or "the endpoint"
   if trx.subType == "IN" then
     if hs == 10 then return where .. " had no data ready and answered NAK; the host will ask again." end
-    if hs == 14 then return where .. " is halted: it answered STALL." end
+    if hs == 14 then return stallText(where, p.token) end
     if p.data and hs == 2 then return where .. " sent " .. amount .. " and the host acknowledged " .. (n == 0 and "it." or "them.") end
     if p.data then return where .. " sent " .. amount .. "; no ACK from the host followed (isochronous, or the data was damaged)." end
     return "No answer from " .. where .. " was seen (timeout)."
@@ -938,7 +1024,7 @@ local function outcome(trx, p)
   if not p.data then return "The OUT token to " .. where .. " has no data packet after it." end
   if hs == 2 then return where .. " took " .. amount .. " and answered ACK." end
   if hs == 10 then return where .. " could not take the data now (NAK); the host will send it again." end
-  if hs == 14 then return where .. " is halted: it answered STALL." end
+  if hs == 14 then return stallText(where, p.token) end
   return where .. " did not answer " .. amount .. " (isochronous, or the data was damaged)."
 end
 
@@ -978,8 +1064,10 @@ local function resetDecode(t)
   return join({
     para(text .. " Afterwards the device answers at address 0 until SET_ADDRESS."),
     tbl("Bus reset", { "Field", "Value" }, {
-      { "SE0 time", ticksText(duration) },
-      { "Idle after", ticksText(t.idleTicks or 0) },
+      { "SE0 time", timeText(duration) },
+      { "Bit times", tostring(duration) },
+      { "Idle after", timeText(t.idleTicks or 0) },
+      { "Bit times", tostring(t.idleTicks or 0) },
     }),
   })
 end
@@ -1079,7 +1167,7 @@ local function transferDecode(t)
     if hs == 2 and x.row.subType == statusType and x.p.data and n == 0 then success = true end
     if #rows < MAX_STAGE_ROWS then
       rows[#rows + 1] = { stage, x.row.subType .. ", " .. (x.p.data and plural(n, "byte") or "no data")
-        .. ", " .. (hs and pidName(hs) or "no handshake") }
+        .. ", " .. (hs and pidName(hs) or "none") }
     end
   end
 

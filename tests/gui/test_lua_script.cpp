@@ -3,6 +3,7 @@
 // the tables must name the right fields and values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -86,59 +87,12 @@ struct Tdecoded {
 
 // ---- rows of an enumeration ----
 
-std::shared_ptr<Ttoken> tok(int pid, int addr, int endp) {
-  auto k = std::make_shared<Ttoken>();
-  k->pid = pid, k->addr = addr, k->endp = endp, k->level = 2;
-  return k;
-}
-
-std::shared_ptr<Tdata> dat(int pid, TbyteVec bytes) {
-  auto d = std::make_shared<Tdata>();
-  d->pid = pid, d->data = std::move(bytes), d->level = 2;
-  return d;
-}
-
-std::shared_ptr<Thandshake> hs(int pid) {
-  auto h = std::make_shared<Thandshake>();
-  h->pid = pid, h->level = 2;
-  return h;
-}
-
-std::shared_ptr<Ttransax> trx(TtrxType type, TrowVec children, int level = 1) {
-  auto t = std::make_shared<Ttransax>(type);
-  t->level = level;
-  t->children = std::move(children);
-  return t;
-}
-
-// A control read: SETUP, the reply in packets of maxPacket with toggles from
-// DATA1, an optional NAK after the first, then the OUT status stage.
-std::shared_ptr<Ttransfer> controlRead(int addr, TbyteVec setup, const TbyteVec& reply, size_t maxPacket = 8,
-                                       bool nakOnce = false) {
-  auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
-  t->children.push_back(trx(TRX_SETUP, {tok(PID_SETUP, addr, 0), dat(PID_DATA0, std::move(setup)), hs(PID_ACK)}));
-  int toggle = PID_DATA1;
-  size_t off = 0;
-  do {
-    const size_t n = std::min(maxPacket, reply.size() - off);
-    t->children.push_back(
-        trx(TRX_IN,
-            {tok(PID_IN, addr, 0), dat(toggle, TbyteVec(reply.begin() + off, reply.begin() + off + n)), hs(PID_ACK)}));
-    toggle = toggle == PID_DATA1 ? PID_DATA0 : PID_DATA1;
-    off += n;
-    if (nakOnce && off == n) t->children.push_back(trx(TRX_IN, {tok(PID_IN, addr, 0), hs(PID_NAK)}));
-  } while (off < reply.size());
-  t->children.push_back(trx(TRX_OUT, {tok(PID_OUT, addr, 0), dat(PID_DATA1, {}), hs(PID_ACK)}));
-  return t;
-}
-
-// A request without data stage: SETUP, then the IN status stage.
-std::shared_ptr<Ttransfer> controlNoData(int addr, TbyteVec setup) {
-  auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
-  t->children.push_back(trx(TRX_SETUP, {tok(PID_SETUP, addr, 0), dat(PID_DATA0, std::move(setup)), hs(PID_ACK)}));
-  t->children.push_back(trx(TRX_IN, {tok(PID_IN, addr, 0), dat(PID_DATA1, {}), hs(PID_ACK)}));
-  return t;
-}
+using displtest::controlNoData;
+using displtest::controlRead;
+using displtest::dat;
+using displtest::hs;
+using displtest::tok;
+using displtest::trx;
 
 const TbyteVec DEVICE = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08, 0x34,
                          0x12, 0x78, 0x56, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01};
@@ -236,7 +190,8 @@ TEST_F(EnumerationScript, GetDeviceDescriptor) {
   const std::vector<TstringVec> setup = {
       {"0", "bmRequestType 0x80"},        {"D7", "direction device-to-host"}, {"D6..5", "type Standard"},
       {"D4..0", "recipient Device"},      {"1", "bRequest 0x06 GET_DESCRIPTOR"},
-      {"2", "wValue 0x0100 device 0"},    {"4", "wIndex 0x0000"},
+      {"2", "wValue 0x0100"},             {"D15..8", "type DEVICE"},
+      {"D7..0", "index 0"},               {"4", "wIndex 0x0000"},
       {"6", "wLength 64 bytes at most"},
   };
   EXPECT_EQ(d.table("SETUP request")->rows, setup);
@@ -275,9 +230,8 @@ TEST_F(EnumerationScript, SetAddressAndConfiguration) {
   EXPECT_NE(a.paragraphs().find("answers at address 5"), std::string::npos) << a.raw;
 
   const Tdecoded c = decode("set configuration");
-  // too long a name to stand beside its value
-  EXPECT_EQ(c.row("SETUP request", "1"), (TstringVec{"1", "bRequest 0x09"}));
-  EXPECT_NE(c.paragraphs().find("bRequest 0x09: SET_CONFIGURATION."), std::string::npos) << c.raw;
+  // too long a name to stand beside its value: in words
+  EXPECT_EQ(c.row("SETUP request", "1"), (TstringVec{"1", "bRequest 0x09 set configuration"}));
   EXPECT_EQ(c.row("SETUP request", "2"), (TstringVec{"2", "wValue 0x0001 configuration 1"}));
   EXPECT_NE(c.paragraphs().find("The device is configured"), std::string::npos) << c.raw;
 }
@@ -309,7 +263,9 @@ TEST_F(EnumerationScript, ConfigurationHeaderThenTheWholeSet) {
   EXPECT_EQ(d.row("HID descriptor", "6"), (TstringVec{"6", "bDescriptorType 0x22 report"}));
   EXPECT_EQ(d.row("HID descriptor", "7"), (TstringVec{"7", "wDescriptorLength 23 bytes"}));
   const std::string ep = "Endpoint 0x81 (EP 1 IN, Interrupt)";
-  EXPECT_EQ(d.row(ep, "2"), (TstringVec{"2", "bEndpointAddress 0x81 EP 1 IN"}));
+  EXPECT_EQ(d.row(ep, "2"), (TstringVec{"2", "bEndpointAddress 0x81"}));
+  EXPECT_EQ(d.row(ep, "D7"), (TstringVec{"D7", "direction IN"}));
+  EXPECT_EQ(d.row(ep, "D3..0"), (TstringVec{"D3..0", "endpoint 1"}));
   EXPECT_EQ(d.row(ep, "3"), (TstringVec{"3", "bmAttributes 0x03 Interrupt"}));
   EXPECT_EQ(d.row(ep, "4"), (TstringVec{"4", "wMaxPacketSize 8 bytes"}));
   EXPECT_EQ(d.row(ep, "6"), (TstringVec{"6", "bInterval 10 ms between polls"}));
@@ -322,7 +278,9 @@ TEST_F(EnumerationScript, StringDescriptors) {
             (std::vector<TstringVec>{{"2", "wLANGID 0x0409 English (US)"}}));
 
   const Tdecoded product = decode("get product");
-  EXPECT_EQ(product.row("SETUP request", "2"), (TstringVec{"2", "wValue 0x0302 string 2"}));
+  EXPECT_EQ(product.row("SETUP request", "2"), (TstringVec{"2", "wValue 0x0302"}));
+  EXPECT_EQ(product.row("SETUP request", "D15..8"), (TstringVec{"D15..8", "type STRING"}));
+  EXPECT_EQ(product.row("SETUP request", "D7..0"), (TstringVec{"D7..0", "index 2"}));
   EXPECT_EQ(product.row("SETUP request", "4"), (TstringVec{"4", "wIndex 0x0409 English (US)"}));
   EXPECT_EQ(product.row("String descriptor 2", "2"), (TstringVec{"2", "bString 12 UTF-16 characters"}));
   EXPECT_NE(product.paragraphs().find("String 2: \"Quellix Test\""), std::string::npos) << product.raw;
@@ -336,8 +294,8 @@ TEST_F(EnumerationScript, StalledAndClassRequests) {
 
   const Tdecoded idle = decode("set idle");
   const std::vector<TstringVec> setup = {
-      {"0", "bmRequestType 0x21"},           {"D7", "direction host-to-device"}, {"D6..5", "type Class"},
-      {"D4..0", "recipient Interface"},      {"1", "bRequest 0x0a HID SET_IDLE"},
+      {"0", "bmRequestType 0x21"},           {"D7", "direction host-to-device"}, {"D6..5", "type Class, HID"},
+      {"D4..0", "recipient Interface"},      {"1", "bRequest 0x0a SET_IDLE"},
       {"2", "wValue 0x0000 on change, ID 0"}, {"4", "wIndex 0x0000 interface 0"},
       {"6", "wLength 0 bytes, no data stage"},
   };
@@ -350,9 +308,9 @@ TEST_F(EnumerationScript, StalledAndClassRequests) {
   EXPECT_EQ(items->rows[0], (TstringVec{"0", "Usage Page (Generic Desktop)"}));
   EXPECT_EQ(items->rows[1], (TstringVec{"2", "Usage (Keyboard)"}));
   EXPECT_EQ(items->rows[2], (TstringVec{"4", "Collection (Application)"}));
-  EXPECT_EQ(items->rows[8], (TstringVec{"16", ". Input (Data,Var,Abs)"}));
-  EXPECT_EQ(items->rows[9], (TstringVec{"18", ". Logical Minimum (-32768)"}));
-  EXPECT_EQ(items->rows[10], (TstringVec{"21", "End Collection"}));
+  EXPECT_EQ(report.row("HID report descriptor", "16"), (TstringVec{"16", ". Input (Data,Var,Abs)"}));
+  EXPECT_EQ(report.row("HID report descriptor", "18"), (TstringVec{"18", ". Logical Minimum (-32768)"}));
+  EXPECT_EQ(report.row("HID report descriptor", "21"), (TstringVec{"21", "End Collection"}));
 }
 
 TEST_F(EnumerationScript, TransactionsAndPackets) {
@@ -393,7 +351,10 @@ TEST_F(EnumerationScript, TransactionsAndPackets) {
 
 TEST_F(EnumerationScript, ResetSofAndGroup) {
   const Tdecoded reset = decode("reset");
-  EXPECT_EQ(reset.row("Bus reset", "SE0 time"), (TstringVec{"SE0 time", "10.000 ms (120000 bit times)"}));
+  EXPECT_EQ(reset.table("Bus reset")->rows, (std::vector<TstringVec>{{"SE0 time", "10.000 ms"},
+                                                                     {"Bit times", "120000"},
+                                                                     {"Idle after", "25.00 us"},
+                                                                     {"Bit times", "300"}}));
   const Tdecoded sof = decode(child("sofs", 1));
   EXPECT_EQ(sof.row("Start of frame", "Frame"), (TstringVec{"Frame", "101 (0x0065)"}));
   EXPECT_EQ(sof.row("Start of frame", "CRC5"), (TstringVec{"CRC5", "0x1f correct"}));
@@ -599,7 +560,7 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
   EXPECT_EQ(d.row("Configuration descriptor", "D6"), (TstringVec{"D6", "self-powered"}));
   EXPECT_EQ(d.row("Configuration descriptor", "D5"), (TstringVec{"D5", "remote wakeup"}));
   EXPECT_NE(d.paragraphs().find("Isochronous endpoint 0x81: asynchronous, data."), std::string::npos) << d.raw;
-  EXPECT_EQ(d.row("Endpoint 0x81 (EP 1 IN, Isochronous)", "6"), (TstringVec{"6", "bInterval 1 (1 frame apart)"}));
+  EXPECT_EQ(d.row("Endpoint 0x81 (EP 1 IN, Isochronous)", "6"), (TstringVec{"6", "bInterval 1 every 1 ms"}));
   const std::vector<TstringVec> unionRows = {
       {"0", "bLength 28 bytes"},           {"1", "bDescriptorType 0x24"},  // the title names it
       {"2", "bDescriptorSubtype 0x06"},    {"3", "data 01 02 03 04 05 06 07 08"},
@@ -614,6 +575,73 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
   EXPECT_NE(s.paragraphs().find("The descriptor ends after 8 bytes: idVendor and the fields after it are missing."),
             std::string::npos)
       << s.raw;
+}
+
+// What the three-column text said and two columns must say too: a main
+// item's flags past the first three, a long item's 16 bytes, a signed unit
+// exponent, what a STALL of a control endpoint means, and every bRequest
+// with its meaning in its own row and nowhere else; deep HID items, whose
+// data takes a row of its own and whose indentation is bounded.
+TEST(DecodeScript, TwoColumnsKeepEveryFlagByteAndMeaning) {
+  TdisplHost host(displtest::INIT_LUA);
+  auto report = [](const TbyteVec& items) {
+    return controlRead(5, {0x81, 6, 0, 0x22, 0, 0, uint8_t(items.size()), 0}, items, 64);
+  };
+  const std::string hid = "HID report descriptor";
+  struct Tcase {
+    TrowPtr row;
+    std::string title;
+    std::vector<TstringVec> rows;  // found in this order
+    std::string paragraph;
+  };
+  const Tcase cases[] = {
+      {report({0x81, 0x06, 0x81, 0x46, 0x91, 0xa2, 0x82, 0x02, 0x01}), hid,
+       {{"0", "Input (Data,Var,Rel)"}, {"2", "Input (Data,Var,Rel)"}, {"D7..3", "Null"}, {"4", "Output (Data,Var,Abs)"},
+        {"D7..3", "NPrf,Vol"}, {"6", "Input (Data,Var,Abs)"}, {"D8..3", "Buf"}},
+       ""},
+      {report({0xa1, 1, 0xa1, 0, 0xa1, 2, 0x05, 1, 0xa1, 0, 0xa1, 0, 0xa1, 0, 0xa1, 0, 0x09, 0x30}), hid,
+       {{"4", ". . Collection (Logical)"}, {"6", ". . . Usage Page"}, {"7", ". . . (Generic Desktop)"},
+        {"16", ". . . . . . Usage (X)"}},
+       "Collections are nested 7 deep: items deeper than 6 levels are indented as at level 6."},
+      {report({0x55, 0x0e, 0x55, 0x05, 0x56, 0xfd, 0xff}), hid,
+       {{"0", "Unit Exponent (-2)"}, {"2", "Unit Exponent (5)"}, {"4", "Unit Exponent (-3)"}}, ""},
+      {report({0xfe, 20, 0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 0xc0}), hid,
+       {{"0", "Long item"}, {"1", "bytes 14 42 01 02 03 04 05 06"}, {"9", "bytes 07 08 09 0a 0b 0c 0d 0e ..."},
+        {"23", "End Collection"}},
+       ""},
+      {trx(TRX_IN, {tok(PID_IN, 5, 0), hs(PID_STALL)}, 0), "IN transaction", {},
+       "Device 5 endpoint 0 answered STALL: it does not support the request"},
+      {trx(TRX_IN, {tok(PID_IN, 5, 1), hs(PID_STALL)}, 0), "IN transaction", {}, "endpoint 1 is halted"},
+      {controlNoData(5, {0x40, 0x01, 0, 0, 0, 0, 0, 0}), "SETUP request",
+       {{"D6..5", "type Vendor"}, {"1", "bRequest 0x01 vendor-defined"}}, "vendor request 0x01 to device"},
+      {controlNoData(5, {0x00, 0x0d, 0, 0, 0, 0, 0, 0}), "SETUP request", {{"1", "bRequest 0x0d reserved"}}, ""},
+      {controlNoData(5, {0x21, 0x44, 0, 0, 0, 0, 0, 0}), "SETUP request", {{"1", "bRequest 0x44 class-defined"}}, ""},
+      {controlNoData(5, {0xa1, 0x01, 0, 1, 0, 0, 0, 0}), "SETUP request",
+       {{"D6..5", "type Class, HID or CDC"}, {"1", "bRequest 0x01 report/response"}},
+       "HID GET_REPORT / CDC GET_ENCAPSULATED_RESPONSE to device"},
+      {controlNoData(5, {0x80, 0x08, 0, 0, 0, 0, 1, 0}), "SETUP request", {{"1", "bRequest 0x08 get configuration"}},
+       ""},
+  };
+  for (const Tcase& c : cases) host.addTree(c.row);
+  for (const Tcase& c : cases) {
+    Tdecoded d;
+    d.raw = host.decode(c.row);
+    std::string why;
+    ASSERT_TRUE(parseDecodeText(d.raw, d.items, why)) << why;
+    ASSERT_NE(d.table(c.title), nullptr) << d.raw;
+    const std::vector<TstringVec>& rows = d.table(c.title)->rows;
+    auto at = rows.begin();
+    for (const TstringVec& row : c.rows) {
+      at = std::find(at, rows.end(), row);
+      if (at == rows.end()) {
+        ADD_FAILURE() << "no row " << row[0] << " | " << row[1] << " after the rows before it, in: " << d.raw;
+        break;
+      }
+      ++at;
+    }
+    EXPECT_NE(d.paragraphs().find(c.paragraph), std::string::npos) << d.raw;
+    EXPECT_EQ(d.paragraphs().find("bRequest"), std::string::npos) << d.raw;  // said in its row only
+  }
 }
 
 // A hand-made transaction of 100,000 packets: the text lists the first ones

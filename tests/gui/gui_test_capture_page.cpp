@@ -1,8 +1,8 @@
 // The Control page's capture machine against the simulated board, stepped by
 // direct tick calls on a dialog that is built but never shown (its timer
 // killed): no board, a board that appears, full capture, Stop, unplug and
-// replug, a capture abandoned by a hardware-changed refresh, and one lost to
-// a failed transfer.
+// replug, a capture abandoned by a hardware-changed refresh, one lost to a
+// failed transfer, and one without memory for its buffer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 
 #include "guitest.h"
 #include "kelvosim.h"
+#include "qxallocfail.h"
 #include "qxcapture.h"
 #include "qxwait.h"
 #include "wxsGui.h"
@@ -320,4 +321,30 @@ TEST_F(CapturePage, CaptureAbandonedByARefreshIsNeverDecodedNorResized) {
   EXPECT_FALSE(dialog->plinVec()->empty());
   expectRowsOfTheBuffer();
 }
+
+// No memory for the buffer is no board fault: the page stays usable, says to
+// press Start, and that Start asks for a buffer again.
+TEST_F(CapturePage, NoMemoryForTheBufferLetsStartTryAgain) {
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
+  addBoard();
+  fillAtOnce();
+  ASSERT_TRUE(openReady());
+  // The capture buffer of the default 32 KBytes and its front pad, once.
+  qxalloc::arm(0, 1, std::this_thread::get_id(), 32768 + TloThread::frontPad());
+  clickStartStop();
+  const bool ended = tickUntil([&] { return page->state != ST_CAPTURING && !page->captureOutstanding; });
+  qxalloc::disarm();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(page->loThread.getHardwareStatus(), HW_NO_MEMORY);
+  EXPECT_EQ(page->state, ST_READY);
+  EXPECT_EQ(statusLine(), "Memory allocation failed. Press Start to try again.");
+  EXPECT_EQ(controls(), "on Start on on on off on");
+
+  clickStartStop();
+  ASSERT_TRUE(tickToState(ST_DONE));
+  EXPECT_EQ(page->loThread.getHardwareStatus(), HW_OK);
+  EXPECT_EQ(statusLine(), "Hardware Initialized OK");
+  expectRowsOfTheBuffer();
+}
+
 }  // namespace

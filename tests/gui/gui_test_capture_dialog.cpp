@@ -21,7 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Calls step every 50 ms with the open dialog until step returns true.
+// Calls step every 50 ms with the open dialog until step returns true, and
+// ends the dialog past the limit, also after the last step.
 class Tdriver : public wxTimer {
  public:
   using Tstep = std::function<bool(TcaptureDialogInner&)>;
@@ -36,35 +37,37 @@ class Tdriver : public wxTimer {
       panel->doExit(wxID_CANCEL);
       return;
     }
-    // The pointer was moved on the previous call; click now that it is there.
+    // The pointer was moved on the previous call; click once it is there. The
+    // dialog may have been fitted and centred again since: then follow it.
     if (Fpressing) {
+      if (!Fbutton->GetScreenRect().Contains(wxGetMousePosition())) {
+        press(Fbutton);
+        return;
+      }
       Fpressing = false;
       wxUIActionSimulator().MouseClick();
       return;
     }
-    if (Fdone) {
-      Stop();
-      return;
-    }
-    Fdone = Fstep(*dialog);
-    if (Fdone && !Fpressing) Stop();
+    if (!Fdone) Fdone = Fstep(*dialog);
   }
   // Moves the pointer onto button; the next call clicks it.
   static void press(wxWindow* button) {
+    Fbutton = button;
     wxUIActionSimulator().MouseMove(button->GetScreenPosition() + button->GetSize() / 2);
     Fpressing = true;
   }
 
  private:
   static bool Fpressing;
+  static wxWindow* Fbutton;
   bool Fdone = false;
   Tstep Fstep;
   Clock::time_point Fend;
 };
 
 bool Tdriver::Fpressing = false;
+wxWindow* Tdriver::Fbutton = nullptr;
 
-// Steps that end in a press stop the driver only after the click went out.
 void click(wxWindow* button) { Tdriver::press(button); }
 
 TctlPage& pageOf(TcaptureDialogInner& d) { return *d.gui->ctlPage; }
@@ -159,6 +162,7 @@ TEST_F(CaptureDialog, CancelAndTheCloseBoxGiveNoOKAndEmptyVectors) {
       },
       120s);
   TcaptureDialog cancelled;
+  cancel.Stop();  // the next dialog has a driver of its own
   EXPECT_FALSE(cancelled.retOK());
   ASSERT_TRUE(cancelled.linRows && cancelled.events && cancelled.treeRoots);
   EXPECT_TRUE(cancelled.linRows->empty() && cancelled.events->empty() && cancelled.treeRoots->empty());

@@ -21,8 +21,17 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-echo "Installing: ${missing[*]}"
+# Packages are installed as root: directly, or through sudo where it may be
+# used (without a password, or asking for one on a terminal).
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || { [ -t 0 ] && sudo -v; }; }; then
+    SUDO="sudo"
+  else
+    echo "tools/deps.sh: packages missing; install them as root: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

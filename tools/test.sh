@@ -43,15 +43,7 @@ if [ "$FUZZ_SECONDS" != "0" ]; then
     -DQX_FUZZ=ON -DQX_SANITIZE=address,undefined -DQX_TESTS=ON -DQX_BENCH=OFF >/dev/null
   targets=$(ninja -C build-fuzz -t targets all | grep -o '^fuzz_[a-z_]*' | sort -u)
   ninja -C build-fuzz $targets
-  for bin in build-fuzz/tests/fuzz/fuzz_*; do
-    [ -f "$bin" ] && [ -x "$bin" ] || continue
-    name=$(basename "$bin"); short=${name#fuzz_}
-    work="build-fuzz/corpus-$short"; mkdir -p "$work"
-    # New crashes land in tests/fuzz/regress/<target>/ as regression files.
-    "$bin" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="tests/fuzz/regress/$short/crash-" \
-      "$work" "tests/fuzz/regress/$short" 2>&1 | tail -n 3
-  done
+  bash tools/fuzz.sh build-fuzz "$FUZZ_SECONDS"
 fi
 
 step "all tests passed"

@@ -17,6 +17,7 @@ constexpr int HELP_WRAP = PAGE_WIDTH - 25;
 constexpr uint32_t MIN_BUFFER_KB = 4;
 constexpr int NUMSTRS = 5;
 constexpr const char* CAPTURE_LOST = "Capture failed. Press Start to try again.";
+constexpr const char* NO_MEMORY_RETRY = "Memory allocation failed. Press Start to try again.";
 
 const char* const helpText[NUMSTRS] = {
     "1. (Optionally) Connect or Disconnect. The Sniffer default is for the target device to be "
@@ -236,7 +237,8 @@ void TctlPage::refresh() {
   const int status = loThread.getHardwareStatus();
   setStatusLine(hardwareStatusMsg(status));
   setIdLine("Hardware Serial: " + loThread.getSerial());
-  state = status == HW_OK ? ST_READY : ST_NO_HARDWARE;
+  // No memory for the buffer is no board fault: the next Start asks again.
+  state = status == HW_OK || status == HW_NO_MEMORY ? ST_READY : ST_NO_HARDWARE;
   acqText->SetLabel("0 Bytes");
   acqGauge->SetValue(0);
   decText->SetLabel("0%");
@@ -248,11 +250,12 @@ void TctlPage::refresh() {
 // the board answers again, say so rather than look like an empty capture.
 void TctlPage::captureLost() {
   captureOutstanding = false;
-  if (state == ST_READY) setStatusLine(CAPTURE_LOST);
+  if (state != ST_READY) return;
+  setStatusLine(loThread.getHardwareStatus() == HW_NO_MEMORY ? NO_MEMORY_RETRY : CAPTURE_LOST);
 }
 
 void TctlPage::startCapture() {
-  setStatusLine(hardwareStatusMsg(HW_OK));  // Ready means the last refresh read OK
+  setStatusLine(hardwareStatusMsg(HW_OK));  // Ready means the board answered at the last refresh
   bufKB = clampBufKB(wxstr2num(bufSize->GetValue()));
   bufSize->ChangeValue(num2str(bufKB));
   setAcqProgress(0);

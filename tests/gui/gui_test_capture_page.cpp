@@ -1,8 +1,8 @@
 // The Control page's capture machine against the simulated board, stepped by
 // direct tick calls on a dialog that is built but never shown (its timer
 // killed): no board, a board that appears, full capture, Stop, unplug and
-// replug, a capture abandoned by a hardware-changed refresh, and one lost to
-// a failed transfer.
+// replug, a capture abandoned by a hardware-changed refresh, one lost to a
+// failed transfer, and one without memory for its buffer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,9 @@
 
 #include "guitest.h"
 #include "kelvosim.h"
+#include "qxallocfail.h"
 #include "qxcapture.h"
+#include "qxwait.h"
 #include "wxsGui.h"
 #include "wxsPanes.h"
 
@@ -53,10 +55,20 @@ class CapturePage : public ::testing::Test {
     dialog->gui->killTimer();
     page = dialog->gui->ctlPage;
   }
+  // Ready with no hardware change pending: the thread raises its flag before
+  // it arms, the first tick refreshes without taking it, the second takes it.
+  // So no later refresh can abandon the capture that a Start begins.
+  bool openReady() {
+    open();
+    if (!qxtest::waitFor([&] { return page->loThread.getThreadState() == LO_ARMED; })) return false;
+    page->onTick();
+    page->onTick();
+    return page->state == ST_READY;
+  }
 
   // Ticks every 10 ms until cond holds (checked after each tick); the
   // states passed on the way are kept in seen.
-  bool tickUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10000ms) {
+  bool tickUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = 30000ms) {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
       const auto t0 = Clock::now();
@@ -68,7 +80,7 @@ class CapturePage : public ::testing::Test {
     }
     return false;
   }
-  bool tickToState(int st, std::chrono::milliseconds limit = 10000ms) {
+  bool tickToState(int st, std::chrono::milliseconds limit = 30000ms) {
     return tickUntil([&] { return page->state == st; }, limit);
   }
   bool passed(int st) const { return std::find(seen.begin(), seen.end(), st) != seen.end(); }
@@ -142,8 +154,7 @@ TEST_F(CapturePage, FullCaptureDecodesWithinOneTickToTheCapturedRows) {
   fillAtOnce();
   const qxtest::TdenseCapture dense = qxtest::denseFullCapture(3);
   kelvosim::setTrafficStream(std::vector<uint8_t>(dense.raw.begin() + 8, dense.raw.end()));
-  open();
-  ASSERT_TRUE(tickToState(ST_READY));
+  ASSERT_TRUE(openReady());
   page->bufSize->ChangeValue("1000");  // clamped to 128
   clickStartStop();
   page->onTick();
@@ -177,8 +188,7 @@ TEST_F(CapturePage, FullCaptureDecodesWithinOneTickToTheCapturedRows) {
 TEST_F(CapturePage, StopEndsACaptureOnAQuietBusAndItsBytesAreDecoded) {
   addBoard();
   kelvosim::setTrafficQuiet();
-  open();
-  ASSERT_TRUE(tickToState(ST_READY));
+  ASSERT_TRUE(openReady());
   page->bufSize->ChangeValue("");  // an empty field captures 4 KBytes
   clickStartStop();
   page->onTick();
@@ -190,7 +200,7 @@ TEST_F(CapturePage, StopEndsACaptureOnAQuietBusAndItsBytesAreDecoded) {
   EXPECT_EQ(page->state, ST_CAPTURING) << "a quiet bus never fills the memory";
 
   clickStartStop();
-  ASSERT_TRUE(tickToState(ST_DONE, 5000ms));
+  ASSERT_TRUE(tickToState(ST_DONE));
   EXPECT_TRUE(passed(ST_DECODING));
   EXPECT_LT(page->loThread.getCaptureCount(), 4096u);
   EXPECT_TRUE(page->okBtn->IsEnabled());
@@ -200,12 +210,15 @@ TEST_F(CapturePage, StopEndsACaptureOnAQuietBusAndItsBytesAreDecoded) {
 // Decompress progress counts against the bytes captured, not those asked for.
 TEST_F(CapturePage, DecompressPercentAfterStopIsOfTheCapturedBytes) {
   addBoard();
-  kelvosim::setTicksPerTransfer(600);
-  open();
-  ASSERT_TRUE(tickToState(ST_READY));
+  kelvosim::setTicksPerTransfer(0);  // bus time moves only when the test says so
+  ASSERT_TRUE(openReady());
   page->bufSize->ChangeValue("128");
   clickStartStop();
+  ASSERT_TRUE(tickUntil([&] { return kelvosim::captureState(0).Farmed; }));
+  // A few KBytes of the scenario, far from the 128 KiB that would end the run.
+  for (int i = 0; i < 100000 && kelvosim::captureState(0).Frecorded <= 2000; ++i) kelvosim::advanceTicks(1200);
   ASSERT_TRUE(tickUntil([&] { return page->loThread.getCaptureCount() > 2000; }));
+  ASSERT_LT(page->loThread.getCaptureCount(), 8192u);
   clickStartStop();
   ASSERT_TRUE(tickToState(ST_DONE));
   const uint64_t decoded = page->exThread.getDecodedCount();
@@ -220,8 +233,7 @@ TEST_F(CapturePage, DecompressPercentAfterStopIsOfTheCapturedBytes) {
 TEST_F(CapturePage, ACaptureLostToATransferFaultIsSaidUntilTheNextStart) {
   addBoard();
   fillAtOnce();
-  open();
-  ASSERT_TRUE(tickToState(ST_READY));
+  ASSERT_TRUE(openReady());
   const std::string lost = "Capture failed. Press Start to try again.";
   kelvosim::TfaultRule readBack;  // the count read passes, the read-back fails
   readBack.Fkind = kelvosim::XK_BULK_IN;
@@ -251,8 +263,7 @@ TEST_F(CapturePage, ACaptureLostToATransferFaultIsSaidUntilTheNextStart) {
 TEST_F(CapturePage, UnplugDuringCaptureThenReplugAndCaptureAgain) {
   addBoard();
   kelvosim::setTrafficQuiet();
-  open();
-  ASSERT_TRUE(tickToState(ST_READY));
+  ASSERT_TRUE(openReady());
   clickStartStop();
   ASSERT_TRUE(tickUntil([&] { return kelvosim::captureState(0).Farmed; }));
   kelvosim::unplug(0);
@@ -308,6 +319,31 @@ TEST_F(CapturePage, CaptureAbandonedByARefreshIsNeverDecodedNorResized) {
   ASSERT_EQ(raw.size(), 32768u + 8);
   EXPECT_EQ(std::string(raw.begin(), raw.begin() + 8), "VARNOKE.");
   EXPECT_FALSE(dialog->plinVec()->empty());
+  expectRowsOfTheBuffer();
+}
+
+// No memory for the buffer is no board fault: the page stays usable, says to
+// press Start, and that Start asks for a buffer again.
+TEST_F(CapturePage, NoMemoryForTheBufferLetsStartTryAgain) {
+  if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";
+  addBoard();
+  fillAtOnce();
+  ASSERT_TRUE(openReady());
+  // The capture buffer of the default 32 KBytes and its front pad, once.
+  qxalloc::arm(0, 1, std::this_thread::get_id(), 32768 + TloThread::frontPad());
+  clickStartStop();
+  const bool ended = tickUntil([&] { return page->state != ST_CAPTURING && !page->captureOutstanding; });
+  qxalloc::disarm();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(page->loThread.getHardwareStatus(), HW_NO_MEMORY);
+  EXPECT_EQ(page->state, ST_READY);
+  EXPECT_EQ(statusLine(), "Memory allocation failed. Press Start to try again.");
+  EXPECT_EQ(controls(), "on Start on on on off on");
+
+  clickStartStop();
+  ASSERT_TRUE(tickToState(ST_DONE));
+  EXPECT_EQ(page->loThread.getHardwareStatus(), HW_OK);
+  EXPECT_EQ(statusLine(), "Hardware Initialized OK");
   expectRowsOfTheBuffer();
 }
 

@@ -65,6 +65,11 @@ class TdialogDriver {
     TcaptureDialogInner* d = openDialog();
     if (!d || gaveUp) return;
     if (Fpress) {  // the pointer moved there on the tick before
+      // The dialog may have been fitted and centred again since: follow it.
+      if (!Ftarget->GetScreenRect().Contains(wxGetMousePosition())) {
+        pointAt(Ftarget);
+        return;
+      }
       wxUIActionSimulator().MouseClick();
       Fpress = false;
       return;
@@ -89,6 +94,7 @@ class TdialogDriver {
   }
 
   void pointAt(wxWindow* w) {
+    Ftarget = w;
     wxUIActionSimulator().MouseMove(w->GetScreenRect().GetPosition() + w->GetSize() / 2);
     Fpress = true;
   }
@@ -96,6 +102,7 @@ class TdialogDriver {
   Tplan Fplan;
   int Fphase = 0;
   bool Fpress = false;
+  wxWindow* Ftarget = nullptr;
   wxTimer Ftimer;
   wxLongLong Fstart;
 };

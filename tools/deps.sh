@@ -33,5 +33,7 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 echo "Installing: ${missing[*]}"
+# sudo drops the caller's environment: hand it the frontend on its command.
+export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+$SUDO ${SUDO:+env DEBIAN_FRONTEND=noninteractive} apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -19,7 +19,7 @@ run() {
   ln -s "$(command -v grep)" "$tmp/bin/grep"
   stub dpkg-query 'exit 1'
   stub id "echo $uid"
-  stub apt-get "echo root apt-get \$* >> $tmp/calls"
+  stub apt-get "echo root DEBIAN_FRONTEND=\$DEBIAN_FRONTEND apt-get \$* >> $tmp/calls"
   case $sudo in
     refuses) stub sudo "[ \"\$1\" = apt-get ] && echo sudo >> $tmp/calls; exit 1" ;;
     allows) stub sudo "[ \"\$1\" = -n ] && exit 0; echo sudo \$* >> $tmp/calls" ;;
@@ -32,8 +32,8 @@ run() {
       || why="$why; not one line naming the packages and apt-get install"
   fi
   if [ -n "$via" ]; then
-    [ "$(cut -d' ' -f1 "$tmp/calls" | sort -u)" = "$via" ] && grep -q "apt-get install .*cmake" "$tmp/calls" \
-      || why="$why; install not run as $via"
+    [ "$(cut -d' ' -f1 "$tmp/calls" | sort -u)" = "$via" ] && grep -q "DEBIAN_FRONTEND=noninteractive apt-get install .*cmake" "$tmp/calls" \
+      || why="$why; install not run as $via without questions"
   elif [ -s "$tmp/calls" ]; then
     why="$why; apt-get ran"
   fi

@@ -8,9 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include "qxwait.h"
 
 namespace qxtest {
 
@@ -20,7 +18,7 @@ class TkmsgWatch {
  public:
   // Watches the thread that makes it; drains the messages pending, so that a
   // load that waits does so at once.
-  TkmsgWatch() : Fwatched(pthread_self()) {
+  TkmsgWatch() {
     const int fd = open(KMSG, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     Fusable = fd >= 0;
     char buf[4096];
@@ -32,32 +30,20 @@ class TkmsgWatch {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no SA_RESTART: a read that waits returns EINTR
     sigaction(SIGUSR1, &sa, &Fold);
-    Fthread = std::thread([this, deadline = std::chrono::steady_clock::now() + PATIENCE] {
-      for (; !Fstop.load(std::memory_order_acquire); std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-        if (std::chrono::steady_clock::now() < deadline) continue;
-        FranOut.store(true, std::memory_order_release);
-        pthread_kill(Fwatched, SIGUSR1);
-      }
-    });
+    Fwatch.start([watched = pthread_self()] { pthread_kill(watched, SIGUSR1); });
   }
   ~TkmsgWatch() {
-    Fstop.store(true, std::memory_order_release);
-    Fthread.join();
+    Fwatch.stop();
     sigaction(SIGUSR1, &Fold, nullptr);
   }
   // False where /proc/kmsg cannot be opened (not root, or no such file).
   bool usable() const { return Fusable; }
-  // True once the wait ran out before the watch ended: a load was still waiting.
-  bool ranOut() const { return FranOut.load(std::memory_order_acquire); }
+  bool ranOut() const { return Fwatch.ranOut(); }
 
  private:
-  static constexpr std::chrono::seconds PATIENCE{60};
-  pthread_t Fwatched;
   bool Fusable = false;
   struct sigaction Fold {};
-  std::atomic<bool> Fstop{false};
-  std::atomic<bool> FranOut{false};
-  std::thread Fthread;
+  Twatchdog Fwatch;
 };
 
 }  // namespace qxtest

@@ -145,7 +145,9 @@ bool TvkLow::isBusy(bool* aOk) {
   return ok && v != 0;
 }
 
-uint32_t TvkLow::getStatusReg() { return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_LSC_READ_STATUS), 4)); }
+uint32_t TvkLow::getStatusReg(bool* aOk) {
+  return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_LSC_READ_STATUS), 4, aOk));
+}
 
 uint32_t TvkLow::getIDReg() { return static_cast<uint32_t>(cfgGetReg(cmd4(CFG_IDCODE_PUB), 4)); }
 
@@ -186,8 +188,8 @@ int TvkLow::getFPGAmodel() {
   return MODEL_UNKNOWN;
 }
 
-uint32_t TvkLow::showCfgStatus() {
-  const uint32_t s = getStatusReg();
+uint32_t TvkLow::showCfgStatus(bool* aOk) {
+  const uint32_t s = getStatusReg(aOk);
   xprintf("\n*** status = %08x", s);
   xprintf("  Done=%d, CfgEna=%d, Busy=%d, Fail=%d, FlashCheck=%s  ", (s >> 8) & 1, (s >> 9) & 1, (s >> 12) & 1,
           (s >> 13) & 1, CFG_ERROR_TEXT[(s >> 23) & 7]);
@@ -231,17 +233,22 @@ bool TvkLow::updateFPGAinner(bool aForce) {
   if (model == MODEL_UNKNOWN) return exitFPGAupdate(false);
 
   int errors = errs(enableX());
-  const uint32_t status = showCfgStatus();
+  bool statusOk = false;
+  const uint32_t status = showCfgStatus(&statusOk);
+  const bool noDesign = (status & STATUS_DONE) == 0;
   bool ok = false;
   const uint32_t u = getUsercode(&ok);
   if (!ok) return exitFPGAupdate(false);
   const uint32_t checksum = imageChecksum(model);
-  if (!aForce && u == checksum) return exitFPGAupdate(true);
+  // USERCODE outlives a flash image that no longer boots: it names the running
+  // design only while there is one. An unread status says nothing either way.
+  const bool current = u == checksum && !(statusOk && noDesign);
+  if (!aForce && current) return exitFPGAupdate(true);
   // Writing a stand-in would replace the board's capture logic for good, and its
   // checksum in USERCODE would hide that from every later start: keep the design.
   if (imageIsStandIn(model)) {
     // Without a running design the board captures nothing but erased memory.
-    if ((status & STATUS_DONE) == 0) {
+    if (noDesign) {
       xprintf(
           "\nboard: the FPGA runs no design (status %08x, Done=0, Fail=%d) and the only image at hand is a "
           "stand-in, which is never written\n",

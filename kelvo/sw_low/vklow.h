@@ -57,7 +57,7 @@ class TvkLow : public TmxLow {
 
   // ---- register reads ----
   bool isBusy(bool* aOk = nullptr);
-  uint32_t getStatusReg();
+  uint32_t getStatusReg(bool* aOk = nullptr);
   uint32_t getIDReg();
   uint64_t getTraceReg();
   uint64_t getFeatureRow();
@@ -71,7 +71,7 @@ class TvkLow : public TmxLow {
   void setCancel(const std::atomic<bool>* aCancel) { Fcancel = aCancel; }
   int getFPGAmodel();
   // Traces the configuration status and returns it (0 when the read failed).
-  uint32_t showCfgStatus();
+  uint32_t showCfgStatus(bool* aOk = nullptr);
   bool updateFPGA(bool aForce) { return updateFPGAinner(aForce); }
   bool updateFPGAneeded(bool& aNeeded);
   bool exitFPGAupdate(bool aResult);

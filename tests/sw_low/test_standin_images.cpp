@@ -75,6 +75,11 @@ TEST(StandInImages, BoardWithoutAUsableDesignFailsAndTheTraceSaysWhy) {
   } cases[] = {
       {"640HC, flash erased", kelvosim::IDCODE_640HC, 0, false, HW_INIT_FAILED,
        "FPGA runs no design (status 01802200, Done=0, Fail=1)"},
+      // USERCODE outlives an image that no longer boots: it must not pass for current.
+      {"640HC, current USERCODE, no design", kelvosim::IDCODE_640HC, kelvosim::USERCODE_640HC, false, HW_INIT_FAILED,
+       "FPGA runs no design (status 01802200, Done=0, Fail=1)"},
+      {"1200HC, current USERCODE, no design", kelvosim::IDCODE_1200HC, kelvosim::USERCODE_1200HC, false,
+       HW_INIT_FAILED, "FPGA runs no design (status 01802200, Done=0, Fail=1)"},
       {"1200HC, older design", kelvosim::IDCODE_1200HC, 0x5EF2715E, true, HW_OK, nullptr},
       {"unknown IDCODE", 0x012BB043, kelvosim::USERCODE_640HC, true, HW_INIT_FAILED, "unknown FPGA IDCODE 012bb043"},
   };

@@ -74,6 +74,14 @@ const char* hardwareStatusMsg(int status) {
   }
 }
 
+// A board that is there but cannot be opened is not "not found": say why, briefly.
+const char* hardwareStatusLine(int status, int reason) {
+  if (status == HW_NOT_FOUND && reason == HW_REASON_NO_PERMISSION)
+    return "Sniffer board found, but no permission to use it (see Help)";
+  if (status == HW_NOT_FOUND && reason == HW_REASON_IN_USE) return "Sniffer board found, but in use by another program";
+  return hardwareStatusMsg(status);
+}
+
 int upBy(int a, int b) { return a + b; }
 
 uint32_t clampBufKB(uint32_t v) { return std::max(std::min(v, _G.maxBuffer), MIN_BUFFER_KB); }
@@ -235,7 +243,7 @@ void TctlPage::onTick() {
 
 void TctlPage::refresh() {
   const int status = loThread.getHardwareStatus();
-  setStatusLine(hardwareStatusMsg(status));
+  setStatusLine(hardwareStatusLine(status, loThread.getHardwareReason()));
   setIdLine("Hardware Serial: " + loThread.getSerial());
   // No memory for the buffer is no board fault: the next Start asks again.
   state = status == HW_OK || status == HW_NO_MEMORY ? ST_READY : ST_NO_HARDWARE;

@@ -30,6 +30,8 @@ enum TctlState : int { ST_START = 0, ST_NO_HARDWARE = 1, ST_READY = 2, ST_CAPTUR
 
 // Footer text for a hardware status code.
 const char* hardwareStatusMsg(int status);
+// Footer text for a status and the reason (ThwReason) a board that is there cannot be used.
+const char* hardwareStatusLine(int status, int reason);
 // Font steps: a + b.
 int upBy(int a, int b);
 // The buffer size a Start uses: v KBytes clamped to 4 .. maxBuffer of _G.

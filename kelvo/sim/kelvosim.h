@@ -27,9 +27,10 @@
 //                      (0x.. hex, else decimal). Keys: vid pid bcd serial
 //                      manufacturer product bus addr ports(1.4.2) config(0|1)
 //                      driver(0|1 kernel driver on interface 0) held(0|1 interface
-//                      claimed by another program) openrc getconfigrc setconfigrc
-//                      driverrc detachrc stringrc (libusb results to return)
-//                      prio(transfer priority byte) idcode usercode feabits
+//                      claimed by another program) denied(0|1 the user may not
+//                      open the device: LIBUSB_ERROR_ACCESS) openrc getconfigrc
+//                      setconfigrc driverrc detachrc stringrc (libusb results to
+//                      return) prio(transfer priority byte) idcode usercode feabits
 //                      flash(0|1 valid image in flash at power-up) busy(0|1 FPGA
 //                      busy forever) erasepolls pagepolls.
 //                      Unset: one default board. Empty: no devices.
@@ -111,6 +112,7 @@ struct TdevConfig {
   int FactiveConfig = 1;              // 0: unconfigured
   bool FkernelDriver = false;         // a kernel driver is bound to interface 0
   bool FheldElsewhere = false;        // another program has claimed interface 0
+  bool FaccessDenied = false;         // the device node denies this user: open fails
   // libusb results forced on the open sequence (0: behave normally)
   int FopenResult = 0;
   int FgetConfigResult = 0;
@@ -265,6 +267,7 @@ void replug(int dev);  // back as a new device (new address), board powered up a
 void unplugAfter(int dev, unsigned transfers);
 void setListResult(int rc);  // libusb_get_device_list returns rc (0: normal)
 void setHeldElsewhere(int dev, bool held);
+void setAccessDenied(int dev, bool denied);
 void setKernelDriver(int dev, bool bound);
 void setIdcode(int dev, uint32_t idcode);
 void setUsercode(int dev, uint32_t usercode);

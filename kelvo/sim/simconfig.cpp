@@ -76,6 +76,8 @@ bool deviceKey(TdevConfig& c, const std::string& key, const std::string& val, bo
     c.FkernelDriver = n != 0;
   else if (key == "held")
     c.FheldElsewhere = n != 0;
+  else if (key == "denied")
+    c.FaccessDenied = n != 0;
   else if (key == "openrc")
     c.FopenResult = static_cast<int>(n);
   else if (key == "getconfigrc")

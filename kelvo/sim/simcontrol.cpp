@@ -118,6 +118,10 @@ void setHeldElsewhere(int dev, bool held) {
   withDevice(dev, [&](TsimWorld&, TsimDevice& d) { d.Fcfg.FheldElsewhere = held; });
 }
 
+void setAccessDenied(int dev, bool denied) {
+  withDevice(dev, [&](TsimWorld&, TsimDevice& d) { d.Fcfg.FaccessDenied = denied; });
+}
+
 void setKernelDriver(int dev, bool bound) {
   withDevice(dev, [&](TsimWorld&, TsimDevice& d) {
     d.Fcfg.FkernelDriver = bound;

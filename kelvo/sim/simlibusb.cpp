@@ -357,6 +357,7 @@ int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** dev_handl
   TsimDevice* d = devOf(dev);
   if (!d || !dev_handle) return LIBUSB_ERROR_INVALID_PARAM;
   if (!d->Fstate.Fpresent || dev->Fgeneration != d->Fgeneration) return LIBUSB_ERROR_NO_DEVICE;
+  if (d->Fcfg.FaccessDenied) return LIBUSB_ERROR_ACCESS;
   if (d->Fcfg.FopenResult < 0) return d->Fcfg.FopenResult;
   auto* h = new libusb_device_handle;
   h->Fdev = dev;

@@ -73,14 +73,20 @@ void TlibusbDevice::close() {
   devHandle = nullptr;
 }
 
+bool TlibusbDevice::openFails(int aCode) {
+  openError = aCode;
+  close();
+  return false;
+}
+
 bool TlibusbDevice::open() {
   if (isOpen()) close();  // never leave a second handle or a claimed interface behind
-  if (!initialised()) return false;
+  if (!initialised()) return openFails(LIBUSB_ERROR_OTHER);
 
   libusb_device** list = nullptr;
   ssize_t count = libusb_get_device_list(nullptr, &list);
   err(static_cast<int>(count));
-  if (count < 0) return false;
+  if (count < 0) return openFails(static_cast<int>(count));
 
   libusb_device* found = nullptr;
   libusb_device_descriptor desc{};
@@ -97,7 +103,7 @@ bool TlibusbDevice::open() {
     xprintf("\nboard: no device %04x:%04x or %04x:%04x among %zd\n", kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BRIDGE,
             kelvo::VENDOR_ID, kelvo::PRODUCT_ID_BOARD, count);
     libusb_free_device_list(list, 1);
-    return false;
+    return openFails(LIBUSB_ERROR_NOT_FOUND);
   }
 
   int rc = libusb_open(found, &devHandle);
@@ -105,18 +111,14 @@ bool TlibusbDevice::open() {
   err(rc);
   if (rc != 0) {
     devHandle = nullptr;
-    close();
-    return false;
+    return openFails(rc);
   }
 
   int config = 99;
   if (libusb_get_configuration(devHandle, &config) == 0 && config == 0) {
     rc = libusb_set_configuration(devHandle, 1);
     err(rc);
-    if (rc != 0) {
-      close();
-      return false;
-    }
+    if (rc != 0) return openFails(rc);
   }
 
   rc = libusb_kernel_driver_active(devHandle, 0);
@@ -124,24 +126,17 @@ bool TlibusbDevice::open() {
     kernelDriverWasActive = (rc == 1);
   } else {
     err(rc);
-    close();
-    return false;
+    return openFails(rc);
   }
   if (kernelDriverWasActive) {
     rc = libusb_detach_kernel_driver(devHandle, 0);
     err(rc);
-    if (rc != 0) {
-      close();
-      return false;
-    }
+    if (rc != 0) return openFails(rc);
   }
 
   rc = libusb_claim_interface(devHandle, 0);
   err(rc);
-  if (rc != 0) {
-    close();
-    return false;
-  }
+  if (rc != 0) return openFails(rc);
 
   unsigned char text[SERIAL_BUF_SIZE] = {};
   rc = libusb_get_string_descriptor_ascii(devHandle, desc.iSerialNumber, text, SERIAL_BUF_SIZE);
@@ -150,6 +145,7 @@ bool TlibusbDevice::open() {
   } else {
     serial.clear();
   }
+  openError = 0;
   return true;
 }
 

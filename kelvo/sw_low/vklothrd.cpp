@@ -1,5 +1,7 @@
 #include "vklothrd.h"
 
+#include <libusb.h>
+
 #include <algorithm>
 #include <new>
 
@@ -7,6 +9,14 @@ namespace {
 
 constexpr std::chrono::milliseconds THREAD_LOOP_DELAY{250};
 constexpr int PAUSES_WITHOUT_BOARD = 4;
+
+int reasonOf(int aOpenError) {
+  switch (aOpenError) {
+    case LIBUSB_ERROR_ACCESS: return HW_REASON_NO_PERMISSION;
+    case LIBUSB_ERROR_BUSY: return HW_REASON_IN_USE;
+    default: return HW_REASON_NONE;
+  }
+}
 
 }  // namespace
 
@@ -59,8 +69,12 @@ bool TloThread::getString(std::string& aText, int aSelector) {
 
 bool TloThread::doThreadInit(bool aAfterFault) {
   const int before = hardwareStatus.load(std::memory_order_relaxed);
+  const int reasonBefore = hardwareReason.load(std::memory_order_relaxed);
   const bool ok = doThreadInitX();
-  if (aAfterFault || hardwareStatus.load(std::memory_order_relaxed) != before) setHardwareChanged();
+  // A board that stays unusable for another reason is a change as well.
+  if (aAfterFault || hardwareStatus.load(std::memory_order_relaxed) != before ||
+      hardwareReason.load(std::memory_order_relaxed) != reasonBefore)
+    setHardwareChanged();
   return ok;
 }
 
@@ -68,19 +82,24 @@ bool TloThread::doThreadInitX() {
   std::string newSerial;
   bool opened;
   bool ok = false;
+  int reason = HW_REASON_NONE;
   {
     std::lock_guard<std::mutex> guard(FboardLock);
     opened = lo.snifferOpen();
     if (opened) {
       ok = lo.getString(newSerial, 3);
       if (ok) ok = lo.updateFPGA(false);
+    } else {
+      reason = reasonOf(lo.pLo()->getOpenError());
     }
   }
-  // The serial is in place before the status (and the hardware-changed flag) move.
+  // The serial and the reason are in place before the status (and the
+  // hardware-changed flag) move.
   {
     std::lock_guard<std::mutex> guard(FserialLock);
     serial = opened ? newSerial : std::string("unavailable");
   }
+  hardwareReason.store(reason, std::memory_order_release);
   if (!opened) {
     hardwareStatus.store(HW_NOT_FOUND, std::memory_order_release);
     return false;

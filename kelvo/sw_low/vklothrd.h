@@ -19,6 +19,9 @@
 
 enum ThwStatus : int { HW_OK = 0, HW_NOT_FOUND = -1, HW_INIT_FAILED = -2, HW_NO_MEMORY = -5 };
 
+// Why a board that is there cannot be used; with HW_NOT_FOUND only.
+enum ThwReason : int { HW_REASON_NONE = 0, HW_REASON_NO_PERMISSION = 1, HW_REASON_IN_USE = 2 };
+
 enum TloState : uint32_t { LO_INIT = 0, LO_ARMED = 1, LO_RUN = 2, LO_FINISHED = 3 };
 
 class TloThread {
@@ -41,6 +44,8 @@ class TloThread {
   void setNeeded(unsigned aBytes);
   uint64_t getCaptureCount() const { return captureCount.load(std::memory_order_acquire); }
   int getHardwareStatus() const { return hardwareStatus.load(std::memory_order_acquire); }
+  // Published with the status: read it after taking hardware-changed.
+  int getHardwareReason() const { return hardwareReason.load(std::memory_order_acquire); }
   std::string getSerial() const;
   std::vector<uint8_t>* pRawData() { return &rawData; }
   bool getRun() const { return runRequest.load(std::memory_order_acquire); }
@@ -81,6 +86,7 @@ class TloThread {
 
   std::vector<uint8_t> rawData;
   std::atomic<int> hardwareStatus{HW_NOT_FOUND};
+  std::atomic<int> hardwareReason{HW_REASON_NONE};
   std::atomic<bool> quit{false};
   std::atomic<uint32_t> loopCount{0};
   std::atomic<uint32_t> badStateCount{0};

@@ -149,6 +149,36 @@ TEST_F(CapturePage, NoBoardThenABoardAppears) {
   EXPECT_EQ(controls(), "on Start on on on off on");
 }
 
+// A board that is there but cannot be used says why in the footer, in words
+// that fit it; without a board the plain text stays.
+TEST_F(CapturePage, FooterSaysWhyABoardThatIsThereCannotBeUsed) {
+  addBoard();
+  kelvosim::setAccessDenied(0, true);
+  const struct {
+    std::function<void()> make;
+    const char* text;
+    int state;
+  } steps[] = {
+      {[] {}, "Sniffer board found, but no permission to use it (see Help)", ST_NO_HARDWARE},
+      {[] {
+         kelvosim::setAccessDenied(0, false);
+         kelvosim::setHeldElsewhere(0, true);
+       },
+       "Sniffer board found, but in use by another program", ST_NO_HARDWARE},
+      {[] { kelvosim::setHeldElsewhere(0, false); }, "Hardware Initialized OK", ST_READY},
+      {[] { kelvosim::unplug(0); }, "Sniffer hardware not found", ST_NO_HARDWARE},
+  };
+  open();
+  const Tfooter* footer = dialog->gui->footer;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.text);
+    step.make();
+    ASSERT_TRUE(tickUntil([&] { return statusLine() == step.text; }));
+    EXPECT_EQ(page->state, step.state);
+    EXPECT_LE(footer->statusText->GetBestSize().x, footer->GetClientSize().x);
+  }
+}
+
 TEST_F(CapturePage, FullCaptureDecodesWithinOneTickToTheCapturedRows) {
   addBoard();
   fillAtOnce();

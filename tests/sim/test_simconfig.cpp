@@ -62,7 +62,7 @@ TEST_F(TenvTest, DeviceListFromTheEnvironment) {
   }
   ASSERT_TRUE(configure({{"KELVOSIM_DEVICES",
                           "other,vid=0x1234,pid=0x5678;board,pid=0x87a0,bcd=0x0300,serial=AB,bus=3,ports=1.2,"
-                          "config=0,driver=1,prio=0,idcode=0x012BA043;board,held=1"}}));
+                          "config=0,driver=1,prio=0,idcode=0x012BA043;board,held=1;board,denied=1"}}));
   EXPECT_EQ(descriptor(0).idVendor, 0x1234);
   EXPECT_EQ(descriptor(1).idProduct, 0x87A0);
   EXPECT_EQ(descriptor(1).bcdDevice, 0x0300);
@@ -72,7 +72,7 @@ TEST_F(TenvTest, DeviceListFromTheEnvironment) {
   EXPECT_EQ(bridgeState(1).FepIn, 0x81);
   libusb_device_handle* h = nullptr;
   libusb_device** list = nullptr;
-  ASSERT_EQ(libusb_get_device_list(nullptr, &list), 3);
+  ASSERT_EQ(libusb_get_device_list(nullptr, &list), 4);
   EXPECT_EQ(libusb_get_bus_number(list[1]), 3);
   ASSERT_EQ(libusb_open(list[1], &h), 0);
   ASSERT_EQ(libusb_set_configuration(h, 1), 0);
@@ -80,6 +80,7 @@ TEST_F(TenvTest, DeviceListFromTheEnvironment) {
   ASSERT_EQ(libusb_detach_kernel_driver(h, 0), 0);
   EXPECT_EQ(libusb_claim_interface(h, 0), 0);
   libusb_close(h);
+  EXPECT_EQ(libusb_open(list[3], &h), LIBUSB_ERROR_ACCESS);  // the user may not open it
   ASSERT_EQ(libusb_open(list[2], &h), 0);
   libusb_free_device_list(list, 1);
   EXPECT_EQ(libusb_claim_interface(h, 0), LIBUSB_ERROR_BUSY);  // held by another program

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -250,6 +251,37 @@ TEST_F(CaptureThread, NoBoardKeepsStatusAndEndsWithinOnePause) {
   EXPECT_LT(Clock::now() - start, period / 2) << "one pause, not the whole period";
   EXPECT_EQ(kelvosim::openHandles(), 0);
   EXPECT_EQ(kelvosim::contextRefs(), 0);
+}
+
+// A board that is there but cannot be opened says why beside status -1; each
+// change of that reason is a hardware change, though the status stays -1.
+TEST_F(CaptureThread, ABoardThatCannotBeOpenedSaysWhy) {
+  addBoard();
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    int status, reason;
+  } steps[] = {
+      {"no permission", [] { kelvosim::setAccessDenied(0, true); }, HW_NOT_FOUND, HW_REASON_NO_PERMISSION},
+      {"held by another program",
+       [] {
+         kelvosim::setAccessDenied(0, false);
+         kelvosim::setHeldElsewhere(0, true);
+       },
+       HW_NOT_FOUND, HW_REASON_IN_USE},
+      {"free", [] { kelvosim::setHeldElsewhere(0, false); }, HW_OK, HW_REASON_NONE},
+      {"gone", [] { kelvosim::unplug(0); }, HW_NOT_FOUND, HW_REASON_NONE},
+  };
+  std::unique_ptr<TloThread> lo;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.make();
+    if (!lo) lo = std::make_unique<TloThread>();
+    ASSERT_TRUE(waitFor([&] { return lo->consumeHardwareChanged(); }));
+    EXPECT_EQ(lo->getHardwareStatus(), step.status);
+    EXPECT_EQ(lo->getHardwareReason(), step.reason);
+    EXPECT_EQ(lo->getSerial(), step.status == HW_OK ? "KV-THREAD" : "unavailable");
+  }
 }
 
 TEST_F(CaptureThread, UnplugWhileArmedGoesBackToInit) {

@@ -48,13 +48,19 @@ class TlibusbDevice : public Tlibusb {
   bool wasKernelDriverActive() const { return kernelDriverWasActive; }
   int getLastError() const { return lastError; }
   int getTimeoutMs() const { return timeoutMs; }
+  // Why the last open() failed: the libusb result of the step that failed
+  // (LIBUSB_ERROR_NOT_FOUND: no board listed); 0 after an open that succeeded.
+  int getOpenError() const { return openError; }
 
  private:
+  bool openFails(int aCode);
+
   bool kernelDriverWasActive = false;
   int timeoutMs = 1000;
   int lastError = 0;
   libusb_device_handle* devHandle = nullptr;
   std::string serial;
+  int openError = 0;
 };
 
 // Byte buffer in which every SPI message is built; appenders chain.

@@ -15,6 +15,10 @@
  * handle until it has ended, while getDecodedCount and getDecodeDone answer at
  * once. Only sniffEnd must not overlap another call on its handle.
  *
+ * getHardwareStatus gives -1 also for a board that is plugged in but cannot be
+ * opened (no permission, or held by another program); getHardwareChanged
+ * returns 1 when that reason changes, though the status stays -1.
+ *
  * A null handle (sniffInit returns one when it cannot make a handle) is
  * answered as an out-of-range call: 0, an empty text, NULL, or nothing done;
  * getHardwareStatus gives -1 (no board).
@@ -25,6 +29,13 @@
  * without its done flag. An ignored startDecode sets getDecodeDone to 0 until
  * a decode ends; the rows of before stay. Once getCaptureDone has returned 1,
  * all three are honoured at once. Connect or disconnect before setRun.
+ *
+ * A run asked for before a board is ready (getHardwareStatus not 0) stays
+ * pending and starts as soon as a board is ready; until then it holds the
+ * buffer as a capture does. setRun(h, 0) withdraws it. setStop ends only a
+ * capture that runs: a pending run gives no getCaptureDone until a board
+ * comes, so withdraw it rather than stop it (a stop given meanwhile ends the
+ * capture right after it starts).
  *
  * Status -5 (no memory for the capture buffer) holds until a later capture
  * gets its buffer; that capture sets the status back to 0.

@@ -135,4 +135,35 @@ TEST_F(Probecore, NoMemoryStatusClearsWithTheNextBuffer) {
   EXPECT_GT(getPacketDataRowCount(h), 0u);
 }
 
+// A run asked for without a board stays pending and holds the buffer;
+// setRun(h, 0) withdraws it, so a board that comes later runs nothing.
+TEST(ProbecoreWithoutABoard, SetRunZeroWithdrawsAPendingRun) {
+  kelvosim::reset();
+  kelvosim::setLogging(false);
+  void* h = sniffInit();
+  ASSERT_NE(h, nullptr);
+  TloThread* lo = static_cast<TloThread*>(loh(h));
+  startDecode(h);
+  ASSERT_EQ(getDecodeDone(h), 1) << "the empty buffer decodes to no rows";
+  setNeeded(h, 4096);
+  setRun(h, 1);
+  startDecode(h);
+  EXPECT_EQ(getDecodeDone(h), 0) << "a pending run holds the buffer";
+  setRun(h, 0);
+  EXPECT_EQ(getRun(h), 0);
+  startDecode(h);
+  EXPECT_EQ(getDecodeDone(h), 1) << "withdrawn: the buffer is the caller's again";
+
+  kelvosim::addDevice(kelvosim::boardConfig());
+  ASSERT_TRUE(waitFor([&] { return getHardwareStatus(h) == 0 && lo->getThreadState() == LO_ARMED; }));
+  // A run is taken in the pass after the one that armed, and armed on the
+  // board in the pass after that: both have ended once a third one begins.
+  const uint32_t armedBy = lo->getLoopCount();
+  ASSERT_TRUE(waitFor([&] { return lo->getLoopCount() >= armedBy + 3; }));
+  EXPECT_EQ(kelvosim::captureState(0).Fruns, 0u);
+  EXPECT_EQ(getCaptureDone(h), 0);
+  sniffEnd(h);
+  kelvosim::reset();
+}
+
 }  // namespace

@@ -860,8 +860,9 @@ local function parseSetup(b)
   return s
 end
 
--- Feature selectors in words: their names are wider than a cell.
-local FEATURE = { [0] = "endpoint halt", "remote wakeup", "test mode" }
+-- Feature selectors in words (their names are wider than a cell), by
+-- recipient: interfaces have none of their own.
+local FEATURE = { [0] = { [1] = "remote wakeup", [2] = "test mode" }, [2] = { [0] = "endpoint halt" } }
 
 -- The type and index of a descriptor that wValue asks for, in rows of
 -- their own: beside the value they would be cut.
@@ -877,10 +878,13 @@ local function valueMeaning(s)
   local v = s.wValue
   if s.kind == 0 then
     local r = s.bRequest
-    if r == 5 then return "address " .. (v & 0x7f) end
+    if r == 5 then
+      if v == 0 then return "default address" end
+      return v <= 127 and "address " .. v or v .. ", invalid"
+    end
     if r == 9 then return (v & 0xff) == 0 and "unconfigured" or "configuration " .. (v & 0xff) end
     if r == 11 then return "setting " .. v end
-    if r == 1 or r == 3 then return FEATURE[v] or "feature " .. v end
+    if r == 1 or r == 3 then return (FEATURE[s.recipient] or {})[v] or "feature " .. v end
     return ""
   end
   if s.kind == 1 then
@@ -925,8 +929,10 @@ local function setupTable(s, title)
     table.move(descriptorBits(s.wValue), 1, 2, #rows + 1, rows)
   end
   rows[#rows + 1] = { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) }
-  rows[#rows + 1] = { "6", "wLength "
-    .. (s.wLength == 0 and "0 bytes, no data stage" or plural(s.wLength, "byte") .. " at most") }
+  -- A device may answer a read with less; a write carries exactly wLength.
+  local follow = s.wLength == 1 and " follows" or " follow"
+  rows[#rows + 1] = { "6", "wLength " .. (s.wLength == 0 and "0 bytes, no data stage"
+    or plural(s.wLength, "byte") .. (s.deviceToHost and " at most" or follow)) }
   return tbl(title or "SETUP request", FIELD_HEADINGS, rows)
 end
 
@@ -1003,6 +1009,11 @@ local function stallText(where, token)
   return where .. " is halted: it answered STALL."
 end
 
+-- What answered where the protocol allows no such answer.
+local function illegalAnswer(where, hs, what)
+  return where .. " answered " .. pidName(hs) .. ", which is not a legal answer to " .. what .. " at full speed."
+end
+
 -- One line on how a transaction ended.
 local function outcome(trx, p)
   local hs = p.handshake and p.handshake.pid
@@ -1010,21 +1021,35 @@ local function outcome(trx, p)
   local amount = n == 0 and "a zero-length packet" or plural(n, "byte")
   local where = p.token and ("device " .. p.token.addr .. " endpoint " .. p.token.endp) or "the endpoint"
   if trx.subType == "IN" then
+    if p.data then
+      if hs == 2 then return where .. " sent " .. amount .. " and the host acknowledged " .. (n == 0 and "it." or "them.") end
+      if hs then return where .. " sent " .. amount .. ", then " .. illegalAnswer("the host", hs, "data") end
+      return where .. " sent " .. amount .. "; no ACK from the host followed (isochronous, or the data was damaged)."
+    end
     if hs == 10 then return where .. " had no data ready and answered NAK; the host will ask again." end
     if hs == 14 then return stallText(where, p.token) end
-    if p.data and hs == 2 then return where .. " sent " .. amount .. " and the host acknowledged " .. (n == 0 and "it." or "them.") end
-    if p.data then return where .. " sent " .. amount .. "; no ACK from the host followed (isochronous, or the data was damaged)." end
+    if hs then return illegalAnswer(where, hs, "IN") end
     return "No answer from " .. where .. " was seen (timeout)."
   end
   if trx.subType == "SETUP" then
+    if not p.data then
+      return "The SETUP token has no data packet after it" .. (hs and ", yet " .. pidName(hs) .. " followed." or ".")
+    end
     if hs == 2 then return where .. " accepted the SETUP request." end
-    if p.data then return "The SETUP request to " .. where .. " was not acknowledged; the host will repeat it." end
-    return "The SETUP token has no data packet after it."
+    -- A device must take every SETUP (USB 2.0 section 8.4.6.4).
+    if hs then
+      return where .. " broke the protocol: it answered " .. pidName(hs)
+        .. " to a SETUP, which a device must always accept with ACK."
+    end
+    return "No handshake from " .. where .. " was seen after the SETUP request."
   end
-  if not p.data then return "The OUT token to " .. where .. " has no data packet after it." end
+  if not p.data then
+    return "The OUT token to " .. where .. " has no data packet after it" .. (hs and ", yet " .. pidName(hs) .. " followed." or ".")
+  end
   if hs == 2 then return where .. " took " .. amount .. " and answered ACK." end
   if hs == 10 then return where .. " could not take the data now (NAK); the host will send it again." end
   if hs == 14 then return stallText(where, p.token) end
+  if hs then return illegalAnswer(where, hs, "OUT") end
   return where .. " did not answer " .. amount .. " (isochronous, or the data was damaged)."
 end
 
@@ -1056,18 +1081,20 @@ end
 local function resetDecode(t)
   local duration = t.duration or 0
   local text = "Bus reset: the host held both data lines low (SE0) for " .. ticksText(duration) .. "."
+  -- A device takes an SE0 as a reset from 2.5 us on: only then is its address gone.
   if duration < 2.5 * TICKS_PER_US then
     text = text .. " That is shorter than the 2.5 us a device needs to see a reset."
-  elseif duration < 10000 * TICKS_PER_US then
-    text = text .. " Hosts drive a reset for at least 10 ms."
+  else
+    if duration < 10000 * TICKS_PER_US then text = text .. " Hosts drive a reset for at least 10 ms." end
+    text = text .. " Afterwards the device answers at address 0 until SET_ADDRESS."
   end
   return join({
-    para(text .. " Afterwards the device answers at address 0 until SET_ADDRESS."),
+    para(text),
     tbl("Bus reset", { "Field", "Value" }, {
       { "SE0 time", timeText(duration) },
-      { "Bit times", tostring(duration) },
+      { "SE0 bits", plural(duration, "bit time") },
       { "Idle after", timeText(t.idleTicks or 0) },
-      { "Bit times", tostring(t.idleTicks or 0) },
+      { "Idle bits", plural(t.idleTicks or 0, "bit time") },
     }),
   })
 end
@@ -1102,7 +1129,8 @@ local function dataDecode(t)
   local d = bytesOf(t)
   local items = {
     para(pidName(t.pid) .. " packet with " .. plural(#d, "byte") .. " of payload"
-      .. (#d == 0 and " (a zero-length packet: it ends a transfer or acknowledges a status stage)." or ".")),
+      .. (#d == 0 and ". A zero-length packet is a short packet that ends a transfer, or the data packet of a"
+        .. " control transfer's status stage: the handshake after it is what acknowledges." or ".")),
     tbl("Data packet", { "Field", "Value" }, {
       { "PID", pidCell(t.pid) },
       { "Length", plural(#d, "byte") .. " of payload" },
@@ -1120,8 +1148,11 @@ end
 
 local function handshakeDecode(t)
   local p = PID[t.pid]
+  local parent = node(t.parent)
+  local setup = parent and parent.subType == "SETUP" and t.pid ~= 2
   return join({
-    para(pidName(t.pid) .. " handshake: " .. (p and p[2] or "unknown PID") .. "."),
+    para(pidName(t.pid) .. " handshake: " .. (p and p[2] or "unknown PID") .. "."
+      .. (setup and " After a SETUP it breaks the protocol: a device must accept every SETUP with ACK." or "")),
     tbl("Handshake packet", { "Field", "Value" }, { { "PID", pidCell(t.pid) } }),
   })
 end
@@ -1129,6 +1160,47 @@ end
 local function transactionDecode(t)
   return join(transactionItems(t))
 end
+
+-- A control transfer's data stage and outcome, by the rule of the engine's
+-- Ttransfer::findData, so that the row's boxes and its text cannot disagree:
+-- without a data stage (wLength 0) the status is IN whatever bit 7 says; an
+-- ACKed transaction of the data type adds its packet when that packet has
+-- the toggle due (DATA1 first, then alternating), so a packet sent again
+-- after a lost ACK counts once; the request succeeded when an ACKed status
+-- transaction carried an empty data packet.
+-- trxs: { row = transaction table, p = its packets } in order. Gives the
+-- bytes (the first MAX_STAGE_BYTES), their count, success, and by index in
+-- trxs why an ACKed data packet was not counted: "repeat" (the toggle of
+-- the packet before), "turn" (DATA0 first) or "pid" (no DATA0 or DATA1).
+local function stageBytes(s, trxs)
+  local deviceToHost = s.wLength ~= 0 and s.deviceToHost
+  local st = {
+    dataType = deviceToHost and "IN" or "OUT", statusType = deviceToHost and "OUT" or "IN",
+    bytes = {}, count = 0, success = false, skipped = {},
+  }
+  local due, accepted = 11, false  -- DATA1 first
+  for i, x in ipairs(trxs) do
+    local data, acked = x.p.data, x.p.handshake and x.p.handshake.pid == 2
+    if acked and data and x.row.subType == st.dataType then
+      local b = bytesOf(data)
+      if data.pid == due then
+        table.move(b, 1, math.min(#b, MAX_STAGE_BYTES - #st.bytes), #st.bytes + 1, st.bytes)
+        st.count = st.count + #b
+        due, accepted = due == 11 and 3 or 11, true
+      elseif data.pid == 3 or data.pid == 11 then
+        st.skipped[i] = accepted and "repeat" or "turn"
+      else
+        st.skipped[i] = "pid"
+      end
+    elseif acked and data and #bytesOf(data) == 0 and x.row.subType == st.statusType then
+      st.success = true
+    end
+  end
+  return st
+end
+
+-- Why stageBytes did not count a data packet, in a Stages row of its own.
+local NOT_COUNTED = { ["repeat"] = "repeated %s (lost ACK)", turn = "%s out of turn", pid = "%s, no toggle" }
 
 local function transferDecode(t)
   local trxs = {}
@@ -1147,50 +1219,68 @@ local function transferDecode(t)
       .. ", but no SETUP transaction with an 8-byte request was captured: the request cannot be decoded.")
   end
   local s = parseSetup(b)
-  local dataType = s.deviceToHost and "IN" or "OUT"
-  local statusType = s.deviceToHost and "OUT" or "IN"
+  local st = stageBytes(s, trxs)
+  local d = st.bytes
 
-  -- Stages, and the data-stage bytes as the row's own box shows them.
-  local rows, d, sent, success, stalled, naks = {}, {}, 0, false, false, 0
-  for _, x in ipairs(trxs) do
+  local rows, listed, stalled, naks, repeats, outOfTurn = {}, 0, false, 0, 0, 0
+  for i, x in ipairs(trxs) do
     local hs = x.p.handshake and x.p.handshake.pid
     local n = #bytesOf(x.p.data)
-    local stage = x.row.subType == "SETUP" and "Setup" or x.row.subType == dataType and "Data" or "Status"
-    if stage == "Data" and s.wLength == 0 then stage = "Status" end
+    local stage = x.row.subType == "SETUP" and "Setup" or x.row.subType == st.dataType and "Data" or "Status"
+    local why = st.skipped[i]
     if hs == 14 then stalled = true end
     if hs == 10 then naks = naks + 1 end
-    if hs == 2 and x.row.subType == dataType and x.row.subType ~= "SETUP" then
-      local bytes = bytesOf(x.p.data)
-      table.move(bytes, 1, math.min(#bytes, MAX_STAGE_BYTES - #d), #d + 1, d)
-      sent = sent + #bytes
-    end
-    if hs == 2 and x.row.subType == statusType and x.p.data and n == 0 then success = true end
-    if #rows < MAX_STAGE_ROWS then
+    if why == "repeat" then repeats = repeats + 1 elseif why then outOfTurn = outOfTurn + 1 end
+    if listed < MAX_STAGE_ROWS then
+      listed = listed + 1
       rows[#rows + 1] = { stage, x.row.subType .. ", " .. (x.p.data and plural(n, "byte") or "no data")
         .. ", " .. (hs and pidName(hs) or "none") }
+      if why then rows[#rows + 1] = { "Uncounted", string.format(NOT_COUNTED[why], pidName(x.p.data.pid)) } end
     end
   end
 
   local target = setupTrx.p.token and ("device " .. setupTrx.p.token.addr .. ", endpoint " .. setupTrx.p.token.endp) or "the device"
+  local sender = st.dataType == "IN" and "The device" or "The host"
   local summary = requestTitle(s) .. " to " .. target .. ". "
-  if s.wLength > 0 then
-    summary = summary .. (s.deviceToHost and "The device sent " or "The host sent ") .. plural(sent, "byte")
-        .. " of the " .. s.wLength .. " asked for. "
+  if s.wLength > 0 and s.deviceToHost then
+    summary = summary .. sender .. " sent " .. plural(st.count, "byte") .. " of the " .. s.wLength .. " asked for. "
+  elseif s.wLength > 0 then
+    summary = summary .. sender .. " sent " .. st.count .. " of the " .. plural(s.wLength, "byte") .. " announced. "
+  elseif st.count > 0 then
+    summary = summary .. sender .. " sent " .. plural(st.count, "byte") .. " though wLength 0 announces no data stage. "
   end
-  if stalled then
-    summary = summary .. "The device answered STALL: it does not support this request (or not in its present state)."
-  elseif success then
+  if repeats > 0 then
+    summary = summary .. sender .. " sent " .. plural(repeats, "data packet") .. " again with the same toggle"
+      .. " (after a lost ACK): each is counted once. "
+  end
+  if outOfTurn > 0 then
+    summary = summary .. plural(outOfTurn, "data packet") .. " with a toggle out of turn "
+      .. (outOfTurn == 1 and "is" or "are") .. " not counted. "
+  end
+  if st.success then
     summary = summary .. "The status stage was acknowledged: the request completed."
+  elseif stalled then
+    summary = summary .. "The device answered STALL: it does not support this request (or not in its present state)."
   else
     summary = summary .. "No acknowledged status stage was seen: the request did not complete."
   end
   if naks > 0 then summary = summary .. " " .. plural(naks, "NAK") .. " while the device was busy." end
-  if s.kind == 0 and s.bRequest == 5 and success then
-    summary = summary .. " From now on the device answers at address " .. (s.wValue & 0x7f) .. "."
+  if s.kind == 0 and s.bRequest == 5 then
+    if s.wValue > 127 then
+      summary = summary .. " wValue " .. s.wValue .. " is not a valid address (1 to 127)."
+    elseif st.success then
+      summary = summary .. " From now on the device answers at "
+        .. (s.wValue == 0 and "the default address 0." or "address " .. s.wValue .. ".")
+    end
   end
-  if s.kind == 0 and s.bRequest == 9 and success then
-    summary = summary .. (s.wValue == 0 and " The device is back in the address state."
-      or " The device is configured: its endpoints may now be used.")
+  if s.kind == 0 and s.bRequest == 9 then
+    if st.success then
+      summary = summary .. ((s.wValue & 0xff) == 0 and " The device is back in the address state."
+        or " The device is configured: its endpoints may now be used.")
+    end
+    if s.wValue > 0xff then
+      summary = summary .. " The reserved high byte of wValue is " .. hex2(s.wValue >> 8) .. ", not zero."
+    end
   end
 
   local items = {
@@ -1199,14 +1289,17 @@ local function transferDecode(t)
     tbl("Stages", { "Stage", "Transaction, bytes, handshake" }, rows),
   }
   local total = #trxs + skipped
-  if #rows < total then
-    items[#items + 1] = para("The Stages table lists " .. #rows .. " of the " .. plural(total, "transaction")
+  if listed < total then
+    items[#items + 1] = para("The Stages table lists " .. listed .. " of the " .. plural(total, "transaction")
       .. (skipped > 0 and (": " .. skipped .. " before the last one were not looked at.") or "."))
   end
-  if sent > #d then
+  if st.count > #d then
     items[#items + 1] = para("Only the first " .. #d .. " bytes of the data stage are decoded.")
   end
-  for _, item in ipairs(dataStageItems(s, d)) do items[#items + 1] = item end
+  -- Bytes where no data stage was announced answer nothing that was asked.
+  local stageItems = s.wLength == 0 and #d > 0
+      and { tbl("Data stage", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES)) } or dataStageItems(s, d)
+  for _, item in ipairs(stageItems) do items[#items + 1] = item end
   return join(items)
 end
 

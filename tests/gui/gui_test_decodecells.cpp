@@ -157,6 +157,15 @@ TrowVec variants() {
                           trx(TRX_IN, {tok(PID_IN, 127, 0), dat(PID_DATA1, TbyteVec(65535, 0))}),
                           trx(TRX_OUT, {tok(PID_OUT, 127, 0)})};
   roots.push_back(unanswered);
+  // Data-stage packets that do not count: repeated, out of turn, no toggle.
+  for (int type : {0x80, 0x00}) {
+    const int token = type ? PID_IN : PID_OUT;
+    auto uncounted = controlNoData(127, setup(type, 6, 0x0100, 0, 0xffff));
+    uncounted->children.pop_back();
+    for (int data : {PID_DATA0, PID_DATA1, PID_DATA1, PID_DATA0, PID_DATA0, PID_DATA2, PID_MDATA})
+      uncounted->children.push_back(trx(type ? TRX_IN : TRX_OUT, {tok(token, 127, 0), dat(data, TbyteVec(1023, 0)), hs(PID_ACK)}));
+    roots.push_back(uncounted);
+  }
   for (uint32_t ticks : {0u, 29u, 120000u, 12345678u, 0xffffffffu}) {
     auto reset = std::make_shared<Treset>();
     reset->duration = reset->idleTicks = ticks;

@@ -287,9 +287,9 @@ TEST_F(EnumerationScript, TransactionsAndPackets) {
 TEST_F(EnumerationScript, ResetSofAndGroup) {
   const Tdecoded reset = decode("reset");
   EXPECT_EQ(reset.table("Bus reset")->rows, (std::vector<TstringVec>{{"SE0 time", "10.000 ms"},
-                                                                     {"Bit times", "120000"},
+                                                                     {"SE0 bits", "120000 bit times"},
                                                                      {"Idle after", "25.00 us"},
-                                                                     {"Bit times", "300"}}));
+                                                                     {"Idle bits", "300 bit times"}}));
   const Tdecoded sof = decode(child("sofs", 1));
   EXPECT_EQ(sof.row("Start of frame", "Frame"), (TstringVec{"Frame", "101 (0x0065)"}));
   EXPECT_EQ(sof.row("Start of frame", "CRC5"), (TstringVec{"CRC5", "0x1f correct"}));

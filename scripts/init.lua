@@ -34,6 +34,9 @@ local MAX_STAGE_ROWS = 1000    -- of those, listed in its Stages table
 local MAX_PACKETS = 100        -- packets of one transaction looked at
 local MAX_STRING_BYTES = 255   -- no string descriptor is longer
 local MAX_DUMP_BYTES = 1024    -- payload or data-stage bytes listed in hex
+-- Top-level rows walked back over for a device's descriptors, to name a class
+-- request (the host's table budget for one decode may end the walk sooner).
+local MAX_SCAN_ROWS = 20000
 
 ---------------------------------------------------------------------------
 -- Text building
@@ -200,25 +203,38 @@ local STD_REQUEST = {
   [12] = "SYNCH_FRAME",
 }
 
--- Class request codes of the common classes; the transfer alone does not tell
--- which class the interface has, so a shared code names both.
+-- Class requests of the classes we know, by the interface class that defines
+-- them: the class's name, then by code the request's name, whether it goes
+-- device-to-host, and words for its cell where the name is too wide. Each
+-- goes to an interface of its class; another class's code means something else.
+local IN, OUT = true, false
 local CLASS_REQUEST = {
-  [0x00] = "CDC SEND_ENCAPSULATED_COMMAND",
-  [0x01] = "HID GET_REPORT / CDC GET_ENCAPSULATED_RESPONSE",
-  [0x02] = "HID GET_IDLE", [0x03] = "HID GET_PROTOCOL",
-  [0x09] = "HID SET_REPORT", [0x0a] = "HID SET_IDLE", [0x0b] = "HID SET_PROTOCOL",
-  [0x20] = "CDC SET_LINE_CODING", [0x21] = "CDC GET_LINE_CODING",
-  [0x22] = "CDC SET_CONTROL_LINE_STATE", [0x23] = "CDC SEND_BREAK",
-  [0xfe] = "Mass Storage GET_MAX_LUN", [0xff] = "Mass Storage BULK_ONLY_RESET",
+  [0x03] = { "HID", {
+    [0x01] = { "GET_REPORT", IN }, [0x02] = { "GET_IDLE", IN }, [0x03] = { "GET_PROTOCOL", IN },
+    [0x09] = { "SET_REPORT", OUT }, [0x0a] = { "SET_IDLE", OUT }, [0x0b] = { "SET_PROTOCOL", OUT },
+  } },
+  [0x02] = { "CDC", {
+    [0x00] = { "SEND_ENCAPSULATED_COMMAND", OUT, "send command" },
+    [0x01] = { "GET_ENCAPSULATED_RESPONSE", IN, "get response" },
+    [0x20] = { "SET_LINE_CODING", OUT, "set line coding" }, [0x21] = { "GET_LINE_CODING", IN, "get line coding" },
+    [0x22] = { "SET_CONTROL_LINE_STATE", OUT, "set line state" }, [0x23] = { "SEND_BREAK", OUT },
+  } },
+  [0x08] = { "Mass Storage", {
+    [0xfe] = { "GET_MAX_LUN", IN }, [0xff] = { "BULK_ONLY_RESET", OUT, "bulk-only reset" },
+  } },
 }
+-- The order in which a guess lists the classes a request would fit.
+local CLASS_REQUEST_ORDER = { 0x03, 0x02, 0x08 }
 
 local DESCRIPTOR = {
   [1] = "DEVICE", [2] = "CONFIGURATION", [3] = "STRING", [4] = "INTERFACE",
   [5] = "ENDPOINT", [6] = "DEVICE_QUALIFIER", [7] = "OTHER_SPEED_CONFIGURATION",
   [8] = "INTERFACE_POWER", [9] = "OTG", [10] = "DEBUG", [11] = "INTERFACE_ASSOCIATION",
-  [15] = "BOS", [16] = "DEVICE_CAPABILITY", [0x21] = "HID", [0x22] = "HID REPORT",
-  [0x23] = "HID PHYSICAL", [0x24] = "CS_INTERFACE", [0x25] = "CS_ENDPOINT",
+  [15] = "BOS", [16] = "DEVICE_CAPABILITY", [0x24] = "CS_INTERFACE", [0x25] = "CS_ENDPOINT",
 }
+-- Types 0x21 to 0x23 are each class's own: these are HID's, and name them
+-- only under a HID interface.
+local HID_DESCRIPTOR = { [0x21] = "HID", [0x22] = "HID REPORT", [0x23] = "HID PHYSICAL" }
 
 local function descriptorName(t)
   return DESCRIPTOR[t] or ("type " .. hex2(t))
@@ -497,11 +513,13 @@ end
 local HID_CLASS_DESCRIPTOR = { [0x22] = "report", [0x23] = "physical" }
 
 local function hidDescriptor(d)
-  local fields = withHead({
+  local fields = {
+    HEAD[1],
+    { "bDescriptorType", 1, "x", "HID" },
     { "bcdHID", 2, "x", release("HID ") },
     { "bCountryCode", 1, "d", function(v) return v == 0 and "not localised" or "" end },
     { "bNumDescriptors", 1, "d", "" },
-  })
+  }
   for i = 1, math.min(d[6] or 0, 8) do
     fields[#fields + 1] = { "bDescriptorType", 1, "x", function(v) return HID_CLASS_DESCRIPTOR[v] or "" end }
     fields[#fields + 1] = { "wDescriptorLength", 2, "d", unit("byte") }
@@ -541,6 +559,15 @@ local function csInterfaceTitle(subtype, iface)
   return (class and class .. " " or "") .. (name or "CS_INTERFACE") .. " descriptor"
 end
 
+-- The title of a descriptor that is not decoded field by field: a type that
+-- each class defines for itself is named by the interface's class.
+local function descriptorTitle(kind, iface)
+  if not HID_DESCRIPTOR[kind] then return descriptorName(kind) .. " descriptor" end
+  if iface and iface.class == 0x03 then return HID_DESCRIPTOR[kind] .. " descriptor" end
+  local class = iface and CLASS[iface.class]
+  return (class and class .. " " or "") .. "class descriptor " .. hex2(kind)
+end
+
 local OTHER_BYTES = 24      -- bytes of an unknown descriptor shown
 local HEX_ROW_BYTES = 8     -- of them, in one cell
 local LONG_ITEM_BYTES = 16  -- of a HID long item, from its size byte on
@@ -560,7 +587,7 @@ end
 -- iface: the class and subclass of the interface descriptor before it, if any.
 local function otherDescriptor(d, iface)
   local kind = d[2] or 0
-  local title = descriptorName(kind) .. " descriptor"
+  local title = descriptorTitle(kind, iface)
   local rows = {
     { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) },
     { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) },
@@ -611,7 +638,7 @@ local function configurationSet(d, title)
       iface = { class = sub[6], subClass = sub[7] }
     elseif kind == 5 then
       items[#items + 1] = endpointDescriptor(sub)
-    elseif kind == 0x21 then
+    elseif kind == 0x21 and iface and iface.class == 0x03 then
       items[#items + 1] = hidDescriptor(sub)
     elseif kind == 11 then
       items[#items + 1] = associationDescriptor(sub)
@@ -827,18 +854,179 @@ local RECIPIENT = { [0] = "Device", "Interface", "Endpoint", "Other" }
 -- fits, else the name in words; the class that defines a class request
 -- stands in the type row. Titles and paragraphs give the whole names.
 local STD_REQUEST_CELL = { [8] = "get configuration", [9] = "set configuration" }
-local CLASS_REQUEST_CELL = {
-  [0x00] = { "CDC", "send command" }, [0x01] = { "HID or CDC", "report/response" },
-  [0x02] = { "HID", "GET_IDLE" }, [0x03] = { "HID", "GET_PROTOCOL" }, [0x09] = { "HID", "SET_REPORT" },
-  [0x0a] = { "HID", "SET_IDLE" }, [0x0b] = { "HID", "SET_PROTOCOL" },
-  [0x20] = { "CDC", "set line coding" }, [0x21] = { "CDC", "get line coding" },
-  [0x22] = { "CDC", "set line state" }, [0x23] = { "CDC", "SEND_BREAK" },
-  [0xfe] = { "Mass Storage", "GET_MAX_LUN" }, [0xff] = { "Mass Storage", "bulk-only reset" },
-}
+-- Words for a guess that two classes' requests fit.
+local CLASS_REQUEST_CELL = { [0x01] = "report/response" }
 local UNNAMED_REQUEST = { [0] = "reserved", "class-defined", "vendor-defined", "reserved" }
+local GUESSED = "class not seen: guessed from the request"
 
--- The fields of an 8-byte SETUP packet.
-local function parseSetup(b)
+-- A control transfer's data stage and outcome, by the rule of the engine's
+-- Ttransfer::findData, so that the row's boxes and its text cannot disagree:
+-- without a data stage (wLength 0) the status is IN whatever bit 7 says; an
+-- ACKed transaction of the data type adds its packet when that packet has
+-- the toggle due (DATA1 first, then alternating), so a packet sent again
+-- after a lost ACK counts once; the request succeeded when an ACKed status
+-- transaction carried an empty data packet.
+-- trxs: { row = transaction table, p = its packets } in order. Gives the
+-- bytes (the first MAX_STAGE_BYTES), their count, success, and by index in
+-- trxs why an ACKed data packet was not counted: "repeat" (the toggle of
+-- the packet before), "turn" (DATA0 first) or "pid" (no DATA0 or DATA1).
+local function stageBytes(s, trxs)
+  local deviceToHost = s.wLength ~= 0 and s.deviceToHost
+  local st = {
+    dataType = deviceToHost and "IN" or "OUT", statusType = deviceToHost and "OUT" or "IN",
+    bytes = {}, count = 0, success = false, skipped = {},
+  }
+  local due, accepted = 11, false  -- DATA1 first
+  for i, x in ipairs(trxs) do
+    local data, acked = x.p.data, x.p.handshake and x.p.handshake.pid == 2
+    if acked and data and x.row.subType == st.dataType then
+      local b = bytesOf(data)
+      if data.pid == due then
+        table.move(b, 1, math.min(#b, MAX_STAGE_BYTES - #st.bytes), #st.bytes + 1, st.bytes)
+        st.count = st.count + #b
+        due, accepted = due == 11 and 3 or 11, true
+      elseif data.pid == 3 or data.pid == 11 then
+        st.skipped[i] = accepted and "repeat" or "turn"
+      else
+        st.skipped[i] = "pid"
+      end
+    elseif acked and data and #bytesOf(data) == 0 and x.row.subType == st.statusType then
+      st.success = true
+    end
+  end
+  return st
+end
+
+-- The class of each interface (its first alternate setting) and of the
+-- endpoints that follow it, in a configuration set; nil when it holds no
+-- interface.
+local function configClasses(d)
+  local interfaces, endpoints, class = {}, {}, nil
+  local off = 1
+  while off + 1 <= #d and d[off] >= 2 do
+    local kind = d[off + 1]
+    if kind == 4 and d[off + 5] then
+      class = d[off + 5]
+      if interfaces[d[off + 2]] == nil then interfaces[d[off + 2]] = class end
+    elseif kind == 5 and class and d[off + 2] then
+      endpoints[d[off + 2] & 0x8f] = class
+    end
+    off = off + d[off]
+  end
+  return next(interfaces) ~= nil and { interfaces = interfaces, endpoints = endpoints } or nil
+end
+
+-- The top-level row that holds display row h: packets lie at most two
+-- levels down.
+local function topRow(h)
+  local t = node(h)
+  for _ = 1, 2 do
+    if not t or type(t.parent) ~= "number" or t.parent < 0 then break end
+    t = node(t.parent)
+  end
+  return t
+end
+
+-- The SETUP bytes of a control transfer to device addr, or nil.
+local function requestTo(transfer, addr)
+  local first = node((transfer.children or {})[1])
+  local p = first and first.subType == "SETUP" and packetsOf(first) or {}
+  local b = bytesOf(p.data)
+  if p.token and p.token.addr == addr and #b == 8 then return b end
+  return nil
+end
+
+-- What the nearest GET_DESCRIPTOR of descriptor type want (1 device, 2
+-- configuration) to device addr before display row handle showed: the
+-- device class, or the classes of the interfaces and endpoints. nil when
+-- none came since the last bus reset (addresses are given anew), within the
+-- walk's bounds.
+local function seenBefore(handle, addr, want)
+  local h = handle - 1
+  for _ = 1, MAX_SCAN_ROWS do
+    local t = h >= 0 and topRow(h)
+    if not t or type(t.handle) ~= "number" or t.type == "reset" then return nil end
+    local b = t.type == "transfer" and requestTo(t, addr)
+    if b and b[1] == 0x80 and b[2] == 6 and b[4] == want then
+      local trxs = {}
+      for _, c in ipairs((childrenOf(t, MAX_TRANSACTIONS))) do
+        local row = node(c)
+        if row then trxs[#trxs + 1] = { row = row, p = packetsOf(row) } end
+      end
+      local d = stageBytes({ deviceToHost = true, wLength = b[7] | (b[8] << 8) }, trxs).bytes
+      local found
+      if want == 2 then found = configClasses(d) elseif #d >= 5 and d[2] == 1 then found = { class = d[5] } end
+      if found then return found end
+    end
+    h = math.min(t.handle, h) - 1
+  end
+  return nil
+end
+
+-- The class a request goes to (nil where it has none) and whether the
+-- capture showed it: an interface's or endpoint's class from the
+-- configuration, the device's from its device descriptor.
+local function targetClass(s, handle, addr)
+  if type(handle) ~= "number" or type(addr) ~= "number" then return nil, false end
+  if s.recipient == 1 or s.recipient == 2 then
+    local config = seenBefore(handle, addr, 2)
+    if not config then return nil, false end
+    if s.recipient == 1 then return config.interfaces[s.wIndex & 0xff], true end
+    return config.endpoints[s.wIndex & 0x8f], true
+  end
+  local device = seenBefore(handle, addr, 1)
+  if not device then return nil, false end
+  return device.class ~= 0 and device.class or nil, true
+end
+
+local function classLabel(c)
+  return CLASS_REQUEST[c] and CLASS_REQUEST[c][1] or CLASS[c] or "class " .. hex2(c)
+end
+
+-- A class request's name from the table of the class it goes to, where its
+-- code, direction and recipient fit; without a configuration seen, from
+-- every table it fits, as a guess. Else it stays a number.
+local function nameClassRequest(s, handle, addr)
+  local class, seen = nil, true
+  if s.recipient <= 3 then class, seen = targetClass(s, handle, addr) end
+  local fits = {}
+  for _, c in ipairs(seen and { class } or CLASS_REQUEST_ORDER) do
+    local request = CLASS_REQUEST[c] and CLASS_REQUEST[c][2][s.bRequest]
+    if request and request[2] == s.deviceToHost and s.recipient == 1 then
+      fits[#fits + 1] = { class = c, name = CLASS_REQUEST[c][1] .. " " .. request[1], cell = request[3] or request[1] }
+    end
+  end
+  if #fits == 0 then
+    s.name = "class request " .. hex2(s.bRequest)
+    s.cell = UNNAMED_REQUEST[1]
+    s.class = class and classLabel(class) or not seen and "class not seen" or nil
+    return
+  end
+  local names, classes = {}, {}
+  for i, f in ipairs(fits) do names[i], classes[i] = f.name, classLabel(f.class) end
+  s.name = table.concat(names, " or ")
+  s.guessed = not seen
+  s.requestClass = #fits == 1 and fits[1].class or nil
+  s.cell = #fits == 1 and fits[1].cell or CLASS_REQUEST_CELL[s.bRequest] or UNNAMED_REQUEST[1]
+  s.class = table.concat(classes, " or ") .. (seen and "" or " (guess)")
+end
+
+-- A class descriptor type asked for from an interface is HID's only where
+-- the interface is HID, or as a guess where no configuration was seen.
+local function nameClassDescriptor(s, handle, addr)
+  local t = s.wValue >> 8
+  s.descriptor = "class descriptor " .. hex2(t)
+  if s.recipient ~= 1 then return end
+  local class, seen = targetClass(s, handle, addr)
+  if seen and class ~= 0x03 then return end
+  s.hid, s.guessed = true, not seen
+  s.descriptor = HID_DESCRIPTOR[t]
+end
+
+-- The fields of an 8-byte SETUP packet. handle and addr (the display row
+-- decoded and the SETUP token's address) let a class request be named from
+-- what the capture showed of the device before it.
+local function parseSetup(b, handle, addr)
   local s = {
     bmRequestType = b[1], bRequest = b[2],
     wValue = b[3] | (b[4] << 8), wIndex = b[5] | (b[6] << 8), wLength = b[7] | (b[8] << 8),
@@ -846,14 +1034,14 @@ local function parseSetup(b)
   s.deviceToHost = (b[1] & 0x80) ~= 0
   s.kind = (b[1] >> 5) & 3
   s.recipient = b[1] & 0x1f
-  local class = s.kind == 1 and CLASS_REQUEST_CELL[s.bRequest]
-  s.class = class and class[1]
-  s.cell = s.kind == 0 and (STD_REQUEST_CELL[s.bRequest] or STD_REQUEST[s.bRequest])
-      or class and class[2] or UNNAMED_REQUEST[s.kind]
+  s.cell = s.kind == 0 and (STD_REQUEST_CELL[s.bRequest] or STD_REQUEST[s.bRequest]) or UNNAMED_REQUEST[s.kind]
   if s.kind == 0 then
     s.name = STD_REQUEST[s.bRequest] or ("reserved request " .. s.bRequest)
+    if (s.bRequest == 6 or s.bRequest == 7) and HID_DESCRIPTOR[s.wValue >> 8] then
+      nameClassDescriptor(s, handle, addr)
+    end
   elseif s.kind == 1 then
-    s.name = CLASS_REQUEST[s.bRequest] or ("class request " .. hex2(s.bRequest))
+    nameClassRequest(s, handle, addr)
   else
     s.name = REQUEST_TYPE[s.kind]:lower() .. " request " .. hex2(s.bRequest)
   end
@@ -866,10 +1054,10 @@ local FEATURE = { [0] = { [1] = "remote wakeup", [2] = "test mode" }, [2] = { [0
 
 -- The type and index of a descriptor that wValue asks for, in rows of
 -- their own: beside the value they would be cut.
-local function descriptorBits(v)
+local function descriptorBits(v, name)
   local t = v >> 8
   return {
-    { "D15..8", "type " .. (t == 7 and "OTHER_SPEED_CONFIG" or DESCRIPTOR[t] or hex2(t)) },
+    { "D15..8", "type " .. (name or t == 7 and "OTHER_SPEED_CONFIG" or DESCRIPTOR[t] or hex2(t)) },
     { "D7..0", "index " .. (v & 0xff) },
   }
 end
@@ -887,7 +1075,7 @@ local function valueMeaning(s)
     if r == 1 or r == 3 then return (FEATURE[s.recipient] or {})[v] or "feature " .. v end
     return ""
   end
-  if s.kind == 1 then
+  if s.requestClass == 0x03 then
     local r = s.bRequest
     if r == 0x0a then
       local ms = (v >> 8) * 4
@@ -898,9 +1086,9 @@ local function valueMeaning(s)
       return (types[v >> 8] or "type " .. (v >> 8)) .. ", ID " .. (v & 0xff)
     end
     if r == 0x0b then return v == 0 and "boot protocol" or "report protocol" end
-    if r == 0x22 then
-      return "DTR " .. ((v & 1) ~= 0 and "on" or "off") .. ", RTS " .. ((v & 2) ~= 0 and "on" or "off")
-    end
+  end
+  if s.requestClass == 0x02 and s.bRequest == 0x22 then
+    return "DTR " .. ((v & 1) ~= 0 and "on" or "off") .. ", RTS " .. ((v & 2) ~= 0 and "on" or "off")
   end
   return ""
 end
@@ -926,7 +1114,8 @@ local function setupTable(s, title)
     { "2", "wValue " .. valueText(hex4(s.wValue), valueMeaning(s)) },
   }
   if s.kind == 0 and (s.bRequest == 6 or s.bRequest == 7) then
-    table.move(descriptorBits(s.wValue), 1, 2, #rows + 1, rows)
+    table.move(descriptorBits(s.wValue, s.hid and s.descriptor .. (s.guessed and " (guess)" or "")), 1, 2,
+      #rows + 1, rows)
   end
   rows[#rows + 1] = { "4", "wIndex " .. valueText(hex4(s.wIndex), indexMeaning(s)) }
   -- A device may answer a read with less; a write carries exactly wLength.
@@ -937,8 +1126,10 @@ local function setupTable(s, title)
 end
 
 local function requestTitle(s)
+  local guess = s.guessed and ", " .. GUESSED or ""
+  if s.descriptor then return s.name .. " (" .. s.descriptor .. guess .. ")" end
   if s.kind == 0 and s.bRequest == 6 then return s.name .. " (" .. descriptorName(s.wValue >> 8) .. ")" end
-  return s.name
+  return s.name .. (s.guessed and " (" .. GUESSED .. ")" or "")
 end
 
 -- What the data stage of a request says, as decode items.
@@ -951,8 +1142,8 @@ local function dataStageItems(s, d)
     if kind == 7 then return { configurationSet(d, "Other speed configuration") } end
     if kind == 3 then return { stringDescriptor(d, index) } end
     if kind == 6 then return { deviceQualifier(d) } end
-    if kind == 0x21 then return { hidDescriptor(d) } end
-    if kind == 0x22 then return { reportDescriptor(d) } end
+    if kind == 0x21 and s.hid then return { hidDescriptor(d) } end
+    if kind == 0x22 and s.hid then return { reportDescriptor(d) } end
     if kind == 15 then return { configurationSet(d, "BOS descriptor") } end
   end
   if s.kind == 0 and s.bRequest == 0 and #d >= 2 then
@@ -966,7 +1157,7 @@ local function dataStageItems(s, d)
   end
   if s.kind == 0 and s.bRequest == 8 then return { para("Current configuration: " .. d[1] .. ".") } end
   if s.kind == 0 and s.bRequest == 10 then return { para("Current alternate setting: " .. d[1] .. ".") } end
-  if s.kind == 1 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d >= 7 then
+  if s.requestClass == 0x02 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d >= 7 then
     local rate = d[1] | (d[2] << 8) | (d[3] << 16) | (d[4] << 24)
     local stop = ({ [0] = "1 stop bit", "1.5 stop bits", "2 stop bits" })[d[5]] or "reserved"
     local parity = ({ [0] = "none", "odd", "even", "mark", "space" })[d[6]] or "?"
@@ -1071,7 +1262,9 @@ local function transactionItems(t)
     items[#items + 1] = para(plural(skipped, "packet") .. " before the last one are not listed.")
   end
   local b = bytesOf(p.data)
-  if t.subType == "SETUP" and #b == 8 then items[#items + 1] = setupTable(parseSetup(b)) end
+  if t.subType == "SETUP" and #b == 8 then
+    items[#items + 1] = setupTable(parseSetup(b, t.handle, p.token and p.token.addr))
+  end
   return items
 end
 
@@ -1139,7 +1332,8 @@ local function dataDecode(t)
   }
   local parent = node(t.parent)
   if parent and parent.subType == "SETUP" and #d == 8 then
-    items[#items + 1] = setupTable(parseSetup(d))
+    local token = packetsOf(parent).token
+    items[#items + 1] = setupTable(parseSetup(d, t.handle, token and token.addr))
   elseif #d > 0 then
     items[#items + 1] = tbl("Payload", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES))
   end
@@ -1161,44 +1355,6 @@ local function transactionDecode(t)
   return join(transactionItems(t))
 end
 
--- A control transfer's data stage and outcome, by the rule of the engine's
--- Ttransfer::findData, so that the row's boxes and its text cannot disagree:
--- without a data stage (wLength 0) the status is IN whatever bit 7 says; an
--- ACKed transaction of the data type adds its packet when that packet has
--- the toggle due (DATA1 first, then alternating), so a packet sent again
--- after a lost ACK counts once; the request succeeded when an ACKed status
--- transaction carried an empty data packet.
--- trxs: { row = transaction table, p = its packets } in order. Gives the
--- bytes (the first MAX_STAGE_BYTES), their count, success, and by index in
--- trxs why an ACKed data packet was not counted: "repeat" (the toggle of
--- the packet before), "turn" (DATA0 first) or "pid" (no DATA0 or DATA1).
-local function stageBytes(s, trxs)
-  local deviceToHost = s.wLength ~= 0 and s.deviceToHost
-  local st = {
-    dataType = deviceToHost and "IN" or "OUT", statusType = deviceToHost and "OUT" or "IN",
-    bytes = {}, count = 0, success = false, skipped = {},
-  }
-  local due, accepted = 11, false  -- DATA1 first
-  for i, x in ipairs(trxs) do
-    local data, acked = x.p.data, x.p.handshake and x.p.handshake.pid == 2
-    if acked and data and x.row.subType == st.dataType then
-      local b = bytesOf(data)
-      if data.pid == due then
-        table.move(b, 1, math.min(#b, MAX_STAGE_BYTES - #st.bytes), #st.bytes + 1, st.bytes)
-        st.count = st.count + #b
-        due, accepted = due == 11 and 3 or 11, true
-      elseif data.pid == 3 or data.pid == 11 then
-        st.skipped[i] = accepted and "repeat" or "turn"
-      else
-        st.skipped[i] = "pid"
-      end
-    elseif acked and data and #bytesOf(data) == 0 and x.row.subType == st.statusType then
-      st.success = true
-    end
-  end
-  return st
-end
-
 -- Why stageBytes did not count a data packet, in a Stages row of its own.
 local NOT_COUNTED = { ["repeat"] = "repeated %s (lost ACK)", turn = "%s out of turn", pid = "%s, no toggle" }
 
@@ -1218,7 +1374,7 @@ local function transferDecode(t)
     return para("Control transfer of " .. plural(#trxs, "transaction")
       .. ", but no SETUP transaction with an 8-byte request was captured: the request cannot be decoded.")
   end
-  local s = parseSetup(b)
+  local s = parseSetup(b, t.handle, setupTrx.p.token and setupTrx.p.token.addr)
   local st = stageBytes(s, trxs)
   local d = st.bytes
 

@@ -75,16 +75,35 @@ TrowVec variants() {
   TrowVec roots;
   // Requests: every bmRequestType, every code of each type and recipient,
   // the values and indexes that mean something, and the extremes.
-  for (int type = 0; type < 256; ++type) roots.push_back(controlNoData(5, setup(type, 0, 0, 0, 0)));
+  // A class request looks back for its device's descriptors: a reset before
+  // it ends the walk, and it names a class only as a guess.
+  auto ask = [&roots](const TbyteVec& bytes) {
+    if ((bytes[0] & 0x60) == 0x20 || bytes[1] == 6) roots.push_back(std::make_shared<Treset>());
+    roots.push_back(controlNoData(5, bytes));
+  };
+  for (int type = 0; type < 256; ++type) ask(setup(type, 0, 0, 0, 0));
   for (int type : {0x00, 0x01, 0x02, 0x03, 0x1f, 0x21, 0x22, 0x41, 0x62, 0x80, 0x81, 0x82, 0xa1, 0xc0, 0xe0})
     for (int request = 0; request < 256; ++request)
       for (int value : {0x0000, 0x0001, 0x0002, 0x0003, 0x00ff, 0x0300, 0x7f00, 0xff00, 0xffff})
         if (value == 0xffff || request < 0x0c || (request >= 0x20 && request < 0x24) || request >= 0xfe)
-          roots.push_back(controlNoData(5, setup(type, request, value, 0xff8f, 0xffff)));
+          ask(setup(type, request, value, 0xff8f, 0xffff));
   for (int index : {0x0000, 0x0009, 0x000b, 0x008f, 0x00ff, 0x0404, 0x0407, 0x0409, 0x040c, 0x0410, 0x0411, 0x0412,
                     0x0416, 0x0419, 0x0804, 0x0809, 0x0c0a, 0xffff})
     for (int type : {0x80, 0x81, 0x82, 0x83})
-      roots.push_back(controlNoData(5, setup(type, 6, 0x03ff, index, 0xffff)));
+      ask(setup(type, 6, 0x03ff, index, 0xffff));
+  // Class requests to an interface, endpoint and device of every class, the
+  // descriptors they are named from close before them.
+  for (int c = 0; c < 256; ++c)
+    for (int type : {0x20, 0x21, 0x22, 0x23, 0xa1, 0x81})
+      for (int code = 0; code < 256; ++code) {
+        if (code != 0x44 && c != 2 && c != 3 && c != 8 && !(type == 0x81 && code == 6)) continue;
+        if (code % 64 == 0 || code == 0x44) {
+          roots.push_back(fetch(0x80, 6, 0x0100, 0, TbyteVec{18, 1, 0, 2, uint8_t(c)} + TbyteVec(13, 0)));
+          roots.push_back(fetch(0x80, 6, 0x0200, 0, {9, 2, 25, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, uint8_t(c), 0, 0,
+                                                     0, 7, 5, 0x81, 3, 8, 0, 10}));
+        }
+        roots.push_back(controlNoData(5, setup(type, code, type == 0x81 ? 0x2200 : 0xffff, type == 0x22 ? 0x81 : 0, 0xffff)));
+      }
   // Every descriptor type asked for and answered, and inside a configuration.
   std::vector<TbyteVec> parts;
   for (int kind = 0; kind < 256; ++kind) {
@@ -116,9 +135,11 @@ TrowVec variants() {
   for (int kind = 0; kind < 256; kind += 8) {
     TbyteVec hid = {6 + 8 * 3, 0x21, 0xff, 0xff, 0xff, 8};
     for (int k = 0; k < 8; ++k) hid = hid + TbyteVec{uint8_t(kind + k), 0xff, 0xff};
+    parts.push_back({9, 4, 0, 0, 1, 3, 1, 1, 0});  // a HID descriptor only under a HID interface
     parts.push_back(hid);
   }
   addConfigurations(roots, parts);
+  roots.push_back(std::make_shared<Treset>());  // the requests below: a guessed class
   for (uint8_t fill : {0x00, 0x7f, 0xff}) {
     TbyteVec device(18, fill);
     device[0] = 18, device[1] = 1, device[4] = 0xef, device[5] = 2, device[6] = 1;

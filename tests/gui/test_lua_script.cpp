@@ -552,8 +552,8 @@ TEST(DecodeScript, TwoColumnsKeepEveryFlagByteAndMeaning) {
       {controlNoData(5, {0x00, 0x0d, 0, 0, 0, 0, 0, 0}), "SETUP request", {{"1", "bRequest 0x0d reserved"}}, ""},
       {controlNoData(5, {0x21, 0x44, 0, 0, 0, 0, 0, 0}), "SETUP request", {{"1", "bRequest 0x44 class-defined"}}, ""},
       {controlNoData(5, {0xa1, 0x01, 0, 1, 0, 0, 0, 0}), "SETUP request",
-       {{"D6..5", "type Class, HID or CDC"}, {"1", "bRequest 0x01 report/response"}},
-       "HID GET_REPORT / CDC GET_ENCAPSULATED_RESPONSE to device"},
+       {{"D6..5", "type Class, HID or CDC (guess)"}, {"1", "bRequest 0x01 report/response"}},
+       "HID GET_REPORT or CDC GET_ENCAPSULATED_RESPONSE (class not seen: guessed from the request) to device"},
       {controlNoData(5, {0x80, 0x08, 0, 0, 0, 0, 1, 0}), "SETUP request", {{"1", "bRequest 0x08 get configuration"}},
        ""},
   };

@@ -573,8 +573,8 @@ end
 local function endpointDescriptor(d, highSpeed)
   local address, attributes = d[3] or 0, d[4] or 0
   local kind, isIn = attributes & 3, (address & 0x80) ~= 0
-  local title = "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", "
-      .. TRANSFER_TYPE[kind] .. ")"
+  local title = #d < 4 and "Endpoint descriptor"  -- no address or type to name it by
+      or "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", " .. TRANSFER_TYPE[kind] .. ")"
   local fields = withHead({
     { "bEndpointAddress", 1, "x", "", addressBits },
     { "bmAttributes", 1, "x", function(v) return TRANSFER_TYPE[v & 3] end },

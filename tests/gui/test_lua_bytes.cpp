@@ -89,6 +89,9 @@ void expectEveryByteShown(const Tdecoded& d, const TbyteVec& stage, bool set) {
     if (t.kind == 'T' && t.text != "SETUP request" && t.text != "Stages") {
       ASSERT_LT(k, parts.size()) << d.raw;
       markTable(t, stage, parts[k].first, parts[k].second, shown);
+      if (parts[k].second < 4) {
+        EXPECT_EQ(t.text.rfind("Endpoint 0x", 0), std::string::npos) << "named by bytes not sent";
+      }
       ++k;
     }
   std::smatch m;

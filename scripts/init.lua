@@ -32,11 +32,13 @@ local MAX_STAGE_BYTES = 65535  -- data-stage bytes decoded: wLength's limit
 local MAX_TRANSACTIONS = 10000 -- transactions of one transfer looked at
 local MAX_STAGE_ROWS = 1000    -- of those, listed in its Stages table
 local MAX_PACKETS = 100        -- packets of one transaction looked at
-local MAX_STRING_BYTES = 255   -- no string descriptor is longer
 local MAX_DUMP_BYTES = 1024    -- payload or data-stage bytes listed in hex
 -- Top-level rows walked back over for a device's descriptors, to name a class
 -- request (the host's table budget for one decode may end the walk sooner).
 local MAX_SCAN_ROWS = 20000
+local MAX_TRAIL_BYTES = 256    -- bytes after a lone descriptor's bLength listed in hex
+local MAX_HID_ROWS = 200       -- rows of a HID report descriptor's table
+local MAX_HID_STACK = 32       -- HID Push levels followed
 
 ---------------------------------------------------------------------------
 -- Text building
@@ -127,6 +129,16 @@ end
 
 local function plural(n, word)
   return n .. " " .. word .. (n == 1 and "" or "s")
+end
+
+-- A hex dump's table, and where it stops a paragraph on what it leaves out.
+local function dumpItems(title, d, what)
+  local items = { tbl(title, { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES)) }
+  if #d > MAX_DUMP_BYTES then
+    items[2] = para("The table shows the first " .. MAX_DUMP_BYTES .. " bytes: the last "
+      .. plural(#d - MAX_DUMP_BYTES, "byte") .. " of the " .. what .. " are not shown.")
+  end
+  return items
 end
 
 -- A meaning that only names the unit of a count: "1 configuration".
@@ -310,20 +322,86 @@ end
 ---------------------------------------------------------------------------
 -- Descriptors
 
+local HEX_ROW_BYTES = 8     -- bytes shown in one cell
+
+-- Rows Offset / "<word> <bytes>" of up to count of the bytes first..stop,
+-- the last ending in "..." when they go on.
+local function addHexRows(rows, d, first, stop, count, word)
+  stop = math.min(stop, #d)
+  local last = math.min(stop, first + count - 1)
+  for i = first, last, HEX_ROW_BYTES do
+    local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
+    if i + HEX_ROW_BYTES > last and last < stop then text = text .. " ..." end
+    rows[#rows + 1] = { tostring(i - 1), word .. " " .. text }
+  end
+end
+
+-- The bytes of descriptor d that bLength covers: at least its two header
+-- bytes, at most what the data stage holds.
+local function descriptorEnd(d)
+  return math.min(#d, math.max(d[1] or 0, 2))
+end
+
+-- Every byte of a descriptor shows: after its fields (from byte off on) the
+-- bytes up to bLength as hex rows, and after bLength (a lone descriptor's
+-- data stage can run on) the bytes as hex rows too, up to a bound. Gives
+-- the paragraphs that say where the descriptor ends early or runs on.
+-- missing: the first field the descriptor has no room for, if any. d.hostCut:
+-- the bytes end where the host's wLength ended the data stage; d.asked: the
+-- wLength of a descriptor fetched alone.
+local function addTailRows(rows, d, off, missing)
+  local n, len = #d, d[1] or 0
+  local stop = descriptorEnd(d)
+  local notes = {}
+  addHexRows(rows, d, off, stop, stop, "data")
+  if len < 2 then
+    notes[#notes + 1] = para("bLength " .. len .. " cannot be: a descriptor holds at least its 2 header bytes.")
+  elseif n < len and d.hostCut then
+    notes[#notes + 1] = para("The host asked for " .. n .. " of its " .. plural(len, "byte") .. " (bLength).")
+  elseif n < len and missing then
+    rows[#rows + 1] = { tostring(off - 1), missing .. " missing" }
+    notes[#notes + 1] = para("The descriptor ends after " .. plural(n, "byte") .. ": " .. missing
+      .. " and the fields after it are missing.")
+  elseif n < len and d.asked and n < d.asked then
+    notes[#notes + 1] = para("The device sent only " .. plural(n, "byte") .. ": fewer than bLength (" .. len
+      .. ") and than the " .. d.asked .. " the host asked for.")
+  elseif n < len then
+    notes[#notes + 1] = para("The descriptor ends after " .. n .. " of its " .. plural(len, "byte")
+      .. " (bLength): the device sent no more.")
+  elseif missing then
+    notes[#notes + 1] = para("bLength " .. len .. " ends the descriptor before " .. missing
+      .. ": that field and the fields after it are absent.")
+  end
+  if n > stop then
+    local shown = math.min(n, stop + MAX_TRAIL_BYTES)
+    addHexRows(rows, d, stop + 1, shown, shown, "data")
+    local text = "The data stage runs on for " .. plural(n - stop, "byte") .. " after the descriptor's "
+      .. stop .. (len == stop and " (bLength): " or " (bLength " .. len .. "): ")
+    if shown < n then
+      text = text .. "the first " .. (shown - stop) .. " show as data, the last " .. plural(n - shown, "byte")
+        .. " of the data stage are not shown."
+    else
+      text = text .. (n - stop == 1 and "it shows" or "they show") .. " as data."
+    end
+    notes[#notes + 1] = para(text)
+  end
+  return notes
+end
+
 -- Rows Offset / Field and value from a list of {name, size, format,
 -- meaning, bits}. format: "d" decimal, "x" hex, "i" a string index, "t"
 -- the meaning alone stands for the value; meaning: text or function(value),
 -- written to follow the value (valueText); bits: function(value) giving
--- rows of their own for the bits of a bitmap. Also a paragraph when the
--- descriptor ends early, or nil.
+-- rows of their own for the bits of a bitmap. The bytes past the fields
+-- as addTailRows shows them, and its paragraphs.
 local function fieldRows(d, fields)
-  local rows, off = {}, 1
+  local rows, off, missing = {}, 1, nil
+  local stop = descriptorEnd(d)
   for _, f in ipairs(fields) do
     local name, size, format, meaning = f[1], f[2], f[3], f[4]
-    if off + size - 1 > #d then
-      rows[#rows + 1] = { tostring(off - 1), name .. " missing" }
-      return rows, para("The descriptor ends after " .. plural(#d, "byte") .. ": " .. name
-        .. " and the fields after it are missing.")
+    if off + size - 1 > stop then
+      missing = name
+      break
     end
     local v = d[off]
     if size == 2 then v = v | (d[off + 1] << 8) end
@@ -341,7 +419,7 @@ local function fieldRows(d, fields)
     for _, bit in ipairs(f[5] and f[5](v) or {}) do rows[#rows + 1] = bit end
     off = off + size
   end
-  return rows
+  return rows, addTailRows(rows, d, off, missing)
 end
 
 -- A descriptor type in a cell: only the short names fit beside
@@ -365,8 +443,8 @@ end
 local FIELD_HEADINGS = { "Offset", "Field and value" }
 
 local function fieldTable(title, d, fields)
-  local rows, short = fieldRows(d, fields)
-  return join({ tbl(title, FIELD_HEADINGS, rows), short })
+  local rows, notes = fieldRows(d, fields)
+  return join({ tbl(title, FIELD_HEADINGS, rows), table.unpack(notes) })
 end
 
 local function release(prefix)
@@ -488,24 +566,55 @@ local function packetSizeBits(v)
   return rows
 end
 
-local function endpointDescriptor(d)
+-- What bInterval means, by transfer type, direction and speed, or nil
+-- when its value is out of range; and what the cell has no room for.
+local function intervalMeaning(v, kind, highSpeed, isIn)
+  if kind == 1 or (kind == 3 and highSpeed) then  -- 2^(v-1) frames or microframes
+    if v < 1 or v > 16 then return nil, "1 to 16" end
+    local period = 1 << (v - 1)
+    if not highSpeed then return "every " .. period .. " ms" end
+    return "every " .. (period < 8 and (125 * period) .. " us" or (period // 8) .. " ms")
+  end
+  if kind == 3 then
+    if v == 0 then return nil, "1 to 255" end
+    return "ms between polls"
+  end
+  if highSpeed and (kind == 0 or not isIn) then  -- the NAK rate of bulk OUT and control
+    if v == 0 then return "never NAKs" end
+    return "NAK rate", " NAKs at most once in " .. plural(v, "microframe") .. " at high speed."
+  end
+  return "unused"
+end
+
+local function endpointDescriptor(d, highSpeed)
   local address, attributes = d[3] or 0, d[4] or 0
-  local title = "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", "
-      .. TRANSFER_TYPE[attributes & 3] .. ")"
-  local items = { fieldTable(title, d, withHead({
+  local kind, isIn = attributes & 3, (address & 0x80) ~= 0
+  local title = #d < 4 and "Endpoint descriptor"  -- no address or type to name it by
+      or "Endpoint " .. hex2(address) .. " (" .. endpointText(address) .. ", " .. TRANSFER_TYPE[kind] .. ")"
+  local fields = withHead({
     { "bEndpointAddress", 1, "x", "", addressBits },
     { "bmAttributes", 1, "x", function(v) return TRANSFER_TYPE[v & 3] end },
     { "wMaxPacketSize", 2, "t", function(v) return v > 0x7ff and hex4(v) or plural(v, "byte") end, packetSizeBits },
-    { "bInterval", 1, "d", function(v)
-      local kind = attributes & 3
-      if kind == 3 then return "ms between polls" end
-      if kind == 1 then return "every " .. (1 << math.max(math.min(v, 16) - 1, 0)) .. " ms" end
-      return "unused"  -- at full speed
-    end },
-  })) }
-  if (attributes & 3) == 1 and #d >= 4 then
-    items[2] = para("Isochronous endpoint " .. hex2(address) .. ": " .. ISO_SYNC[(attributes >> 2) & 3]
+    { "bInterval", 1, "d", function(v) return intervalMeaning(v, kind, highSpeed, isIn) or "invalid" end },
+  })
+  if d[1] == 9 then  -- the audio-class form
+    fields[#fields + 1] = { "bRefresh", 1, "d", "" }
+    fields[#fields + 1] = { "bSynchAddress", 1, "x", "" }
+  end
+  local items = { fieldTable(title, d, fields) }
+  if kind == 1 and #d >= 4 then
+    items[#items + 1] = para("Isochronous endpoint " .. hex2(address) .. ": " .. ISO_SYNC[(attributes >> 2) & 3]
       .. ", " .. ISO_USAGE[(attributes >> 4) & 3] .. ".")
+  end
+  if d[7] and descriptorEnd(d) >= 7 then
+    local meaning, note = intervalMeaning(d[7], kind, highSpeed, isIn)
+    local what = TRANSFER_TYPE[kind] .. " endpoint " .. hex2(address)
+    if not meaning then
+      items[#items + 1] = para("bInterval " .. d[7] .. " of " .. what:lower() .. " is invalid: at "
+        .. (highSpeed and "high" or "full") .. " speed it must be " .. note .. ".")
+    elseif note then
+      items[#items + 1] = para(what .. note)
+    end
   end
   return join(items)
 end
@@ -568,38 +677,23 @@ local function descriptorTitle(kind, iface)
   return (class and class .. " " or "") .. "class descriptor " .. hex2(kind)
 end
 
-local OTHER_BYTES = 24      -- bytes of an unknown descriptor shown
-local HEX_ROW_BYTES = 8     -- of them, in one cell
-local LONG_ITEM_BYTES = 16  -- of a HID long item, from its size byte on
-
--- Rows Offset / "<word> <bytes>" of up to count of the bytes first..stop,
--- the last ending in "..." when they go on.
-local function addHexRows(rows, d, first, stop, count, word)
-  stop = math.min(stop, #d)
-  local last = math.min(stop, first + count - 1)
-  for i = first, last, HEX_ROW_BYTES do
-    local text = hexBytes(d, i, math.min(i + HEX_ROW_BYTES - 1, last))
-    if i + HEX_ROW_BYTES > last and last < stop then text = text .. " ..." end
-    rows[#rows + 1] = { tostring(i - 1), word .. " " .. text }
-  end
-end
-
 -- iface: the class and subclass of the interface descriptor before it, if any.
 local function otherDescriptor(d, iface)
-  local kind = d[2] or 0
-  local title = descriptorTitle(kind, iface)
-  local rows = {
-    { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) },
-    { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) },
-  }
-  local first = 3
-  if kind == 0x24 and d[3] then
+  local kind = d[2]
+  local title = kind and descriptorTitle(kind, iface) or "Incomplete descriptor"
+  local rows = { { "0", "bLength " .. valueText(tostring(d[1]), unit("byte")(d[1])) } }
+  local first = 2
+  if kind then
+    rows[2] = { "1", "bDescriptorType " .. valueText(hex2(kind), typeMeaning(kind)) }
+    first = 3
+  end
+  if kind == 0x24 and d[3] and descriptorEnd(d) >= 3 then
     rows[#rows + 1] = { "2", "bDescriptorSubtype " .. hex2(d[3]) }
     title = csInterfaceTitle(d[3], iface)
     first = 4
   end
-  addHexRows(rows, d, first, #d, OTHER_BYTES, "data")
-  return tbl(title, FIELD_HEADINGS, rows)
+  local notes = addTailRows(rows, d, first, not kind and "bDescriptorType" or nil)
+  return join({ tbl(title, FIELD_HEADINGS, rows), table.unpack(notes) })
 end
 
 -- The descriptors from byte off on, up to the end or a broken bLength.
@@ -612,14 +706,15 @@ local function countDescriptors(d, off)
 end
 
 -- A configuration: the header, then the descriptors that follow it.
-local function configurationSet(d, title)
+local function configurationSet(d, title, s)
   local items, iface = {}, nil
   local off = 1
-  while off + 1 <= #d do
+  while off <= #d do
     local len, kind = d[off], d[off + 1]
     if len < 2 then
       items[#items + 1] = para("A descriptor at byte " .. (off - 1) .. " gives bLength " .. len
-        .. ", which cannot be: the rest of the data is not decoded.")
+        .. ", which cannot be: the last " .. plural(#d - off + 1, "byte") .. " of the data stage "
+        .. (#d - off == 0 and "is" or "are") .. " not decoded.")
       break
     end
     if #items == MAX_DESCRIPTORS then
@@ -631,13 +726,14 @@ local function configurationSet(d, title)
     end
     local last = math.min(off + len - 1, #d)
     local sub = table.move(d, off, last, 1, {})
+    sub.hostCut = d.hostCut and last == #d
     if kind == 2 or kind == 7 then
       items[#items + 1] = configurationDescriptor(sub, off == 1 and title or descriptorName(kind))
     elseif kind == 4 then
       items[#items + 1] = interfaceDescriptor(sub)
       iface = { class = sub[6], subClass = sub[7] }
     elseif kind == 5 then
-      items[#items + 1] = endpointDescriptor(sub)
+      items[#items + 1] = endpointDescriptor(sub, d[2] == 7)  -- the other speed is high speed
     elseif kind == 0x21 and iface and iface.class == 0x03 then
       items[#items + 1] = hidDescriptor(sub)
     elseif kind == 11 then
@@ -649,32 +745,56 @@ local function configurationSet(d, title)
   end
   local total = (#d >= 4) and (d[3] | (d[4] << 8)) or nil
   if total and total > #d then
-    items[#items + 1] = para("wTotalLength is " .. total .. " bytes but this transfer carried "
-      .. #d .. ": hosts read the 9-byte header first and then ask for the whole set.")
+    local header = d[2] == 15 and 5 or 9
+    local text = "wTotalLength is " .. total .. " bytes but this transfer carried " .. #d
+    if s.wLength == #d then
+      text = text .. ", all the host asked for: hosts read "
+        .. (#d == header and "the " .. header .. "-byte header" or "part of a set") .. " first and then ask for the whole set."
+    elseif #d < s.wLength then
+      text = text .. " of the " .. s.wLength .. " the host asked for: the device's reply is short."
+    else
+      text = text .. "."
+    end
+    items[#items + 1] = para(text)
   end
   return join(items)
 end
 
+-- Characters that draw nothing or reorder the text around them (format,
+-- bidi and line-separator characters): with them a serial number could
+-- read as another.
+local INVISIBLE = {
+  { 0xad, 0xad }, { 0x61c, 0x61c }, { 0x180e, 0x180e }, { 0x200b, 0x200f }, { 0x2028, 0x202e },
+  { 0x2060, 0x2069 }, { 0xfeff, 0xfeff },
+}
+
+local function invisible(u)
+  for _, r in ipairs(INVISIBLE) do
+    if u >= r[1] and u <= r[2] then return true end
+  end
+  return false
+end
+
 -- A string's character as the device sent it, where the decode text can
--- carry it: ";" shows as its look-alike U+037E; that one, control
--- characters and lone surrogates as \uXXXX, and the backslash as \\, so no
--- string reads as another.
+-- carry it: ";" shows as its look-alike U+037E; that one, control and
+-- invisible characters and lone surrogates as \uXXXX, and the backslash as
+-- \\, so no string reads as another.
 local function stringChar(u)
   if u == 0x3b then return utf8.char(0x37e) end
   if u == 0x5c then return "\\\\" end
-  if u < 0x20 or (u >= 0x7f and u < 0xa0) or u == 0x37e or (u >= 0xd800 and u <= 0xdfff) then
+  if u < 0x20 or (u >= 0x7f and u < 0xa0) or u == 0x37e or (u >= 0xd800 and u <= 0xdfff) or invisible(u) then
     return string.format("\\u%04x", u)
   end
   return utf8.char(u)
 end
 
--- UTF-16LE to UTF-8 as stringChar shows it, and the count of characters.
-local function utf16(d, first)
+-- UTF-16LE bytes first..last to UTF-8 as stringChar shows them.
+local function utf16(d, first, last)
   local out, i = {}, first
-  while i + 1 <= #d do
+  while i + 1 <= last do
     local u = d[i] | (d[i + 1] << 8)
     i = i + 2
-    if u >= 0xd800 and u <= 0xdbff and i + 1 <= #d then
+    if u >= 0xd800 and u <= 0xdbff and i + 1 <= last then
       local low = d[i] | (d[i + 1] << 8)
       if low >= 0xdc00 and low <= 0xdfff then
         u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00)
@@ -683,35 +803,36 @@ local function utf16(d, first)
     end
     out[#out + 1] = stringChar(u)
   end
-  return table.concat(out), #out
+  return table.concat(out)
 end
 
+-- A string descriptor, or with index 0 the list of languages. The string
+-- is what bLength covers; what follows bLength, or an odd last byte,
+-- shows as data.
 local function stringDescriptor(d, index)
-  if #d > MAX_STRING_BYTES then
-    return join({
-      para("The data stage holds " .. plural(#d, "byte") .. ", more than a string descriptor can: only the first "
-        .. MAX_STRING_BYTES .. " are decoded."),
-      stringDescriptor(table.move(d, 1, MAX_STRING_BYTES, 1, {}), index),
-    })
-  end
+  local len, stop = d[1] or 0, descriptorEnd(d)
+  local last = 2 + (stop - 2) // 2 * 2  -- the end of the whole UTF-16 units
+  local rows = { { "0", "bLength " .. plural(len, "byte") } }
+  local items, title = {}, "String descriptor " .. index
+  if d[2] then rows[2] = { "1", "bDescriptorType " .. valueText(hex2(d[2]), typeMeaning(d[2])) } end
   if index == 0 then
-    local rows = {}
-    for i = 3, #d - 1, 2 do
+    title = "String descriptor 0: languages"
+    for i = 3, last - 1, 2 do
       local id = d[i] | (d[i + 1] << 8)
       rows[#rows + 1] = { tostring(i - 1), "wLANGID " .. valueText(hex4(id), languageName(id)) }
     end
-    return tbl("String descriptor 0: languages", FIELD_HEADINGS, rows)
+  elseif d[2] then
+    -- The text itself stands in the paragraph, which wraps: a cell would cut it.
+    items[1] = para("String " .. index .. (#d < len and " (incomplete)" or "") .. ": \"" .. utf16(d, 3, last) .. "\"")
+    rows[#rows + 1] = { "2", "bString " .. plural((last - 2) // 2, "UTF-16 unit") }
   end
-  -- The text itself stands in the paragraph, which wraps: a cell would cut it.
-  local text, chars = utf16(d, 3)
-  return join({
-    para("String " .. index .. ": \"" .. text .. "\""),
-    tbl("String descriptor " .. index, FIELD_HEADINGS, {
-      { "0", "bLength " .. (d[1] and plural(d[1], "byte") or "missing") },
-      { "1", "bDescriptorType " .. (d[2] and valueText(hex2(d[2]), typeMeaning(d[2])) or "missing") },
-      { "2", "bString " .. plural(chars, "UTF-16 character") },
-    }),
-  })
+  local notes = addTailRows(rows, d, last + 1, not d[2] and "bDescriptorType" or nil)
+  items[#items + 1] = tbl(title, FIELD_HEADINGS, rows)
+  if len >= 3 and len % 2 == 1 and #d >= len then
+    items[#items + 1] = para("bLength " .. len .. " is odd: its last byte is half a UTF-16 unit.")
+  end
+  table.move(notes, 1, #notes, #items + 1, items)
+  return join(items)
 end
 
 -- HID report descriptor: short items, one row each, nested by collection.
@@ -731,6 +852,10 @@ local USAGE_PAGE = {
 }
 local COLLECTION = { [0] = "Physical", "Application", "Logical", "Report", "Named Array", "Usage Switch", "Usage Modifier" }
 
+local function collectionType(v, value)
+  return COLLECTION[v] or value .. (v >= 0x80 and v <= 0xff and ", vendor" or ", reserved")
+end
+
 -- The first three flags of a main item, as HID tools abbreviate them.
 local function mainFlags(v)
   local parts = {
@@ -745,13 +870,15 @@ end
 local MAIN_FLAG = { [3] = "Wrap", [4] = "NLin", [5] = "NPrf", [6] = "Null", [7] = "Vol", [8] = "Buf" }
 
 -- Rows of the bits of a main item's data from bit 3 on, which would not fit
--- beside the first three: the flags set, and reserved bits set.
-local function mainFlagRows(v, size)
+-- beside the first three: the flags set, and reserved bits set. Volatile
+-- is an Output and Feature flag: bit 7 of an Input item is reserved.
+local function mainFlagRows(v, size, tag)
   local rows, set = {}, {}
   for bit = 3, 8 do
-    if ((v >> bit) & 1) ~= 0 then set[#set + 1] = MAIN_FLAG[bit] end
+    if ((v >> bit) & 1) ~= 0 and not (tag == 8 and bit == 7) then set[#set + 1] = MAIN_FLAG[bit] end
   end
   if #set > 0 then rows[1] = { size == 1 and "D7..3" or "D8..3", table.concat(set, ",") } end
+  if tag == 8 and (v & 0x80) ~= 0 then rows[#rows + 1] = { "D7", "reserved, set" } end
   if (v >> 9) ~= 0 then
     rows[#rows + 1] = { "D" .. (8 * size - 1) .. "..9", string.format("reserved 0x%x", (v >> 9) << 9) }
   end
@@ -762,6 +889,25 @@ local GENERIC_DESKTOP = {
   [0x01] = "Pointer", [0x02] = "Mouse", [0x04] = "Joystick", [0x05] = "Game Pad", [0x06] = "Keyboard",
   [0x07] = "Keypad", [0x30] = "X", [0x31] = "Y", [0x32] = "Z", [0x38] = "Wheel", [0x80] = "System Control",
 }
+
+-- A usage's name under its page, where we know one.
+local function usageName(page, id)
+  if page == 0x01 then return GENERIC_DESKTOP[id] end
+  if page == 0x09 and id > 0 then return "Button " .. id end
+  return nil
+end
+
+-- A 4-byte usage: its page in the high 16 bits, the usage in the low.
+local function extendedUsage(v, idText)
+  local page, id = v >> 16, v & 0xffff
+  return usageName(page, id) or (USAGE_PAGE[page] or "page " .. hex4(page)) .. " " .. idText(id)
+end
+
+-- The bytes of an item's data: a long item's from its size byte on.
+local function hidDataSize(d, i)
+  if d[i] == 0xfe then return (d[i + 1] or 0) + 2 end
+  return ({ [0] = 0, 1, 2, 4 })[d[i] & 3]
+end
 
 -- Item data as the descriptor holds it: little-endian, 0, 1, 2 or 4 bytes.
 local function itemValue(d, i, size)
@@ -782,32 +928,42 @@ local HID_ROW_CHARS = 28  -- characters of an indented item with its data in one
 -- Rows Offset / Item and data, the data written as HID tools write it:
 -- "Usage Page (Generic Desktop)", "Logical Minimum (-127)"; a value
 -- without a name in hex. An item nested so deep that it would not fit with
--- its data gives the data a row of its own, at the data's offset.
+-- its data gives the data a row of its own, at the data's offset. Global
+-- items are followed through Push and Pop, so that usages are named under
+-- the page in force.
 local function reportDescriptor(d)
-  local rows, i, depth, page, deepest = {}, 1, 0, 0, 0
-  while i <= #d and #rows < 200 do
+  local rows, i, depth, deepest = {}, 1, 0, 0
+  local globals, stack, lost = {}, {}, 0  -- lost: Push levels past the bound
+  local items = {}
+  while i <= #d and #rows < MAX_HID_ROWS do
     local prefix = d[i]
-    local size = ({ [0] = 0, 1, 2, 4 })[prefix & 3]
+    local size = hidDataSize(d, i)
     local kind, tag = (prefix >> 2) & 3, prefix >> 4
     local name, data
     local extra = {}
+    local page = globals[0]
     if prefix == 0xfe then  -- long item: shown as bytes, skipped whole
-      size = (d[i + 1] or 0) + 2
       name = "Long item"
-      addHexRows(extra, d, i + 1, i + size, LONG_ITEM_BYTES, "bytes")
+      addHexRows(extra, d, i + 1, i + size, size, "bytes")
+    elseif i + size > #d then  -- its data runs past the end: shown as bytes
+      name = ({ [0] = HID_MAIN, HID_GLOBAL, HID_LOCAL })[kind]
+      name = name and name[tag]
+      addHexRows(extra, d, i + 1, #d, size, "bytes")
+      items[#items + 1] = para("The item at byte " .. (i - 1) .. " has " .. plural(size, "data byte")
+        .. " but the descriptor ends after " .. plural(#d - i, "byte") .. " of them.")
     else
       local v = itemValue(d, i, size)
       local value = string.format("0x%0" .. (2 * size) .. "x", v)
       local meaning = ""
       if kind == 0 then
         name = HID_MAIN[tag]
-        if tag == 10 then meaning = COLLECTION[v] or value .. ", vendor" end
-        if tag == 8 or tag == 9 or tag == 11 then meaning, extra = mainFlags(v), mainFlagRows(v, size) end
+        if tag == 10 then meaning = collectionType(v, value) end
+        if tag == 8 or tag == 9 or tag == 11 then meaning, extra = mainFlags(v), mainFlagRows(v, size, tag) end
         if tag == 12 then depth = math.max(depth - 1, 0) end
       elseif kind == 1 then
         name = HID_GLOBAL[tag]
+        if tag <= 9 then globals[tag] = v end
         if tag == 0 then
-          page = v
           meaning = USAGE_PAGE[v] or (v >= 0xff00 and value .. ", vendor" or "")
         elseif tag >= 1 and tag <= 4 then
           meaning = tostring(signed(v, size))
@@ -815,11 +971,21 @@ local function reportDescriptor(d)
           meaning = tostring(v <= 0xf and (v >= 8 and v - 16 or v) or signed(v, size))
         elseif tag <= 9 and tag ~= 6 then  -- a unit reads better in hex
           meaning = tostring(v)
+        elseif tag == 10 and #stack < MAX_HID_STACK then
+          stack[#stack + 1] = table.move(globals, 0, 9, 0, {})
+        elseif tag == 10 then
+          lost, meaning = lost + 1, "stack full"
+        elseif tag == 11 and lost > 0 then  -- what it restores was not kept
+          lost, globals, meaning = lost - 1, {}, "not followed"
+        elseif tag == 11 and #stack > 0 then
+          globals = table.remove(stack)
+        elseif tag == 11 then
+          meaning = "stack empty"
         end
       elseif kind == 2 then
         name = HID_LOCAL[tag]
-        if page == 0x01 and tag == 0 then meaning = GENERIC_DESKTOP[v] or "" end
-        if tag == 1 or tag == 2 then meaning = tostring(v) end
+        if tag == 0 then meaning = size == 4 and extendedUsage(v, hex4) or usageName(page, v) or "" end
+        if tag == 1 or tag == 2 then meaning = size == 4 and extendedUsage(v, tostring) or tostring(v) end
       end
       data = meaning ~= "" and meaning or size > 0 and value or nil
     end
@@ -836,10 +1002,16 @@ local function reportDescriptor(d)
     deepest = math.max(deepest, depth)
     i = i + 1 + size
   end
-  local items = { tbl("HID report descriptor", { "Offset", "Item and data" }, rows) }
+  table.insert(items, 1, tbl("HID report descriptor", { "Offset", "Item and data" }, rows))
   if deepest > MAX_HID_INDENT then
-    items[2] = para("Collections are nested " .. deepest .. " deep: items deeper than " .. MAX_HID_INDENT
+    items[#items + 1] = para("Collections are nested " .. deepest .. " deep: items deeper than " .. MAX_HID_INDENT
       .. " levels are indented as at level " .. MAX_HID_INDENT .. ".")
+  end
+  if i <= #d then
+    local left, j = 0, i
+    while j <= #d do left, j = left + 1, j + 1 + hidDataSize(d, j) end
+    items[#items + 1] = para("The table stops at " .. MAX_HID_ROWS .. " rows: the last " .. plural(#d - i + 1, "byte")
+      .. " of the data stage, " .. plural(left, "item") .. " from byte " .. (i - 1) .. " on, are not shown.")
   end
   return join(items)
 end
@@ -1095,7 +1267,8 @@ end
 
 local function indexMeaning(s)
   if s.kind == 0 and s.bRequest == 6 and (s.wValue >> 8) == 3 then
-    return s.wIndex == 0 and "list of languages" or languageName(s.wIndex)
+    if (s.wValue & 0xff) == 0 then return s.wIndex == 0 and "list of languages" or "" end
+    return languageName(s.wIndex)  -- a LANGID
   end
   if s.recipient == 1 then return "interface " .. (s.wIndex & 0xff) end
   if s.recipient == 2 then return endpointText(s.wIndex) end
@@ -1137,16 +1310,17 @@ local function dataStageItems(s, d)
   if #d == 0 then return {} end
   if s.kind == 0 and s.bRequest == 6 and s.deviceToHost then
     local kind, index = s.wValue >> 8, s.wValue & 0xff
+    d.asked, d.hostCut = s.wLength, #d == s.wLength
     if kind == 1 then return { deviceDescriptor(d) } end
-    if kind == 2 then return { configurationSet(d, "Configuration descriptor") } end
-    if kind == 7 then return { configurationSet(d, "Other speed configuration") } end
+    if kind == 2 then return { configurationSet(d, "Configuration descriptor", s) } end
+    if kind == 7 then return { configurationSet(d, "Other speed configuration", s) } end
     if kind == 3 then return { stringDescriptor(d, index) } end
     if kind == 6 then return { deviceQualifier(d) } end
     if kind == 0x21 and s.hid then return { hidDescriptor(d) } end
     if kind == 0x22 and s.hid then return { reportDescriptor(d) } end
-    if kind == 15 then return { configurationSet(d, "BOS descriptor") } end
+    if kind == 15 then return { configurationSet(d, "BOS descriptor", s) } end
   end
-  if s.kind == 0 and s.bRequest == 0 and #d >= 2 then
+  if s.kind == 0 and s.bRequest == 0 and #d == 2 then
     local v = d[1] | (d[2] << 8)
     if s.recipient == 0 then
       return { para("Device status " .. hex4(v) .. ": " .. ((v & 1) ~= 0 and "self-powered" or "bus-powered")
@@ -1155,9 +1329,9 @@ local function dataStageItems(s, d)
       return { para("Endpoint status " .. hex4(v) .. ": " .. ((v & 1) ~= 0 and "halted" or "not halted") .. ".") }
     end
   end
-  if s.kind == 0 and s.bRequest == 8 then return { para("Current configuration: " .. d[1] .. ".") } end
-  if s.kind == 0 and s.bRequest == 10 then return { para("Current alternate setting: " .. d[1] .. ".") } end
-  if s.requestClass == 0x02 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d >= 7 then
+  if s.kind == 0 and s.bRequest == 8 and #d == 1 then return { para("Current configuration: " .. d[1] .. ".") } end
+  if s.kind == 0 and s.bRequest == 10 and #d == 1 then return { para("Current alternate setting: " .. d[1] .. ".") } end
+  if s.requestClass == 0x02 and (s.bRequest == 0x20 or s.bRequest == 0x21) and #d == 7 then
     local rate = d[1] | (d[2] << 8) | (d[3] << 16) | (d[4] << 24)
     local stop = ({ [0] = "1 stop bit", "1.5 stop bits", "2 stop bits" })[d[5]] or "reserved"
     local parity = ({ [0] = "none", "odd", "even", "mark", "space" })[d[6]] or "?"
@@ -1168,7 +1342,7 @@ local function dataStageItems(s, d)
       { "6", "bDataBits " .. d[7] .. " data bits" },
     }) }
   end
-  return { tbl("Data stage", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES)) }
+  return dumpItems("Data stage", d, "data stage")
 end
 
 ---------------------------------------------------------------------------
@@ -1335,7 +1509,7 @@ local function dataDecode(t)
     local token = packetsOf(parent).token
     items[#items + 1] = setupTable(parseSetup(d, t.handle, token and token.addr))
   elseif #d > 0 then
-    items[#items + 1] = tbl("Payload", { "Offset", "Bytes and ASCII" }, dumpRows(d, MAX_DUMP_BYTES))
+    table.move(dumpItems("Payload", d, "payload"), 1, 2, #items + 1, items)
   end
   return join(items)
 end

@@ -35,13 +35,14 @@ TrowPtr fetch(int type, int request, int value, int index, const TbyteVec& reply
   return controlRead(5, setup(type, request, value, index, int(reply.size())), reply, std::max<size_t>(reply.size(), 1));
 }
 
-// Configuration sets of a header and parts, CONFIG_PARTS descriptors each.
-void addConfigurations(TrowVec& roots, const std::vector<TbyteVec>& parts) {
+// Configuration sets of a header and parts, CONFIG_PARTS descriptors each;
+// type 7 describes the other speed, high speed.
+void addConfigurations(TrowVec& roots, const std::vector<TbyteVec>& parts, uint8_t type = 2) {
   for (size_t i = 0; i < parts.size(); i += CONFIG_PARTS) {
-    TbyteVec set = {9, 2, 0, 0, 0xff, 0xff, 0xff, 0x00, 0xff};
+    TbyteVec set = {9, type, 0, 0, 0xff, 0xff, 0xff, 0x00, 0xff};
     for (size_t k = i; k < std::min(parts.size(), i + CONFIG_PARTS); ++k) set = set + parts[k];
     set[2] = uint8_t(set.size()), set[3] = uint8_t(set.size() >> 8);
-    roots.push_back(fetch(0x80, 6, 0x0200, 0, set));
+    roots.push_back(fetch(0x80, 6, type << 8, 0, set));
   }
 }
 
@@ -68,6 +69,16 @@ std::vector<TbyteVec> reportItems() {
     }
   }
   for (int n : {0, 1, 13, 255}) items.push_back(TbyteVec{0xfe, uint8_t(n), 0x42} + TbyteVec(size_t(n), 0xee));
+  // Usages named under a page, 4-byte ones under their own; a Push past the
+  // bound, the Pop that cannot restore it, and a Pop of an empty stack.
+  for (uint32_t page : {0x01u, 0x07u, 0x09u, 0xff00u})
+    for (int prefix : {0x09, 0x0a, 0x0b, 0x19, 0x1a, 0x1b, 0x29, 0x2a, 0x2b})
+      for (uint32_t v : {0xffu, 0xffffu, page << 16 | 0xffff, 0xffffffffu}) {
+        TbyteVec item = {0x06, uint8_t(page), uint8_t(page >> 8), uint8_t(prefix)};
+        for (int k = 0; k < ((prefix & 3) == 3 ? 4 : prefix & 3); ++k) item.push_back(uint8_t(v >> (8 * k)));
+        items.push_back(item);
+      }
+  items.push_back(TbyteVec(33, 0xa4) + TbyteVec(34, 0xb4));
   return items;
 }
 
@@ -124,6 +135,14 @@ TrowVec variants() {
   }
   for (int size = 0; size < 0x10000; ++size)
     parts.push_back(TbyteVec{7, 5, 0x0f, 1} + le16(size) + TbyteVec{16});
+  std::vector<TbyteVec> highSpeed;
+  for (int v = 0; v < 256; ++v)
+    for (int attributes = 0; attributes < 4; ++attributes)
+      for (uint8_t address : {0x0f, 0x8f}) {
+        highSpeed.push_back({7, 5, address, uint8_t(attributes), 0xff, 0x1f, uint8_t(v)});
+        parts.push_back({9, 5, address, uint8_t(attributes), 0xff, 0x07, uint8_t(v), uint8_t(v), uint8_t(v)});
+      }
+  addConfigurations(roots, highSpeed, 7);
   // Interfaces and functions of every class with their named subclasses and
   // protocols; HID descriptors naming every type.
   for (int c = 0; c < 256; ++c)

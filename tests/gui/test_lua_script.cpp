@@ -210,14 +210,16 @@ TEST_F(EnumerationScript, StringDescriptors) {
   const Tdecoded langs = decode("get langids");
   EXPECT_EQ(langs.row("SETUP request", "4"), (TstringVec{"4", "wIndex 0x0000 list of languages"}));
   EXPECT_EQ(langs.table("String descriptor 0: languages")->rows,
-            (std::vector<TstringVec>{{"2", "wLANGID 0x0409 English (US)"}}));
+            (std::vector<TstringVec>{{"0", "bLength 4 bytes"},
+                                     {"1", "bDescriptorType 0x03 STRING"},
+                                     {"2", "wLANGID 0x0409 English (US)"}}));
 
   const Tdecoded product = decode("get product");
   EXPECT_EQ(product.row("SETUP request", "2"), (TstringVec{"2", "wValue 0x0302"}));
   EXPECT_EQ(product.row("SETUP request", "D15..8"), (TstringVec{"D15..8", "type STRING"}));
   EXPECT_EQ(product.row("SETUP request", "D7..0"), (TstringVec{"D7..0", "index 2"}));
   EXPECT_EQ(product.row("SETUP request", "4"), (TstringVec{"4", "wIndex 0x0409 English (US)"}));
-  EXPECT_EQ(product.row("String descriptor 2", "2"), (TstringVec{"2", "bString 12 UTF-16 characters"}));
+  EXPECT_EQ(product.row("String descriptor 2", "2"), (TstringVec{"2", "bString 12 UTF-16 units"}));
   EXPECT_NE(product.paragraphs().find("String 2: \"Quellix Test\""), std::string::npos) << product.raw;
 }
 
@@ -332,16 +334,16 @@ TEST_F(EnumerationScript, StringsShowAsSentOrEscaped) {
       {u"KG; Abt.", "KG\xcd\xbe Abt.", 8},
       {u"\u037e\\C:\\x", "\\u037e\\\\C:\\\\x", 6},
       {{u'a', u'\t', u'\n', u'#', 0}, "a\\u0009\\u000a#\\u0000", 5},
-      {{0xd800, u'A', 0xdc00, 0xd83d, 0xde00, 0xfffd}, "\\ud800A\\udc00\xf0\x9f\x98\x80\xef\xbf\xbd", 5},
+      {{0xd800, u'A', 0xdc00, 0xd83d, 0xde00, 0xfffd}, "\\ud800A\\udc00\xf0\x9f\x98\x80\xef\xbf\xbd", 6},
   };
-  for (const auto& [units, shown, chars] : cases) {
+  for (const auto& [units, shown, count] : cases) {
     TbyteVec d = {uint8_t(2 + 2 * units.size()), 3};
     for (char16_t u : units) d.insert(d.end(), {uint8_t(u), uint8_t(u >> 8)});
     add(shown, controlRead(5, {0x80, 6, 1, 3, 9, 4, 0xff, 0}, d));
     const Tdecoded t = decode(shown);
     EXPECT_NE(t.paragraphs().find("String 1: \"" + shown + "\"\n"), std::string::npos) << t.raw;
     EXPECT_EQ(t.row("String descriptor 1", "2"),
-              (TstringVec{"2", "bString " + std::to_string(chars) + " UTF-16 characters"}));
+              (TstringVec{"2", "bString " + std::to_string(count) + " UTF-16 units"}));
   }
 }
 
@@ -424,7 +426,7 @@ TEST(DecodeScript, EnumerationThroughTheWholeEngine) {
       "TDevice descriptor\nOffset#Field and value\n0#bLength 18 bytes\n",
       "2#wValue 0x0005 address 5",
       "8#bMaxPower 50 (100 mA)",
-      "2#bString 12 UTF-16 characters",
+      "2#bString 12 UTF-16 units",
       "2#wValue 0x0001 configuration 1",
   };
   for (size_t i = 0; i < 5; ++i) {
@@ -499,7 +501,7 @@ TEST(DecodeScript, WhatDoesNotFitACellGetsARowOrAParagraph) {
   const std::vector<TstringVec> unionRows = {
       {"0", "bLength 28 bytes"},           {"1", "bDescriptorType 0x24"},  // the title names it
       {"2", "bDescriptorSubtype 0x06"},    {"3", "data 01 02 03 04 05 06 07 08"},
-      {"11", "data 09 0a 0b 0c 0d 0e 0f 10"}, {"19", "data 11 12 13 14 15 16 17 18 ..."},
+      {"11", "data 09 0a 0b 0c 0d 0e 0f 10"}, {"19", "data 11 12 13 14 15 16 17 18"}, {"27", "data 19"},
   };
   EXPECT_EQ(d.table("CS_INTERFACE descriptor")->rows, unionRows);
   EXPECT_EQ(t.table("OUT transaction")->rows,
@@ -541,8 +543,8 @@ TEST(DecodeScript, TwoColumnsKeepEveryFlagByteAndMeaning) {
       {report({0x55, 0x0e, 0x55, 0x05, 0x56, 0xfd, 0xff}), hid,
        {{"0", "Unit Exponent (-2)"}, {"2", "Unit Exponent (5)"}, {"4", "Unit Exponent (-3)"}}, ""},
       {report({0xfe, 20, 0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 0xc0}), hid,
-       {{"0", "Long item"}, {"1", "bytes 14 42 01 02 03 04 05 06"}, {"9", "bytes 07 08 09 0a 0b 0c 0d 0e ..."},
-        {"23", "End Collection"}},
+       {{"0", "Long item"}, {"1", "bytes 14 42 01 02 03 04 05 06"}, {"9", "bytes 07 08 09 0a 0b 0c 0d 0e"},
+        {"17", "bytes 0f 10 11 12 13 14"}, {"23", "End Collection"}},
        ""},
       {trx(TRX_IN, {tok(PID_IN, 5, 0), hs(PID_STALL)}, 0), "IN transaction", {},
        "Device 5 endpoint 0 answered STALL: it does not support the request"},

@@ -235,40 +235,27 @@ TrowPtr transaxWith(TtrxType type, const std::string& words, const TbyteVec& pay
 // MDATA have no place at full speed. Every sequence of up to five data
 // transactions, in both directions, against that rule.
 TEST(TransferData, TakesOnlyTheExpectedToggle) {
+  const char* const WORDS[] = {"D0/1 ACK", "D1/1 ACK", "D0/1 NAK", "D1/1 NAK", "D2/1 ACK", "DM/1 ACK"};
+  const int TOGGLE[] = {PID_DATA0, PID_DATA1, -1, -1, PID_DATA2, PID_MDATA};  // -1: NAKed, never taken
   const TbyteVec setReport7 = {0x21, 0x09, 0x00, 0x02, 0x00, 0x00, 0x07, 0x00};
-  // D0 and D1 ACKed or NAKed; D2 and DM ACKed.
-  const struct {
-    const char* word;
-    int pid;
-    bool acked;
-  } PACKETS[] = {{"D0", PID_DATA0, true},  {"D1", PID_DATA1, true}, {"D0", PID_DATA0, false},
-                 {"D1", PID_DATA1, false}, {"D2", PID_DATA2, true}, {"DM", PID_MDATA, true}};
-  const int kinds = 6;
   for (const bool in : {true, false}) {
-    const TtrxType dataType = in ? TRX_IN : TRX_OUT;
-    const std::string token = in ? "IN7.0 " : "OUT7.0 ", statusToken = in ? "OUT7.0 " : "IN7.0 ";
-    int variants = 1;
-    for (int length = 0; length <= 5; ++length, variants *= kinds) {
+    const std::string data = in ? "IN7.0 " : "OUT7.0 ", status = in ? "OUT7.0 D1/0 ACK" : "IN7.0 D1/0 ACK";
+    for (int length = 0, variants = 1; length <= 5; ++length, variants *= 6) {
       for (int code = 0; code < variants; ++code) {
         Ttransfer transfer(TFR_CONTROL);
         transfer.children = {transaxWith(TRX_SETUP, "SETUP7.0 D0/8 ACK", in ? GET_DESCRIPTOR : setReport7)};
         TbyteVec want;
         int expected = PID_DATA1;  // flips only on a packet taken
-        std::string name;
-        for (int i = 0, c = code; i < length; ++i, c /= kinds) {
-          const auto& p = PACKETS[c % kinds];
+        for (int i = 0, c = code; i < length; ++i, c /= 6) {
           const uint8_t byte = static_cast<uint8_t>(i);
-          transfer.children.push_back(
-              transaxWith(dataType, token + p.word + "/1 " + (p.acked ? "ACK" : "NAK"), {byte}));
-          name += std::string(p.word) + (p.acked ? "+ " : "- ");
-          if (p.acked && p.pid == expected) {
-            want.push_back(byte);
-            expected = expected == PID_DATA1 ? PID_DATA0 : PID_DATA1;
-          }
+          transfer.children.push_back(transaxWith(in ? TRX_IN : TRX_OUT, data + WORDS[c % 6], {byte}));
+          if (TOGGLE[c % 6] != expected) continue;
+          want.push_back(byte);
+          expected = expected == PID_DATA1 ? PID_DATA0 : PID_DATA1;
         }
-        transfer.children.push_back(transaxWith(in ? TRX_OUT : TRX_IN, statusToken + "D1/0 ACK", {}));
-        ASSERT_EQ(transfer.findData(), want) << (in ? "IN " : "OUT ") << name;
-        ASSERT_TRUE(transfer.success) << name;
+        transfer.children.push_back(transaxWith(in ? TRX_OUT : TRX_IN, status, {}));
+        ASSERT_EQ(transfer.findData(), want) << "in " << in << ", length " << length << ", code " << code;
+        ASSERT_TRUE(transfer.success);
       }
     }
   }

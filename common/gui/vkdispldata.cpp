@@ -42,6 +42,7 @@ std::string faultText(const TdataIO& io) {
     case TfileFault::empty: return "the file is empty";
     case TfileFault::badHead: return "it is not a sample-data file";
     case TfileFault::cutOff: return "it is cut off or damaged";
+    case TfileFault::damaged: return "it is damaged and fails its check";
   }
   return "";
 }
@@ -336,6 +337,10 @@ void TdisplData::reportRead(const std::string& path, const TdataIO& io, unsigned
       tell(READ_TITLE, "The sample data in ", path,
            " is incomplete (cut off or damaged): only the " + std::to_string(adopted) +
                " rows before the break were read.");
+    else if (io.Ffault == TfileFault::damaged)
+      tell(READ_TITLE, "The sample data in ", path,
+           " is damaged: it fails its check, so the " + std::to_string(adopted) +
+               " rows read from it may hold wrong lines.");
   } else if (!path.empty() && !(io.Ffault == TfileFault::system && io.FfaultErrno == ENOENT)) {
     // Nothing by that name is no failure: the default sample file is optional.
     const std::string reason = io.Ffault == TfileFault::none ? "it holds no rows" : faultText(io);

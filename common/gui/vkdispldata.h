@@ -62,7 +62,8 @@ class TdisplData {
 
   // Rows adopted, 0 when the data set was kept (nothing read, no rows, or no
   // memory). Says why in a message box, as failed saves are; a file that is
-  // missing is not reported, and one cut off is adopted as far as it goes.
+  // missing is not reported, one cut off is adopted as far as it goes, and
+  // one damaged with every row it gave.
   unsigned sampleFileRead(const std::string& path);
   // Rows written, 0 on failure with the reason in words (may be empty) in reason.
   unsigned sampleFileSave(const std::string& path, std::string& reason);

@@ -111,6 +111,131 @@ bool danglingTarget(const std::string& path, std::string& target) {
   return false;
 }
 
+// Reads a file as zlib's gz reader does (gzip members one after another,
+// anything after them ignored, a file that is no gzip stream as it stands),
+// but through inflate itself: gzread drops what it inflated in the call in
+// which the data fail their check, and so would lose the last rows of a file
+// whose trailer alone is wrong. Owns the descriptor.
+class TgzReader {
+ public:
+  // Why read gave fewer bytes than asked for; more while it has not.
+  enum class Tend { more, end, cut, damaged, readError };
+
+  explicit TgzReader(int fd) : Ffd(fd) {}
+  ~TgzReader() {
+    if (FzReady) inflateEnd(&Fz);
+    close(Ffd);
+  }
+  TgzReader(const TgzReader&) = delete;
+  TgzReader& operator=(const TgzReader&) = delete;
+
+  // Up to len bytes into buf: all of them unless the stream ends or fails.
+  size_t read(char* buf, size_t len) {
+    size_t got = 0;
+    while (got < len && Fend == Tend::more) {
+      if (Fmode == Tmode::look) {
+        nextMember();
+      } else if (Fmode == Tmode::copy) {
+        if (Fz.avail_in == 0 && !fill()) {
+          if (Fend == Tend::more) Fend = Tend::end;
+          break;
+        }
+        const size_t n = std::min<size_t>(Fz.avail_in, len - got);
+        std::memcpy(buf + got, Fz.next_in, n);
+        Fz.next_in += n;
+        Fz.avail_in -= static_cast<uInt>(n);
+        got += n;
+      } else {
+        got += inflateInto(buf + got, len - got);
+      }
+    }
+    return got;
+  }
+  int getc() {
+    char c = 0;
+    return read(&c, 1) == 1 ? static_cast<unsigned char>(c) : -1;
+  }
+  Tend state() const { return Fend; }
+  int readErrno() const { return Ferrno; }
+
+ private:
+  enum class Tmode { look, gzip, copy };
+
+  // Appends what the file gives to the unread input; false at its end or on
+  // a read error, which ends the reading.
+  bool fill() {
+    if (Fin.empty()) Fin.resize(GZ_BUFFER_SIZE);
+    if (Fz.avail_in > 0 && Fz.next_in != Fin.data()) std::memmove(Fin.data(), Fz.next_in, Fz.avail_in);
+    Fz.next_in = Fin.data();
+    ssize_t n;
+    do n = ::read(Ffd, Fin.data() + Fz.avail_in, Fin.size() - Fz.avail_in);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      Fz.avail_in += static_cast<uInt>(n);
+      return true;
+    }
+    if (n < 0) {
+      Ferrno = errno;
+      Fend = Tend::readError;
+    }
+    return false;
+  }
+
+  // At the start and after each member: another member, the end, or a plain file.
+  void nextMember() {
+    while (Fz.avail_in < 2 && fill()) {
+    }
+    if (Fend != Tend::more) return;
+    if (Fz.avail_in >= 2 && Fz.next_in[0] == 0x1f && Fz.next_in[1] == 0x8b) {
+      int ret = Z_OK;
+      if (FzReady) {
+        ret = inflateReset(&Fz);
+      } else {
+        Bytef* const next = Fz.next_in;  // inflateInit2 may touch the input fields
+        const uInt avail = Fz.avail_in;
+        ret = inflateInit2(&Fz, 15 + 16);
+        FzReady = ret == Z_OK;
+        Fz.next_in = next;
+        Fz.avail_in = avail;
+      }
+      if (ret == Z_MEM_ERROR) throw std::bad_alloc();
+      Fmode = Tmode::gzip;
+      FsawMember = true;
+      if (ret != Z_OK) Fend = Tend::damaged;
+    } else if (FsawMember || Fz.avail_in == 0) {
+      Fend = Tend::end;  // what follows a gzip member is not read, as gzread does
+    } else {
+      Fmode = Tmode::copy;
+    }
+  }
+
+  // Inflates into buf; the bytes given also when the data fail their check.
+  size_t inflateInto(char* buf, size_t len) {
+    Fz.next_out = reinterpret_cast<Bytef*>(buf);
+    Fz.avail_out = static_cast<uInt>(std::min<size_t>(len, UINT_MAX));
+    const uInt room = Fz.avail_out;
+    const int ret = inflate(&Fz, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END)
+      Fmode = Tmode::look;
+    else if (ret == Z_MEM_ERROR)
+      throw std::bad_alloc();
+    else if (ret != Z_OK && ret != Z_BUF_ERROR)
+      Fend = Tend::damaged;
+    else if (Fz.avail_out > 0 && !fill() && Fend == Tend::more)
+      Fend = Tend::cut;  // inflate stops short of the room only when the input ran out
+    return room - Fz.avail_out;
+  }
+
+  int Ffd;
+  std::vector<Bytef> Fin;
+  z_stream Fz{};
+  bool FzReady = false;
+  bool FsawMember = false;
+  Tmode Fmode = Tmode::look;
+  Tend Fend = Tend::more;
+  int Ferrno = 0;
+};
+
 }  // namespace
 
 TdataIO::TdataIO() = default;
@@ -283,35 +408,29 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
   }
   // The descriptor stays non-blocking: a regular file ignores it, and what
   // only passes for one (/proc/kmsg) is refused instead of waited on.
-  errno = 0;
   // Closed on every way out, also when memory runs out.
-  std::unique_ptr<gzFile_s, int (*)(gzFile)> owner(gzdopen(fd, "rb"), gzclose);
-  if (!owner) {
-    const int err = errno;
-    close(fd);
-    return fault(TfileFault::system, err);
-  }
-  gzFile file = owner.get();
-  gzbuffer(file, GZ_BUFFER_SIZE);
+  TgzReader file(fd);
 
   // Head: 8 bytes not compared with the magic, then up to 12 digits and '\n'.
   char magic[MAGIC_SIZE];
-  const int got = gzread(file, magic, MAGIC_SIZE);
+  const size_t got = file.read(magic, MAGIC_SIZE);
   bool ok = got == MAGIC_SIZE;
   uint64_t declared = 0;  // the body's length by the head; twelve digits cannot overflow
   for (int i = 0; ok && i < MAX_LENGTH_DIGITS; ++i) {
-    const int c = gzgetc(file);
+    const int c = file.getc();
     if (c == '\n') break;
     ok = c >= '0' && c <= '9';
     if (ok) declared = declared * 10 + static_cast<uint64_t>(c - '0');
   }
   if (!ok) {
-    const int err = errno;
-    int zerr = Z_OK;
-    gzerror(file, &zerr);
-    if (zerr == Z_ERRNO) return wouldWait(err) ? fault(TfileFault::notRegular, 0) : fault(TfileFault::system, err);
-    if (zerr != Z_OK) return fault(TfileFault::cutOff, 0);
-    return fault(got == 0 ? TfileFault::empty : TfileFault::badHead, 0);
+    switch (file.state()) {
+      case TgzReader::Tend::readError:
+        return wouldWait(file.readErrno()) ? fault(TfileFault::notRegular, 0)
+                                           : fault(TfileFault::system, file.readErrno());
+      case TgzReader::Tend::damaged: return fault(TfileFault::damaged, 0);
+      case TgzReader::Tend::cut: return fault(TfileFault::cutOff, 0);
+      default: return fault(got == 0 ? TfileFault::empty : TfileFault::badHead, 0);
+    }
   }
 
   roots->clear();
@@ -348,12 +467,10 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
   line.reserve(LINE_RESERVE);
   bool overlong = false;  // the current line passed MAX_LINE: dropped up to its '\n'
   uint64_t bodyBytes = 0;
-  int readErr = 0;
   while (!stop) {
-    const int n = gzread(file, chunk.data(), READ_CHUNK);
-    readErr = n < 0 ? errno : 0;
-    if (n <= 0) break;  // end of stream, or a damaged one read as far as it goes
-    bodyBytes += static_cast<uint64_t>(n);
+    const size_t n = file.read(chunk.data(), READ_CHUNK);
+    if (n == 0) break;  // end of stream, or a broken one read as far as it goes
+    bodyBytes += n;
     const char* p = chunk.data();
     const char* end = p + n;
     while (p < end && !stop) {
@@ -371,16 +488,18 @@ int TdataIO::loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows)
       p = nl + 1;
     }
   }
-  // Shorter than the head says, gzip's own error at a break, or a last line
+  // Shorter than the head says, a gzip stream that breaks off, or a last line
   // without its '\n': the rows before it stay, the line cut off is dropped,
-  // and the caller learns that the file was incomplete.
-  int zerr = Z_OK;
-  gzerror(file, &zerr);
+  // and the caller learns that the file was incomplete. Data that fail their
+  // check keep every row they gave, as those may be wrong: damaged.
+  const TgzReader::Tend how = file.state();
   const bool cutLine = overlong || !line.empty();
-  if (!stop && (zerr != Z_OK || cutLine || bodyBytes < declared)) fault(TfileFault::cutOff, 0);
-  owner.reset();
+  if (!stop && how == TgzReader::Tend::damaged)
+    fault(TfileFault::damaged, 0);
+  else if (!stop && (how != TgzReader::Tend::end || cutLine || bodyBytes < declared))
+    fault(TfileFault::cutOff, 0);
   Fparents.clear();
-  if (!stop && zerr == Z_ERRNO && wouldWait(readErr)) {
+  if (!stop && how == TgzReader::Tend::readError && wouldWait(file.readErrno())) {
     roots->clear();  // what came before is no file's rows
     return fault(TfileFault::notRegular, 0);
   }

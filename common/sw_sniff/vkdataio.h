@@ -25,6 +25,7 @@ enum class TfileFault {
   empty,         // load: the file holds no byte
   badHead,       // load: the first two lines are not those of a sample-data file
   cutOff,        // load: the file ends before its length line says, or its gzip data break off
+  damaged,       // load: its gzip data fail their check, so the rows read may hold wrong lines
 };
 
 class TdataIO {
@@ -46,7 +47,8 @@ class TdataIO {
   // Row lines that gave a row, or 0 when the file is missing, is no regular
   // file (never waited on, nor a device opened) or its head is bad.
   // A file that breaks off, also in mid-line, keeps the whole rows before
-  // the break and sets cutOff.
+  // the break and sets cutOff. One whose gzip data fail their check keeps
+  // every whole row that inflated, wrong ones among them maybe, and sets damaged.
   // Running out of memory throws std::bad_alloc with the file closed.
   int loadLinearFile(std::string path, TrowVecPtr roots, TlinVecPtr rows);
 

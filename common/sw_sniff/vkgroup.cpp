@@ -68,12 +68,19 @@ TbyteVec& Ttransfer::findData() {
   if (!findStageTypes(dataType, statusType)) return data;
 
   success = false;
+  // The data stage starts with DATA1 and alternates. A packet that repeats the
+  // toggle taken last was sent again after a lost ACK, and the receiver drops
+  // it; DATA2 and MDATA have no place at full speed.
+  int expected = PID_DATA1;
   for (const TrowPtr& child : children) {
     if (!child || child->kind != RK_TRANSAX) continue;
     auto trx = std::dynamic_pointer_cast<Ttransax>(child);
     if (!trx || !trx->ackOK()) continue;
     if (trx->trxType == dataType) {
-      if (auto packet = trx->findDataPkt()) data.insert(data.end(), packet->data.begin(), packet->data.end());
+      auto packet = trx->findDataPkt();
+      if (!packet || packet->pid != expected) continue;
+      data.insert(data.end(), packet->data.begin(), packet->data.end());
+      expected = expected == PID_DATA1 ? PID_DATA0 : PID_DATA1;
     } else if (trx->trxType == statusType) {
       auto packet = trx->findDataPkt();
       if (packet && packet->data.empty()) success = true;

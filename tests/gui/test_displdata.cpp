@@ -376,6 +376,32 @@ TEST_F(Files, UnreadableFilesAreSaidAndTheRowsKept) {
   EXPECT_EQ(said([&] { host.data.sampleFileRead((dir / "missing.vkd").string()); }), "");
 }
 
+// A file whose gzip check fails is adopted with every row it gave, in words
+// that say those rows may be wrong; one that gave none keeps the rows shown.
+TEST_F(Files, DamagedFileIsSaidAsDamaged) {
+  TdisplHost source;
+  show(source, everyKind());
+  const std::string path = (dir / "rows.vkd").string(), head = (dir / "head.vkd").string();
+  ASSERT_GT(source.data.onSampleFileSave(reinterpret_cast<long>(path.c_str())), 0u);
+  TdataIO().saveLinearToFile(std::make_shared<TlinVec>(), head);
+  for (const std::string& file : {path, head}) {
+    std::string bytes = fileBytes(file);
+    bytes[bytes.size() - 8] ^= 1;  // in the CRC32 of the gzip trailer
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  TdisplHost host;
+  const std::string rows = std::to_string(source.data.rowCount());
+  EXPECT_EQ(said([&] { EXPECT_EQ(host.data.sampleFileRead(path), static_cast<unsigned>(source.data.rowCount())); }),
+            "The sample data in " + path + " is damaged: it fails its check, so the " + rows +
+                " rows read from it may hold wrong lines.\n");
+  EXPECT_EQ(lines(host.data), lines(source.data));
+  const TlinVecPtr shown = host.data.linRows();
+  EXPECT_EQ(said([&] { EXPECT_EQ(host.data.sampleFileRead(head), 0u); }),
+            "The sample data could not be read from " + head +
+                ": it is damaged and fails its check.\nThe data shown before is kept.\n");
+  EXPECT_EQ(host.data.linRows(), shown);
+}
+
 // Memory running out anywhere in a load frees what it built and keeps the rows.
 TEST_F(Files, OutOfMemoryKeepsTheRowsAndSaysSo) {
   if (!qxalloc::hooked()) GTEST_SKIP() << "no allocation hook under ThreadSanitizer";

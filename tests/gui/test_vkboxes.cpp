@@ -408,6 +408,10 @@ TEST(RowBoxes, ControlTransferSummary) {
       ->children.erase(std::static_pointer_cast<Ttransax>(setupWithoutToken->children[0])->children.begin());
   auto empty = std::make_shared<Ttransfer>();
   empty->number = 1;
+  // The device sent its first DATA1 again after a lost ACK: counted once.
+  auto resent = transfer(GET_DEVICE, true);
+  resent->children.insert(resent->children.begin() + 2,
+                          std::make_shared<Ttransax>(*std::static_pointer_cast<Ttransax>(resent->children[1])));
 
   struct Case {
     const char* what;
@@ -417,6 +421,7 @@ TEST(RowBoxes, ControlTransferSummary) {
   const Case cases[] = {
       {"acknowledged status stage", transfer(GET_DEVICE, true), with("OK")},
       {"no status stage", transfer(GET_DEVICE, false), with("Fail")},
+      {"first data packet sent twice", resent, with("OK")},
       {"no SETUP transaction", noSetup, {left}},
       {"SETUP without its token", setupWithoutToken, {left}},
       {"SETUP data of 7 bytes", transfer({0x80, 6, 0, 1, 0, 0, 0x12}, true), {left}},

@@ -91,14 +91,17 @@ bool writeHugeDataStage(const std::string& path, int packets, size_t bytesPerPac
   for (size_t i = 1; i < bytesPerPacket; ++i) payload += ",00";
   const std::string head =
       "0;C:CONTROL;X:" + std::to_string(packets + 2) + "\n" + transax("SETUP", 13, 3, "80,06,00,01,00,00,ff,ff");
-  const std::string in = transax("IN", 9, 11, payload), status = transax("OUT", 1, 11, "");
-  const size_t length = head.size() + in.size() * static_cast<size_t>(packets) + status.size();
+  // DATA1 first, then alternating, or the receiver would drop them as sent again.
+  const std::string in[2] = {transax("IN", 9, 11, payload), transax("IN", 9, 3, payload)};
+  const std::string status = transax("OUT", 1, 11, "");
+  size_t length = head.size() + status.size();
+  for (int i = 0; i < packets; ++i) length += in[i % 2].size();
 
   gzFile f = gzopen(path.c_str(), "wb9");
   if (!f) return false;
   auto put = [f](const std::string& s) { return gzwrite(f, s.data(), unsigned(s.size())) == int(s.size()); };
   bool ok = put("VKFMT01\n" + std::to_string(length) + "\n") && put(head);
-  for (int i = 0; ok && i < packets; ++i) ok = put(in);
+  for (int i = 0; ok && i < packets; ++i) ok = put(in[i % 2]);
   ok = ok && put(status);
   return gzclose(f) == Z_OK && ok;
 }

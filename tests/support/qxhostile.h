@@ -25,8 +25,9 @@ TrowPtr descriptorFloodTransfer();
 int writeDescriptorFlood(const std::string& path);
 
 // One control read (GET_DESCRIPTOR) whose data stage is `packets` ACKed IN
-// transactions of `bytesPerPacket` zero bytes: 300 of 349,000 bytes make
-// 105 MB in a file of about 320 KB. False when the file cannot be written.
+// transactions of `bytesPerPacket` zero bytes, toggles alternating: 300 of
+// 349,000 bytes make 105 MB in a file of about 320 KB. False when the file
+// cannot be written.
 bool writeHugeDataStage(const std::string& path, int packets, size_t bytesPerPacket);
 
 // Control transfers, one per {SETUP bytes, data stage}: the SETUP, the data

@@ -562,6 +562,65 @@ TEST(SampleFile, CutOffFileKeepsRowsAndSaysSo) {
   }
 }
 
+// A gzip file that fails its check (a flipped bit, a wrong CRC32 or length in
+// its trailer) reads as damaged, and with only its trailer wrong keeps every
+// row; one that ends early stays cut off with the whole rows before the break.
+TEST(SampleFile, DamagedFileIsToldFromACutOffOne) {
+  TempDir dir;
+  std::string words;
+  for (int i = 0; i < 2000; ++i) words += "OUT1.1 D0/8 ACK S ";
+  const std::string path = dir.file("case.vkd");
+  const int saved = TdataIO().saveLinearToFile(flatten(groupEvents(words)), path);
+  const std::string packed = rawFile(path);
+  auto flipped = [&packed](size_t at, int bit) {
+    std::string bytes = packed;
+    bytes[at] = static_cast<char>(bytes[at] ^ (1 << bit));
+    return bytes;
+  };
+  // The trailer's CRC32 and ISIZE first, then bits in the body and cuts.
+  std::vector<std::pair<std::string, TfileFault>> cases = {{flipped(packed.size() - 8, 0), TfileFault::damaged},
+                                                           {flipped(packed.size() - 1, 7), TfileFault::damaged},
+                                                           {packed.substr(0, packed.size() - 3), TfileFault::cutOff}};
+  for (int k = 1; k < 8; ++k) {
+    cases.push_back({flipped(10 + (packed.size() - 18) * k / 8, k), TfileFault::damaged});
+    cases.push_back({packed.substr(0, packed.size() * k / 8), TfileFault::cutOff});
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << cases[i].first;
+    auto roots = std::make_shared<TrowVec>();
+    auto rows = std::make_shared<TlinVec>();
+    TdataIO io;
+    const int count = io.loadLinearFile(path, roots, rows);
+    EXPECT_EQ(io.Ffault, cases[i].second) << i;
+    if (i < 2) {
+      EXPECT_EQ(count, saved) << i;  // only the trailer is wrong
+    } else if (cases[i].second == TfileFault::cutOff) {
+      const std::string got = gunzipFile(path);
+      EXPECT_EQ(count, std::count(got.begin(), got.end(), '\n') - 2) << i;
+    }
+  }
+}
+
+// As zlib's gz reader: gzip members are read one after another, and bytes
+// after the last one are not read.
+TEST(SampleFile, GzipMembersFollowOneAnother) {
+  TempDir dir;
+  const std::string path = dir.file("members.vkd");
+  const std::string parts[] = {"VKFMT01\n0\n0;Y:Reset;TI:7;RL:20;TL:3\n", "0;H:10;TI:70;TL:2\n"};
+  for (const std::string& part : parts) {
+    gzFile gz = gzopen(path.c_str(), "ab");
+    ASSERT_EQ(gzwrite(gz, part.data(), static_cast<unsigned>(part.size())), static_cast<int>(part.size()));
+    ASSERT_EQ(gzclose(gz), Z_OK);
+  }
+  std::ofstream(path, std::ios::binary | std::ios::app) << "0;H:2;TI:9;TL:1\n";
+  auto roots = std::make_shared<TrowVec>();
+  auto rows = std::make_shared<TlinVec>();
+  TdataIO io;
+  EXPECT_EQ(io.loadLinearFile(path, roots, rows), 2);
+  EXPECT_EQ(describeList(*roots), "R NAK");
+  EXPECT_EQ(io.Ffault, TfileFault::none);
+}
+
 // Names at the file system's limit save, and a link that names no file yet
 // is written through: the file it names is made and the link stays.
 TEST(SampleFile, SaveTakesLongNamesAndDanglingLinks) {

@@ -1,6 +1,7 @@
 // Grouping of packet rows into the row tree, and the finders of the group rows.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -218,6 +219,62 @@ TEST(TransferData, DataInOrderAndKeptOnceFound) {
   // Later changes to the packets are not seen: the result is kept.
   std::static_pointer_cast<Tdata>(second)->data = {9, 9};
   EXPECT_EQ(transfer->findData(), (TbyteVec{1, 2, 3}));
+}
+
+// A transaction of the given type from words whose data packet (the second
+// word) carries payload.
+TrowPtr transaxWith(TtrxType type, const std::string& words, const TbyteVec& payload) {
+  auto trx = std::make_shared<Ttransax>(type);
+  trx->children = makeEvents(words);
+  std::static_pointer_cast<Tdata>(trx->children.at(1))->data = payload;
+  return trx;
+}
+
+// The receiver takes DATA1 first, then alternating toggles: a packet that
+// repeats the toggle taken last was sent again after a lost ACK, and DATA2 and
+// MDATA have no place at full speed. Every sequence of up to five data
+// transactions, in both directions, against that rule.
+TEST(TransferData, TakesOnlyTheExpectedToggle) {
+  const char* const WORDS[] = {"D0/1 ACK", "D1/1 ACK", "D0/1 NAK", "D1/1 NAK", "D2/1 ACK", "DM/1 ACK"};
+  const int TOGGLE[] = {PID_DATA0, PID_DATA1, -1, -1, PID_DATA2, PID_MDATA};  // -1: NAKed, never taken
+  const TbyteVec setReport7 = {0x21, 0x09, 0x00, 0x02, 0x00, 0x00, 0x07, 0x00};
+  for (const bool in : {true, false}) {
+    const std::string data = in ? "IN7.0 " : "OUT7.0 ", status = in ? "OUT7.0 D1/0 ACK" : "IN7.0 D1/0 ACK";
+    for (int length = 0, variants = 1; length <= 5; ++length, variants *= 6) {
+      for (int code = 0; code < variants; ++code) {
+        Ttransfer transfer(TFR_CONTROL);
+        transfer.children = {transaxWith(TRX_SETUP, "SETUP7.0 D0/8 ACK", in ? GET_DESCRIPTOR : setReport7)};
+        TbyteVec want;
+        int expected = PID_DATA1;  // flips only on a packet taken
+        for (int i = 0, c = code; i < length; ++i, c /= 6) {
+          const uint8_t byte = static_cast<uint8_t>(i);
+          transfer.children.push_back(transaxWith(in ? TRX_IN : TRX_OUT, data + WORDS[c % 6], {byte}));
+          if (TOGGLE[c % 6] != expected) continue;
+          want.push_back(byte);
+          expected = expected == PID_DATA1 ? PID_DATA0 : PID_DATA1;
+        }
+        transfer.children.push_back(transaxWith(in ? TRX_OUT : TRX_IN, status, {}));
+        ASSERT_EQ(transfer.findData(), want) << "in " << in << ", length " << length << ", code " << code;
+        ASSERT_TRUE(transfer.success);
+      }
+    }
+  }
+}
+
+// GET_DESCRIPTOR(DEVICE) whose first DATA1 the device sent twice, as the
+// host's ACK was lost: the descriptor's 18 bytes, once.
+TEST(TransferData, PacketSentAgainAfterLostAckCountsOnce) {
+  const TbyteVec descriptor = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0x34,
+                               0x12, 0x78, 0x56, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01};
+  auto transfer =
+      makeTransfer(GET_DESCRIPTOR, "IN7.0 D1/8 ACK IN7.0 D1/8 ACK IN7.0 D0/8 ACK IN7.0 D1/2 ACK OUT7.0 D1/0 ACK");
+  const size_t pieces[][2] = {{0, 8}, {0, 8}, {8, 16}, {16, 18}};  // the second is the first again
+  for (size_t i = 0; i < std::size(pieces); ++i)
+    std::static_pointer_cast<Ttransax>(transfer->children.at(i + 1))
+        ->findDataPkt()
+        ->data.assign(descriptor.begin() + pieces[i][0], descriptor.begin() + pieces[i][1]);
+  EXPECT_EQ(transfer->findData(), descriptor);
+  EXPECT_TRUE(transfer->success);
 }
 
 TEST(TransferData, NoSetupGivesNothing) {

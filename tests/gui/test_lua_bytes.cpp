@@ -40,10 +40,9 @@ void fetch(Tcapture& c, const TbyteVec& request, const TbyteVec& stage, Tcapture
   c.add(controlRead(5, request, stage, 64), std::move(check));
 }
 
-// Descriptors alone, shorter and longer than bLength, and sets of every type
-// of descriptor, a broken bLength last, cut anywhere: every byte shows. A
-// descriptor the host's wLength cut short says so, and so does a reply of the
-// header alone (and only that) where wTotalLength asks for more.
+// Descriptors alone, shorter and longer than bLength, and sets of every type,
+// cut anywhere: every byte shows. A cut by the host's wLength says so, and so
+// does (only) a reply of the header alone where wTotalLength asks for more.
 TEST(LuaBytes, EveryByteOfLoneDescriptorsAndSetsShows) {
   Tcapture reads;
   for (int kind : {1, 3, 6, 0x21, 0x30})
@@ -139,10 +138,9 @@ TEST(LuaBytes, StringsReadAsSentUpToBLength) {
   reads.check();
 }
 
-// Report descriptors of random items, longer than the table: the text says
-// how many bytes and items from which item on it leaves out. Usages after
-// Usage Page, Push and Pop, against a model of the global page, and 4-byte
-// usages under their own page.
+// Report descriptors of random items, longer than the table: it says what it
+// leaves out. Usages after Usage Page, Push and Pop, against a model of the
+// global page, and 4-byte usages under their own page.
 TEST(LuaBytes, ReportDescriptorsCountWhatTheTableLeavesOutAndNameUsagesUnderThePageInForce) {
   Tcapture reads;
   auto itemSize = [](const TbyteVec& d, size_t at) {

@@ -91,10 +91,9 @@ Tdecoded decodeLast(TdisplHost& host, const TrowPtr& transfer) {
 
 }  // namespace
 
-// Every class request code, both directions, every recipient, to every
-// interface, endpoint and device: a name comes only from the table of the
-// class the request goes to and only where its direction fits; without the
-// device's descriptors a name is a guess that says so.
+// Every class request code, direction and recipient, to every interface,
+// endpoint and device: a name comes only from the class it goes to, where its
+// direction fits; without the device's descriptors, as a guess that says so.
 TEST(ClassRequests, NamedOnlyFromTheirOwnClass) {
   for (const auto& [deviceClass, classes] : DEVICES) {
     TdisplHost host(INIT_LUA);

@@ -43,12 +43,10 @@ class TrafficScript : public ::testing::Test {
   }
   void TearDown() override { capture.check(); }
 
-  // Over bmRequestType bit 7, wLength zero or not, the status stage's
-  // direction, handshake and payload, and the data stage's toggles (1 DATA1,
-  // 0 DATA0, 2 DATA2): the script says the request completed exactly when
-  // the engine's findData sets success, and counts the bytes it collects.
-  // alternating: the cases where the ACKed packets of the data stage's
-  // direction alternate from DATA1 (so counting each of them counts right).
+  // Over bit 7, wLength, the status stage and the data toggles (index into
+  // TOGGLE): "completed" and the byte count as the engine's findData has them.
+  // alternating: the cases whose ACKed packets in the data direction go
+  // DATA1, DATA0, ... (an engine that counts each of them counts right).
   void compareWithTheEngine(bool alternating) {
     for (int type : {0x00, 0x80, 0x21, 0xa1})
       for (int length : {0, 7})
@@ -132,11 +130,9 @@ TEST_F(TrafficScript, ARetransmittedPacketCountsOnce) {
   }
 }
 
-// Every PID as the handshake of IN, OUT and SETUP transactions without a
-// data packet, with one and with a zero-length one: the outcome names what
-// answered (its table's Handshake row), never a timeout; a SETUP answered
-// but by ACK broke the protocol, and its handshake says so too. The
-// handshake, not a zero-length packet, acknowledges.
+// Every PID after IN, OUT and SETUP tokens, with no, some or zero data bytes:
+// the outcome names what answered, never a timeout; a SETUP answered but by
+// ACK broke the protocol; the handshake, not a zero-length packet, acknowledges.
 TEST_F(TrafficScript, EveryAnswerToEveryTokenIsNamed) {
   for (TtrxType type : {TRX_SETUP, TRX_IN, TRX_OUT})
     for (int data : {NONE, int(PID_DATA0), int(PID_DATA1)})

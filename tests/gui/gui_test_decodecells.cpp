@@ -24,12 +24,6 @@ constexpr int HID_DEPTHS = 8;      // collections nested, past the scripts' inde
 constexpr int REPORT_ITEMS = 50;   // items of one report descriptor
 constexpr int CONFIG_PARTS = 40;   // descriptors after one configuration header
 
-TbyteVec le16(int v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-TbyteVec operator+(TbyteVec a, const TbyteVec& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
-TbyteVec setup(int type, int request, int value, int index, int length) {
-  return TbyteVec{uint8_t(type), uint8_t(request)} + le16(value) + le16(index) + le16(length);
-}
-
 // A device-to-host request whose whole data stage comes in one packet.
 TrowPtr fetch(int type, int request, int value, int index, const TbyteVec& reply) {
   return controlRead(5, setup(type, request, value, index, int(reply.size())), reply, std::max<size_t>(reply.size(), 1));

@@ -4,11 +4,9 @@
 // length a device takes for one.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <regex>
 #include <set>
 
-#include "decodeparse.h"
 #include "displtest.h"
 
 namespace {
@@ -17,12 +15,7 @@ using namespace displtest;
 using decodeparse::Tdecoded;
 
 constexpr int NONE = -1;  // no data packet, or no handshake
-
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-TbyteVec request(int type, int code, int value, int length) {
-  return {uint8_t(type), uint8_t(code), uint8_t(value), uint8_t(value >> 8), 0, 0, uint8_t(length), 0};
-}
+const int TOGGLE[] = {PID_DATA0, PID_DATA1, PID_DATA2};
 
 // A transaction of a token, a data packet and a handshake, each optional.
 TrowPtr stage(TtrxType type, int dataPid, TbyteVec bytes, int handshake) {
@@ -32,99 +25,71 @@ TrowPtr stage(TtrxType type, int dataPid, TbyteVec bytes, int handshake) {
   return trx(type, c);
 }
 
-std::shared_ptr<Ttransfer> transfer(const TbyteVec& setup, const TrowVec& stages) {
+std::shared_ptr<Ttransfer> transfer(const TbyteVec& request, const TrowVec& stages) {
   auto t = std::make_shared<Ttransfer>(TFR_CONTROL);
-  t->children = {stage(TRX_SETUP, PID_DATA0, setup, PID_ACK)};
+  t->children = {stage(TRX_SETUP, PID_DATA0, request, PID_ACK)};
   t->children.insert(t->children.end(), stages.begin(), stages.end());
   return t;
 }
 
-// Whether the ACKed data packets in the data stage's direction alternate
-// from DATA1: an engine that counts every such packet counts the same.
-bool togglesAlternate(const Ttransfer& t) {
-  const TbyteVec& b = t.findSetupTransax()->findDataPkt()->data;
-  const TtrxType dataType = (b[6] || b[7]) && (b[0] & 0x80) ? TRX_IN : TRX_OUT;
-  int due = PID_DATA1;
-  for (const TrowPtr& row : t.children) {
-    auto x = std::static_pointer_cast<Ttransax>(row);
-    if (x->trxType != dataType || !x->ackOK() || !x->findDataPkt()) continue;
-    if (x->findDataPkt()->pid != due) return false;
-    due = due == PID_DATA1 ? PID_DATA0 : PID_DATA1;
-  }
-  return true;
-}
-
-// Rows and what their decode text must say (given it and its first
-// paragraph); all rows are shown at once, as one capture.
-using Tcheck = std::function<void(const Tdecoded&, const std::string&)>;
-
+// A test adds rows with their checks, which get the decode and its first
+// paragraph (the summary); all rows show as one capture, checked at the end.
 class TrafficScript : public ::testing::Test {
  protected:
-  void add(const TrowPtr& row, Tcheck check) { rows.push_back(row), checks.push_back(std::move(check)); }
-  void run() {
-    ASSERT_EQ(host.data.scriptError(), "");
-    host.addTrees(rows);
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const Tdecoded d = decode(rows[i]);
-      SCOPED_TRACE(d.raw);
-      checks[i](d, d.items.empty() || d.items[0].kind != 'S' ? "" : d.items[0].text);
-    }
+  void add(const TrowPtr& row, std::function<void(const Tdecoded&, const std::string&)> check) {
+    capture.add(row, [check](const Tdecoded& d) {
+      check(d, d.items.empty() || d.items[0].kind != 'S' ? "" : d.items[0].text);
+    });
   }
-  Tdecoded decode(const TrowPtr& row) {
-    Tdecoded d{host.decode(row), {}};
-    std::string why = "script error";
-    EXPECT_TRUE(!has(d.raw, "Decode script error") && decodeparse::parseDecodeText(d.raw, d.items, why)) << why;
-    return d;
-  }
+  void TearDown() override { capture.check(); }
 
-  // Over bmRequestType bit 7, wLength zero or not, the status stage's
-  // direction, handshake and payload, and the data stage's toggles (1 DATA1,
-  // 0 DATA0, 2 DATA2): the script says the request completed exactly when
-  // the engine's findData sets success, and counts the bytes it collects.
-  // alternating: the cases whose toggles alternate, else the others.
+  // Over bit 7, wLength, the status stage and the data toggles (index into
+  // TOGGLE): "completed" and the byte count as the engine's findData has them.
+  // alternating: the cases whose ACKed packets in the data direction go
+  // DATA1, DATA0, ... (an engine that counts each of them counts right).
   void compareWithTheEngine(bool alternating) {
-    const std::vector<std::vector<int>> toggles = {{},        {1},          {1, 0}, {1, 0, 1}, {1, 1},
-                                                   {1, 0, 0}, {1, 0, 0, 1}, {0},    {0, 1},    {1, 2, 0}};
     for (int type : {0x00, 0x80, 0x21, 0xa1})
       for (int length : {0, 7})
         for (TtrxType status : {TRX_IN, TRX_OUT})
           for (int handshake : {int(PID_ACK), int(PID_NAK), int(PID_STALL), NONE})
             for (size_t statusBytes : {0, 2})
-              for (const std::vector<int>& pids : toggles) {
+              for (std::vector<int> pids : std::vector<std::vector<int>>{
+                       {}, {1}, {1, 0}, {1, 0, 1}, {1, 1}, {1, 0, 0}, {1, 0, 0, 1}, {0}, {0, 1}, {1, 2, 0}}) {
                 const TtrxType data = (type & 0x80) ? TRX_IN : TRX_OUT;
+                const bool read = length && (type & 0x80), write = length && !(type & 0x80);
                 TrowVec stages;
                 for (size_t i = 0; i < pids.size(); ++i) {
-                  stages.push_back(stage(data, pids[i] == 0 ? PID_DATA0 : pids[i] == 1 ? PID_DATA1 : PID_DATA2,
-                                         TbyteVec(3 + i, uint8_t(i)), PID_ACK));
+                  stages.push_back(stage(data, TOGGLE[pids[i]], TbyteVec(3 + i, uint8_t(i)), PID_ACK));
                   if (i == 0) stages.push_back(stage(data, data == TRX_IN ? NONE : PID_DATA0, {9}, PID_NAK));
                 }
                 const bool refused = status == TRX_IN && (handshake == PID_NAK || handshake == PID_STALL);
                 stages.push_back(stage(status, refused ? NONE : PID_DATA1, TbyteVec(statusBytes, 1), handshake));
-                auto t = transfer(request(type, 6, 0x0100, length), stages);
-                if (togglesAlternate(*t) == alternating) add(t, [t, type, length](const Tdecoded& d, const std::string& said) {
-                    const size_t engineBytes = t->findData().size();
-                    EXPECT_EQ(has(said, "the request completed"), t->success);
-                    std::smatch m;
-                    const bool found = std::regex_search(said, m, std::regex(R"(sent (\d+)( bytes?)? (of the|though))"));
-                    EXPECT_EQ(found ? std::stoul(m[1]) : 0ul, engineBytes);
-                    size_t listed = 0;
-                    for (const TstringVec& r : d.table("Stages")->rows) listed += r[0] != "Uncounted";
-                    EXPECT_EQ(listed, t->children.size());
-                    // a read asks for at most wLength bytes, a write announces them
-                    const bool read = length && (type & 0x80), write = length && !(type & 0x80);
-                    EXPECT_EQ(d.row("SETUP request", "6").at(1), read    ? "wLength 7 bytes at most"
-                                                                 : write ? "wLength 7 bytes follow"
-                                                                         : "wLength 0 bytes, no data stage");
-                    EXPECT_EQ(has(said, " asked for"), read);
-                    EXPECT_EQ(has(said, " bytes announced"), write);
-                  });
+                if (data != (read ? TRX_IN : TRX_OUT)) pids.clear();  // not the data stage's direction
+                if (status == (read ? TRX_IN : TRX_OUT) && handshake == PID_ACK) pids.push_back(1);
+                bool alternates = true;
+                for (size_t i = 0; i < pids.size(); ++i) alternates = alternates && pids[i] == int(i % 2 == 0);
+                auto t = transfer(setup(type, 6, 0x0100, 0, length), stages);
+                if (alternates != alternating) continue;
+                add(t, [t, read, write](const Tdecoded& d, const std::string& said) {
+                  const size_t bytes = t->findData().size();
+                  EXPECT_EQ(has(said, "the request completed"), t->success);
+                  std::smatch m;
+                  const bool found = std::regex_search(said, m, std::regex(R"(sent (\d+)( bytes?)? (of the|though))"));
+                  EXPECT_EQ(found ? std::stoul(m[1]) : 0ul, bytes);
+                  size_t listed = 0;
+                  for (const TstringVec& r : d.table("Stages")->rows) listed += r[0] != "Uncounted";
+                  EXPECT_EQ(listed, t->children.size());
+                  // a read asks for at most wLength bytes, a write announces them
+                  EXPECT_EQ(d.row("SETUP request", "6").at(1), read    ? "wLength 7 bytes at most"
+                                                               : write ? "wLength 7 bytes follow"
+                                                                       : "wLength 0 bytes, no data stage");
+                  EXPECT_EQ(has(said, " asked for"), read);
+                  EXPECT_EQ(has(said, " bytes announced"), write);
+                });
               }
-    run();
   }
 
-  TdisplHost host{INIT_LUA};
-  TrowVec rows;
-  std::vector<Tcheck> checks;
+  Tcapture capture;
 };
 
 TEST_F(TrafficScript, OutcomeAndBytesAsTheEngineWorksThemOut) { compareWithTheEngine(true); }
@@ -135,71 +100,65 @@ TEST_F(TrafficScript, RepeatedAndOutOfTurnTogglesAsTheEngineCountsThem) { compar
 // a write: a row says it was not counted, and all else reads as without it.
 TEST_F(TrafficScript, ARetransmittedPacketCountsOnce) {
   const TbyteVec device = {18, 1, 0, 2, 0, 0, 0, 8, 0x34, 0x12, 0x78, 0x56, 0, 1, 1, 2, 3, 1};
-  auto build = [&](const TbyteVec& setup, int again) {
-    const TtrxType data = (setup[0] & 0x80) ? TRX_IN : TRX_OUT;
-    TrowVec stages;
-    for (int i = 0; i < 3; ++i)
-      for (int copy = 0; copy <= (i == again); ++copy)
-        stages.push_back(stage(data, i % 2 ? PID_DATA0 : PID_DATA1,
-                               TbyteVec(device.begin() + 8 * i, device.begin() + std::min(8 * i + 8, 18)), PID_ACK));
-    stages.push_back(stage(data == TRX_IN ? TRX_OUT : TRX_IN, PID_DATA1, {}, PID_ACK));
-    return transfer(setup, stages);
-  };
-  for (const TbyteVec& setup : {request(0x80, 6, 0x0100, 18), request(0x21, 9, 0x0200, 18)}) {
+  for (const bool read : {true, false}) {
     TrowPtr clean;
     for (int again = NONE; again < 3; ++again) {
-      TrowPtr t = build(setup, again);
+      TrowVec stages;
+      for (int i = 0; i < 3; ++i)
+        for (int copy = 0; copy <= (i == again); ++copy)
+          stages.push_back(stage(read ? TRX_IN : TRX_OUT, TOGGLE[1 - i % 2],
+                                 TbyteVec(device.begin() + 8 * i, device.begin() + std::min(8 * i + 8, 18)), PID_ACK));
+      stages.push_back(stage(read ? TRX_OUT : TRX_IN, PID_DATA1, {}, PID_ACK));
+      const TrowPtr t = transfer(read ? setup(0x80, 6, 0x0100, 0, 18) : setup(0x21, 9, 0x0200, 0, 18), stages);
       if (again == NONE) clean = t;
-      add(t, [this, clean, again, read = setup[0] == 0x80](const Tdecoded& d, const std::string& said) {
-        const Tdecoded without = decode(clean);
+      add(t, [this, clean, again, read](const Tdecoded& d, const std::string& said) {
+        const Tdecoded without = capture.host.read(clean);
         EXPECT_TRUE(has(said, read ? "device sent 18 bytes of the 18" : "host sent 18 of the 18 bytes"));
         EXPECT_EQ(has(said, "again with the same toggle"), again >= 0);
         ASSERT_EQ(d.items.size(), without.items.size());
         for (size_t i = 1; i < d.items.size(); ++i)
           EXPECT_TRUE(d.items[i].text == "Stages" || d.items[i].rows == without.items[i].rows) << d.items[i].text;
-        std::vector<TstringVec> uncounted;  // the copy, then why it does not count
+        std::vector<TstringVec> uncounted;  // where the copy is listed, and why it does not count
         const std::vector<TstringVec>& rows = d.table("Stages")->rows;
         for (size_t i = 0; i < rows.size(); ++i)
           if (rows[i][0] == "Uncounted") uncounted.push_back({std::to_string(i), rows[i][1]});
-        const std::string repeated = std::string("repeated DATA") + (again % 2 ? "0" : "1") + " (lost ACK)";
-        const std::vector<TstringVec> expected = {{std::to_string(again + 3), repeated}};
-        EXPECT_EQ(uncounted, again < 0 ? std::vector<TstringVec>() : expected);
+        const std::string why = "repeated DATA" + std::to_string(1 - again % 2) + " (lost ACK)";
+        EXPECT_EQ(uncounted, std::vector<TstringVec>(again >= 0, {std::to_string(again + 3), why}));
         EXPECT_TRUE(!read || d.table("Device descriptor"));
       });
     }
   }
-  run();
 }
 
-// Every PID as the handshake of IN, OUT and SETUP transactions without a
-// data packet, with one and with a zero-length one: the outcome names what
-// answered (its table's Handshake row), never a timeout; a SETUP answered
-// but by ACK broke the protocol, and its handshake says so too. The
-// handshake, not a zero-length packet, acknowledges.
+// Every PID after IN, OUT and SETUP tokens, with no, some or zero data bytes:
+// the outcome names what answered, never a timeout; a SETUP answered but by
+// ACK broke the protocol; the handshake, not a zero-length packet, acknowledges.
 TEST_F(TrafficScript, EveryAnswerToEveryTokenIsNamed) {
   for (TtrxType type : {TRX_SETUP, TRX_IN, TRX_OUT})
     for (int data : {NONE, int(PID_DATA0), int(PID_DATA1)})
       for (int handshake = NONE; handshake < 16; ++handshake) {
-        TrowPtr row = stage(type, data, data == PID_DATA1 ? TbyteVec() : request(0x80, 6, 0x0100, 18), handshake);
+        TrowPtr row = stage(type, data, data == PID_DATA1 ? TbyteVec() : setup(0x80, 6, 0x0100, 0, 18), handshake);
         row->level = 0;
         add(row, [this, row, type, data, handshake](const Tdecoded& d, const std::string& said) {
           const bool setup = type == TRX_SETUP, ack = handshake == PID_ACK;
           const auto& packets = std::static_pointer_cast<Tgrouper>(row)->children;
-          EXPECT_TRUE(data != PID_DATA1 || has(decode(packets[1]).paragraphs(), "the handshake after it is what acknowledges"));
+          auto explains = [&](const TrowPtr& r, const char* text) {
+            return has(capture.host.read(r).paragraphs(), text);
+          };
+          EXPECT_TRUE(data != PID_DATA1 || explains(packets[1], "the handshake after it is what acknowledges"));
           EXPECT_EQ(has(said, "broke the protocol"), setup && data != NONE && handshake != NONE && !ack);
           if (handshake == NONE) {
             EXPECT_TRUE(!setup || data == NONE || has(said, "No handshake"));
             return;
           }
           EXPECT_FALSE(has(said, "timeout"));
-          const std::string cell = d.row(std::string(setup ? "SETUP" : type == TRX_IN ? "IN" : "OUT") + " transaction",
-                                         "Handshake").at(1);
-          EXPECT_TRUE(has(said, cell.substr(0, cell.find(" ("))) || (ack && (has(said, "acknowledged") || has(said, "accepted"))));
-          const Tdecoded h = decode(packets.back());
-          EXPECT_EQ(has(h.paragraphs(), "breaks the protocol"), setup && !ack);
+          const std::string table = std::string(setup ? "SETUP" : type == TRX_IN ? "IN" : "OUT") + " transaction";
+          const std::string cell = d.row(table, "Handshake").at(1);
+          EXPECT_TRUE(has(said, cell.substr(0, cell.find(" ("))) ||
+                      (ack && (has(said, "acknowledged") || has(said, "accepted"))));
+          EXPECT_EQ(explains(packets.back(), "breaks the protocol"), setup && !ack);
         });
       }
-  run();
 }
 
 // SET_ADDRESS, SET_CONFIGURATION and the feature requests over their
@@ -211,7 +170,7 @@ TEST_F(TrafficScript, RequestWordsFollowTheirValues) {
     for (int low : {0x00, 0x01, 0x7f, 0x80, 0xff}) values.push_back(high << 8 | low);
   for (int value : values) {
     const std::string v = std::to_string(value), low = std::to_string(value & 0xff);
-    add(controlNoData(5, request(0, 5, value, 0)), [value, v](const Tdecoded& d, const std::string& said) {
+    add(controlNoData(5, setup(0, 5, value, 0, 0)), [value, v](const Tdecoded& d, const std::string& said) {
       const std::string cell = d.row("SETUP request", "2").at(1);
       const std::regex address(R"(address (\d+))");
       for (const std::string& text : {said, cell})
@@ -220,14 +179,14 @@ TEST_F(TrafficScript, RequestWordsFollowTheirValues) {
       EXPECT_TRUE(has(cell, value > 127 ? "(" + v + ", invalid)" : value ? "address " + v : "default address"));
       EXPECT_EQ(has(said, "not a valid address (1 to 127)"), value > 127);
     });
-    add(controlNoData(5, request(0, 9, value, 0)), [value, low](const Tdecoded& d, const std::string& said) {
+    add(controlNoData(5, setup(0, 9, value, 0, 0)), [value, low](const Tdecoded& d, const std::string& said) {
       EXPECT_EQ(d.row("SETUP request", "2").at(1).substr(14), value & 0xff ? "configuration " + low : "unconfigured");
       EXPECT_TRUE(has(said, value & 0xff ? "The device is configured" : "back in the address state"));
       EXPECT_EQ(has(said, "reserved high byte"), value > 0xff);
     });
     for (int recipient = 0; recipient < 5 && (value < 0x110 || value > 0xfff0); ++recipient)
       for (int code : {1, 3})
-        add(controlNoData(5, request(recipient, code, value, 0)), [=](const Tdecoded& d, const std::string&) {
+        add(controlNoData(5, setup(recipient, code, value, 0, 0)), [=](const Tdecoded& d, const std::string&) {
           const std::string name = recipient == 2 && value == 0   ? "endpoint halt"
                                    : recipient == 0 && value == 1 ? "remote wakeup"
                                    : recipient == 0 && value == 2 ? "test mode"
@@ -235,7 +194,6 @@ TEST_F(TrafficScript, RequestWordsFollowTheirValues) {
           EXPECT_EQ(d.row("SETUP request", "2").at(1).substr(14), name);
         });
   }
-  run();
 }
 
 // An SE0 resets the device's address only from 2.5 us (30 bit times) on;
@@ -251,7 +209,6 @@ TEST_F(TrafficScript, OnlyARealResetResetsTheAddress) {
       EXPECT_EQ(labels.size(), d.table("Bus reset")->rows.size());
     });
   }
-  run();
 }
 
 }  // namespace

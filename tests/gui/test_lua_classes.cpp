@@ -178,9 +178,8 @@ TEST(ClassRequests, LookupAtTheEndOfALongCaptureIsBounded) {
   host.addTrees(trees);
   ASSERT_GT(host.rows().size(), 100000u);
   ASSERT_EQ(host.run("local get = getNode calls = 0 getNode = function(h) calls = calls + 1 return get(h) end"), "");
-  const auto t0 = std::chrono::steady_clock::now();
   EXPECT_TRUE(has(host.decode(trees.back()), "HID SET_IDLE"));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));  // hundredths of a second when quiet
+  // The walk's rows, not a clock, bound the click: a clock would fail on a busy machine.
   lua_getglobal(host.L, "calls");
   EXPECT_LT(lua_tointeger(host.L, -1), 60000);
 }

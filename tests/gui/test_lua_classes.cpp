@@ -2,7 +2,6 @@
 // to, as the descriptors seen earlier in the capture give it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <set>
 
